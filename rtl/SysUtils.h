@@ -1,0 +1,42 @@
+// The runtime's error classes and the one path every raised error takes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+namespace rtl {
+
+// The general error of the module: carries only its message text.
+class Exception {
+public:
+    explicit Exception(std::string AMessage) : FMessage(std::move(AMessage)) {}
+    virtual ~Exception() = default;
+
+    const std::string& Message() const noexcept { return FMessage; }
+
+private:
+    std::string FMessage;
+};
+
+// An operation that the object's current state does not allow.
+class EInvalidOperation : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Every error the module raises passes through here first: a single place to break on.
+void NoteRaise(const Exception& E) noexcept;
+
+template <class E>
+[[noreturn]] void Raise(E AError)
+{
+    NoteRaise(AError);
+    throw AError;
+}
+
+// Formats AFormat with one integer argument: each "%d" becomes AValue as a signed decimal
+// integer, so 0x80004005 reads -2147467259. No other directive is interpreted.
+std::string FormatInt(const std::string& AFormat, std::int32_t AValue);
+
+} // namespace rtl

@@ -1,0 +1,4 @@
+#include <unknwn.h>
+
+// {00000000-0000-0000-C000-000000000046}
+extern "C" const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
