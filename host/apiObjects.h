@@ -20,6 +20,13 @@ inline constexpr IID IID_IAIMPServiceConfig = {0x41494D50, 0x5372, 0x7643, {0x66
 // A UTF-16 code unit as the player exchanges it.
 using TAIMPChar = WCHAR;
 
+// A UTF-16 literal of TAIMPChar: WCHAR is wchar_t under Windows and char16_t on the stand-in.
+#ifdef _WIN32
+#define AIMP_TEXT(s) L##s
+#else
+#define AIMP_TEXT(s) u##s
+#endif
+
 // A player string: UTF-16 code units with a count, no terminator guaranteed.
 // Slots 3 to 22. This module calls only GetChars, GetCharCount and SetChars.
 struct IAIMPString : public IUnknown {
