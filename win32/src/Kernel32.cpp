@@ -1,0 +1,110 @@
+// The kernel32 subset: MulDiv, recursive critical sections and the thread identity.
+#include <windows.h>
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+
+namespace {
+
+// The lock behind a critical section. Windows keeps the waiters' event behind the structure as
+// well; the public fields are kept up to date as Windows does, for debuggers and tests.
+std::recursive_mutex *LockOf(LPCRITICAL_SECTION ASection)
+{
+    return static_cast<std::recursive_mutex *>(ASection->DebugInfo);
+}
+
+} // namespace
+
+extern "C" {
+
+int WINAPI MulDiv(int nNumber, int nNumerator, int nDenominator)
+{
+    if (nDenominator == 0)
+        return -1;
+    // Magnitudes in unsigned 64-bit arithmetic: |a * b| <= 2^62 and no negation can overflow.
+    const auto magnitude = [](int AValue) {
+        return AValue < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(static_cast<std::int64_t>(AValue))
+                          : static_cast<std::uint64_t>(AValue);
+    };
+    const bool negative = ((nNumber < 0) != (nNumerator < 0)) != (nDenominator < 0);
+    const std::uint64_t product = magnitude(nNumber) * magnitude(nNumerator);
+    const std::uint64_t divisor = magnitude(nDenominator);
+    // Half the divisor added before truncation: the quotient rounded with halves away from zero.
+    const std::uint64_t quotient = (product + divisor / 2) / divisor;
+    if (negative) {
+        if (quotient > std::uint64_t{1} << 31)
+            return -1;
+        return static_cast<int>(-static_cast<std::int64_t>(quotient));
+    }
+    if (quotient > static_cast<std::uint64_t>(INT32_MAX))
+        return -1;
+    return static_cast<int>(quotient);
+}
+
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+{
+    if (lpCriticalSection == nullptr)
+        return;
+    auto *lock = new (std::nothrow) std::recursive_mutex();
+    if (lock == nullptr)
+        std::abort(); // Windows raises STATUS_NO_MEMORY here; there is no result to report it in.
+    lpCriticalSection->DebugInfo = lock;
+    lpCriticalSection->LockCount = -1;
+    lpCriticalSection->RecursionCount = 0;
+    lpCriticalSection->OwningThread = nullptr;
+    lpCriticalSection->LockSemaphore = nullptr;
+    lpCriticalSection->SpinCount = 0;
+}
+
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+{
+    if (lpCriticalSection == nullptr || lpCriticalSection->DebugInfo == nullptr)
+        return;
+    LockOf(lpCriticalSection)->lock();
+    // Only the owner writes these fields, and only while it holds the lock.
+    ++lpCriticalSection->RecursionCount;
+    ++lpCriticalSection->LockCount;
+    lpCriticalSection->OwningThread =
+        reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(GetCurrentThreadId()));
+}
+
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+{
+    if (lpCriticalSection == nullptr || lpCriticalSection->DebugInfo == nullptr)
+        return;
+    // Leaving a section this thread does not own is a caller's fault; unlocking a mutex one does
+    // not own is undefined, so it is ignored instead.
+    if (lpCriticalSection->RecursionCount <= 0 ||
+        lpCriticalSection->OwningThread !=
+            reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(GetCurrentThreadId())))
+        return;
+    --lpCriticalSection->LockCount;
+    if (--lpCriticalSection->RecursionCount == 0)
+        lpCriticalSection->OwningThread = nullptr;
+    LockOf(lpCriticalSection)->unlock();
+}
+
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+{
+    if (lpCriticalSection == nullptr)
+        return;
+    delete LockOf(lpCriticalSection);
+    lpCriticalSection->DebugInfo = nullptr;
+    lpCriticalSection->LockCount = -1;
+    lpCriticalSection->RecursionCount = 0;
+    lpCriticalSection->OwningThread = nullptr;
+}
+
+DWORD WINAPI GetCurrentThreadId(void)
+{
+    // The kernel's thread id: unique among live threads of the system, as on Windows.
+    static thread_local const DWORD id = static_cast<DWORD>(::syscall(SYS_gettid));
+    return id;
+}
+
+} // extern "C"
