@@ -1,0 +1,141 @@
+// The access layer through which the module reaches the player: the counted base object of the
+// objects the player holds, the held core, player strings and objects, the conversions between
+// player results and errors, and the wrapper of the player's configuration service.
+#pragma once
+
+#include "host/apiCore.h"
+#include "host/apiObjects.h"
+#include "rtl/ComPtr.h"
+#include "rtl/InterfacedObject.h"
+#include "rtl/SysUtils.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// A text as the player exchanges it: UTF-16 code units, counted, no terminator needed.
+using TAIMPText = std::basic_string<TAIMPChar>;
+
+// The reference-counted base of objects the player holds through interfaces (the plug-in
+// object). It implements IUnknown itself; descendants answer their own interfaces through
+// GetInterface, and every interface shares the one count. Objects are made only by Make<T>().
+class TInterfacedObjectEx : public IUnknown {
+public:
+    TInterfacedObjectEx(const TInterfacedObjectEx&) = delete;
+    TInterfacedObjectEx& operator=(const TInterfacedObjectEx&) = delete;
+
+    // Adds a reference to the interface asked for; a null Obj gives E_POINTER, an identifier no
+    // class of the chain declares gives E_NOINTERFACE with *Obj null.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID AIID, void** Obj) noexcept override;
+    // Both return the count that their own atomic operation produced.
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
+    // The Release that brings the count to 0 destroys the object.
+    ULONG STDMETHODCALLTYPE Release() noexcept override;
+
+    std::int32_t RefCount() const noexcept { return FRefCount.load(std::memory_order_acquire); }
+
+    // Destroys the object directly. Raises "Invalid Pointer" while references are held; the
+    // object then stays alive and usable.
+    void Free();
+
+protected:
+    TInterfacedObjectEx() noexcept = default;
+    virtual ~TInterfacedObjectEx() = default;
+
+    // The interface lookup chain, most derived class first: a class answers its own interfaces
+    // (writing the interface pointer into *Obj without taking a reference) and otherwise calls
+    // its base's. This class answers IID_IUnknown. Obj is never null here.
+    virtual bool GetInterface(REFIID AIID, void** Obj) noexcept;
+
+private:
+    template <class T, class... A>
+    friend T* Make(A&&...);
+
+    // Only Make allocates such objects (the class-level allocation step): the count is 1 from
+    // here until AfterConstruction.
+    static void* operator new(std::size_t ASize) { return ::operator new(ASize); }
+    static void operator delete(void* APointer) noexcept { ::operator delete(APointer); }
+
+    void AfterConstruction() noexcept { FRefCount.fetch_sub(1, std::memory_order_acq_rel); }
+    // Raises "Invalid Pointer" unless the count is 0.
+    void BeforeDestruction() const;
+
+    std::atomic<std::int32_t> FRefCount{1};
+};
+
+// The holder of the player's core: HostCore is set from the plug-in's Initialize to its Finalize.
+class TAIMPAPIWrappers {
+public:
+    TAIMPAPIWrappers() = delete;
+
+    // Stores Core in HostCore (adds a reference to Core; releases the core held before).
+    static void Initialize(IAIMPCore* Core) noexcept;
+    // Empties HostCore, releasing the held core; does nothing when none is held.
+    static void Finalize() noexcept;
+};
+
+// The player's core while the plug-in is initialized; empty otherwise. Holds one reference. Its
+// destructor, at module unload, releases a core whose Finalize never came.
+extern rtl::TComPtr<IAIMPCore> HostCore;
+
+// Returns HostCore as a new counted reference; raises "Plugin was not initialized" when empty.
+rtl::TComPtr<IAIMPCore> RequireCore();
+
+// Asks the held core for a service interface (on success *Obj holds a reference for the caller).
+// Never raises: false when no core is held, when Obj is null, or when the core refuses; *Obj is
+// then untouched or as the core left it.
+bool QueryHostService(REFIID AIID, void** Obj) noexcept;
+
+// Has the core create a player object into *Obj, with one reference for the caller. Raises
+// "Plugin was not initialized" or "Cannot create object (%d)".
+void CreateHostObject(REFIID AIID, void** Obj);
+
+// Makes a player string holding Count UTF-16 code units copied from Chars, with the one reference
+// the caller receives. Chars is borrowed; null is read as the empty text when Count is 0. Raises
+// as CreateHostObject does, or "Cannot set data to IAIMPString (%d)".
+rtl::TComPtr<IAIMPString> NewHostString(const TAIMPChar* Chars, std::int32_t Count);
+// The same for a whole text.
+rtl::TComPtr<IAIMPString> NewHostString(const TAIMPText& Text);
+
+// Failing player result to error: raises Exception with Message, whose "%d" shows Result as a
+// signed decimal, when bit 31 of Result is set. Results 0 and above are success.
+void CheckHostResult(HRESULT Result, const char* Message);
+
+// Error to player result: the slot the player calls contains every exception, so call this
+// inside `catch (...)`. Returns E_UNEXPECTED.
+HRESULT ToHResult() noexcept;
+
+// A wrapper of the player's configuration service: plain values under text key paths. Reads
+// return their default when the player cannot supply the value; writes and deletions do not
+// report the player's answer. Every operation makes its key as a player string and so needs the
+// held core ("Plugin was not initialized" once it is released). The creator owns the wrapper.
+class TAIMPServiceConfig {
+public:
+    // Binds to the configuration service of HostCore; raises "The IAIMPServiceConfig is not
+    // supported" when no core is held or the core does not offer the service.
+    TAIMPServiceConfig();
+    TAIMPServiceConfig(const TAIMPServiceConfig&) = delete;
+    TAIMPServiceConfig& operator=(const TAIMPServiceConfig&) = delete;
+
+    void Delete(const TAIMPText& AKeyPath);
+    std::int32_t ReadInteger(const TAIMPText& AKeyPath, std::int32_t ADefault);
+    std::int64_t ReadInt64(const TAIMPText& AKeyPath, std::int64_t ADefault);
+    double ReadFloat(const TAIMPText& AKeyPath, double ADefault);
+    // Stored as a 32-bit integer; any value but 0 reads as true.
+    bool ReadBool(const TAIMPText& AKeyPath, bool ADefault);
+    // A success without a string object reads as the empty text, not as ADefault.
+    TAIMPText ReadString(const TAIMPText& AKeyPath, const TAIMPText& ADefault);
+    void WriteInteger(const TAIMPText& AKeyPath, std::int32_t AValue);
+    void WriteInt64(const TAIMPText& AKeyPath, std::int64_t AValue);
+    void WriteFloat(const TAIMPText& AKeyPath, double AValue);
+    // Stores 1 for true, 0 for false.
+    void WriteBool(const TAIMPText& AKeyPath, bool AValue);
+    void WriteString(const TAIMPText& AKeyPath, const TAIMPText& AValue);
+
+    // The service; borrowed, valid as long as the wrapper.
+    IAIMPServiceConfig* Service() const noexcept { return FService.Get(); }
+
+private:
+    rtl::TComPtr<IAIMPServiceConfig> FService;
+};

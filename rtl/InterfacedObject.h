@@ -1,0 +1,68 @@
+// TInterfacedObject: the runtime's standard reference-counted object, and Make, the one way to
+// create an object that the player holds through counted references.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <utility>
+
+// Creates a counted object. The count is 1 while T's constructor runs, so that references taken
+// and dropped by the constructor cannot free the half-built object, and drops by one afterwards:
+// the result has count 0, or the number of references its constructor handed out.
+// NOTE: the caller must take a reference on the result (or free it) before anything else can
+// release it; an object with count 0 that nobody references is never destroyed.
+template <class T, class... A>
+T* Make(A&&... Args);
+
+class TInterfacedObject : public IUnknown {
+public:
+    TInterfacedObject(const TInterfacedObject&) = delete;
+    TInterfacedObject& operator=(const TInterfacedObject&) = delete;
+
+    // Adds a reference to the interface asked for; a null Obj gives E_POINTER, an identifier no
+    // class of the chain declares gives E_NOINTERFACE with *Obj null.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID AIID, void** Obj) noexcept override;
+    // Both return the count that their own atomic operation produced.
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
+    // The Release that brings the count to 0 destroys the object.
+    ULONG STDMETHODCALLTYPE Release() noexcept override;
+
+    std::int32_t RefCount() const noexcept { return FRefCount.load(std::memory_order_acquire); }
+
+protected:
+    TInterfacedObject() noexcept = default;
+    virtual ~TInterfacedObject() = default;
+
+    // The interface lookup chain, most derived class first: a class answers its own interfaces
+    // (writing the interface pointer into *Obj without taking a reference) and otherwise calls
+    // its base's. This class answers IID_IUnknown. Obj is never null here.
+    virtual bool GetInterface(REFIID AIID, void** Obj) noexcept;
+
+private:
+    template <class T, class... A>
+    friend T* Make(A&&...);
+
+    // Only Make allocates such objects, so that the construction count rule holds everywhere and
+    // a direct `new` of a descendant does not compile.
+    static void* operator new(std::size_t ASize) { return ::operator new(ASize); }
+    static void operator delete(void* APointer) noexcept { ::operator delete(APointer); }
+
+    // Drops the reference that held the object together during construction.
+    void AfterConstruction() noexcept { FRefCount.fetch_sub(1, std::memory_order_acq_rel); }
+
+    // 1 from allocation until AfterConstruction; then the number of interface references held.
+    std::atomic<std::int32_t> FRefCount{1};
+};
+
+template <class T, class... A>
+T* Make(A&&... Args)
+{
+    T* object = new T(std::forward<A>(Args)...);
+    object->AfterConstruction();
+    return object;
+}
