@@ -1,0 +1,38 @@
+// Where finished frames go: an animated GIF, numbered PNGs, one PNG, or a stream of PPM frames.
+#pragma once
+
+#include "tools/preview/Options.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace preview {
+
+class TFrameWriter {
+public:
+    virtual ~TFrameWriter() = default;
+
+    // Takes frame AFrame: Height rows of Width pixels, top row first, each 0x00RRGGBB (the top
+    // byte is ignored). Frames come in order, from 0.
+    virtual void Write(std::int64_t AFrame, const std::uint32_t* APixels) = 0;
+    // Makes the output appear whole. Destroyed without it, a writer leaves nothing behind.
+    virtual void Commit() = 0;
+};
+
+// The writer that AOptions' output asks for, its target opened (EPreviewError when it cannot
+// be written).
+std::unique_ptr<TFrameWriter> MakeFrameWriter(const TOptions& AOptions);
+
+std::unique_ptr<TFrameWriter> MakeGifWriter(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight,
+                                            std::int32_t AFps);
+std::unique_ptr<TFrameWriter> MakePngFolderWriter(const std::string& APath, std::int32_t AWidth,
+                                                  std::int32_t AHeight);
+std::unique_ptr<TFrameWriter> MakePngFrameWriter(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight,
+                                                 std::int64_t AFrame);
+std::unique_ptr<TFrameWriter> MakePpmStreamWriter(std::int32_t AWidth, std::int32_t AHeight);
+
+// The GIF delay of frame AFrame in hundredths of a second: the rounded times of consecutive
+// frames differ by it, so the animation keeps to AFps over its whole length.
+std::int32_t GifDelayOf(std::int64_t AFrame, std::int32_t AFps) noexcept;
+
+} // namespace preview

@@ -1,0 +1,171 @@
+#include "tools/preview/ModuleHost.h"
+
+#include "tools/preview/PreviewError.h"
+
+#include <cstdio>
+#include <dlfcn.h>
+
+namespace preview {
+
+namespace {
+
+std::string HexOf(HRESULT AResult)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(AResult));
+    return text;
+}
+
+std::size_t LengthOf(const TAIMPChar* AText)
+{
+    std::size_t length = 0;
+    while (AText[length] != 0)
+        ++length;
+    return length;
+}
+
+} // namespace
+
+std::string Utf8Of(const TAIMPChar* AChars, std::size_t ACount)
+{
+    std::string text;
+    for (std::size_t i = 0; i < ACount; ++i) {
+        std::uint32_t code = static_cast<std::uint16_t>(AChars[i]);
+        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < ACount) {
+            const std::uint32_t low = static_cast<std::uint16_t>(AChars[i + 1]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        if (code >= 0xD800 && code <= 0xDFFF)
+            code = 0xFFFD;
+        if (code < 0x80) {
+            text += static_cast<char>(code);
+        } else if (code < 0x800) {
+            text += static_cast<char>(0xC0 | (code >> 6));
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            text += static_cast<char>(0xE0 | (code >> 12));
+            text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | (code >> 18));
+            text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return text;
+}
+
+void TModuleHost::TLibraryCloser::operator()(void* ALibrary) const noexcept
+{
+    dlclose(ALibrary);
+}
+
+TModuleHost::TModuleHost(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight) : FPath(APath)
+{
+    try {
+        Start(AWidth, AHeight);
+    } catch (...) {
+        Stop();
+        throw;
+    }
+}
+
+TModuleHost::~TModuleHost()
+{
+    Stop();
+}
+
+void TModuleHost::Start(std::int32_t AWidth, std::int32_t AHeight)
+{
+    const auto notPlugin = [&](const std::string& AReason) {
+        throw EPreviewError("module '" + FPath + "' is not a plug-in: " + AReason);
+    };
+
+    // A bare name would be searched for on the library path; the user means the file here.
+    const std::string path = FPath.find('/') == std::string::npos ? "./" + FPath : FPath;
+    FLibrary.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+    if (!FLibrary) {
+        const char* reason = dlerror();
+        throw EPreviewError("cannot load module '" + FPath + "': " + (reason ? reason : "unknown error"));
+    }
+    const auto getHeader = reinterpret_cast<TAIMPPluginGetHeaderProc>(dlsym(FLibrary.get(), "AIMPPluginGetHeader"));
+    if (!getHeader)
+        notPlugin("it has no AIMPPluginGetHeader export");
+
+    const HRESULT header = getHeader(FPlugin.Put());
+    if (FAILED(header)) {
+        // A failing export owes the caller nothing; whatever it left in the slot is not ours
+        // to release.
+        (void)FPlugin.Detach();
+        notPlugin("AIMPPluginGetHeader failed (" + HexOf(header) + ")");
+    }
+    if (!FPlugin)
+        notPlugin("AIMPPluginGetHeader gave no plug-in");
+
+    const TAIMPChar* name = FPlugin->GetInfo(AIMP_PLUGIN_INFO_NAME);
+    if (!name)
+        notPlugin("it gives no name");
+    FPluginName = Utf8Of(name, LengthOf(name));
+    if ((FPlugin->GetCategories() & AIMP_PLUGIN_CATEGORY_VISUALS) == 0)
+        notPlugin("it is not a visualization");
+
+    FCore = TPreviewCore::Make();
+    const HRESULT initialized = FPlugin->Initialize(FCore.Get());
+    if (FAILED(initialized))
+        notPlugin("Initialize failed (" + HexOf(initialized) + ")");
+    FPluginInitialized = true;
+
+    const rtl::TComPtr<IUnknown> extension = FCore->FindExtension(IID_VisualizationService);
+    if (!extension)
+        notPlugin("it registered no visualization");
+    const HRESULT queried = extension->QueryInterface(IID_IAIMPExtensionEmbeddedVisualization, FVisual.PutVoid());
+    if (FAILED(queried) || !FVisual)
+        notPlugin("its visualization is not an embedded one (" + HexOf(FAILED(queried) ? queried : E_POINTER) + ")");
+
+    rtl::TComPtr<IAIMPString> visualName;
+    const HRESULT named = FVisual->GetName(visualName.Put());
+    if (FAILED(named) || !visualName)
+        notPlugin("the visualization's GetName failed (" + HexOf(FAILED(named) ? named : E_POINTER) + ")");
+    const int32_t count = visualName->GetCharCount();
+    const TAIMPChar* chars = visualName->GetChars();
+    if (count > 0 && chars)
+        FVisualName = Utf8Of(chars, static_cast<std::size_t>(count));
+    visualName.Reset();
+    // The flags say which parts of the record the visualization reads; the preview fills the
+    // waveform and peaks whatever they say.
+    (void)FVisual->GetFlags();
+
+    const HRESULT started = FVisual->Initialize(AWidth, AHeight);
+    if (FAILED(started))
+        notPlugin("the visualization's Initialize failed (" + HexOf(started) + ")");
+    FVisualInitialized = true;
+}
+
+void TModuleHost::Stop() noexcept
+{
+    if (FVisual && FVisualInitialized)
+        FVisual->Finalize();
+    FVisualInitialized = false;
+    FVisual.Reset();
+    if (FPlugin && FPluginInitialized)
+        FPlugin->Finalize();
+    FPluginInitialized = false;
+    // The player drops the registrations, then the plug-in; nothing of the module may be
+    // referenced once the library is unloaded.
+    if (FCore)
+        FCore->ReleaseExtensions();
+    FPlugin.Reset();
+    FCore.Reset();
+    FLibrary.reset();
+}
+
+void TModuleHost::Draw(HDC ADC, TAIMPVisualData& AData)
+{
+    FVisual->Draw(ADC, &AData);
+}
+
+} // namespace preview

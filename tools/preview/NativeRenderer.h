@@ -1,0 +1,51 @@
+// Frames drawn in this process: the module is loaded here and draws on a 32-bit top-down DIB
+// section selected into a memory context of the Win32 stand-in.
+#pragma once
+
+#include "tools/preview/ModuleHost.h"
+#include "tools/preview/Renderer.h"
+#include "tools/preview/Trace.h"
+
+#include <windows.h>
+
+#include <optional>
+
+namespace preview {
+
+// A memory context with a DIB section selected into it, both freed on destruction.
+class TDibSurface {
+public:
+    TDibSurface(std::int32_t AWidth, std::int32_t AHeight);
+    ~TDibSurface();
+    TDibSurface(const TDibSurface&) = delete;
+    TDibSurface& operator=(const TDibSurface&) = delete;
+
+    HDC Dc() const noexcept { return FDc; }
+    // Height rows of Width pixels, top row first, 0x00RRGGBB; read after GdiFlush.
+    const std::uint32_t* Pixels() const noexcept { return FBits; }
+
+private:
+    HDC FDc = nullptr;
+    HBITMAP FBitmap = nullptr;
+    HGDIOBJ FOldBitmap = nullptr;
+    std::uint32_t* FBits = nullptr;
+};
+
+class TNativeRenderer final : public TFrameRenderer {
+public:
+    explicit TNativeRenderer(const TNativeRendererSetup& ASetup);
+
+    const std::uint32_t* Render(std::int64_t AFrame, TAIMPVisualData& AData) override;
+
+    // Writes the trace file out; EPreviewError when it cannot be written. No-op without one.
+    void CommitTrace();
+
+private:
+    // Declared in this order so that the module is unloaded before the context goes, and the
+    // trace stops before either.
+    TDibSurface FSurface;
+    TModuleHost FHost;
+    std::optional<TTraceWriter> FTrace;
+};
+
+} // namespace preview

@@ -1,0 +1,46 @@
+// The preview's command line: what to play, how to draw it and where the frames go.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+namespace preview {
+
+// Where the frames go, chosen by the ending of --output.
+enum class TOutputKind {
+    Gif,       // "*.gif": one animated GIF
+    PngFolder, // a folder (existing, ending in '/', or a name without an extension): numbered PNGs
+    PngFrame,  // "*.png" with --frame N: that one frame
+    Stream,    // "-": PPM frames on standard output, for ffmpeg's image2pipe
+};
+
+// Bounds past which a request is taken for a mistake rather than a wish.
+inline constexpr std::int32_t MaxExtent = 8192;      // pixels a side
+inline constexpr std::int32_t MaxFps = 1000;
+inline constexpr std::int64_t MaxFrames = 10000000;  // about 92 hours at 30 frames per second
+
+struct TOptions {
+    std::string Input;  // empty: the built-in signal
+    std::string Module; // the plug-in library to load
+    std::int32_t Width = 640;
+    std::int32_t Height = 480;
+    std::int32_t Fps = 30;
+    std::optional<std::int64_t> Frames;  // from --frames, or --seconds converted at Fps
+    std::optional<std::int64_t> Frame;   // the one frame a .png output holds, counted from 0
+    std::string Output = "selvanore.gif";
+    TOutputKind OutputKind = TOutputKind::Gif;
+    std::string Trace;  // empty: no trace
+};
+
+// Parses and checks the command line. ADefaultModule is the module loaded without --module.
+// Returns nothing when the run ends at once (--help, written to AHelpOut); throws EPreviewError
+// with a one-line message for a bad argument.
+std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const std::string& ADefaultModule,
+                                     std::ostream& AHelpOut);
+
+// The output kind that APath names, or EPreviewError when it names none.
+TOutputKind OutputKindOf(const std::string& APath);
+
+} // namespace preview

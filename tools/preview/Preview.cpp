@@ -1,0 +1,54 @@
+#include "tools/preview/Preview.h"
+
+#include "tools/preview/FrameWriter.h"
+#include "tools/preview/NativeRenderer.h"
+#include "tools/preview/PreviewError.h"
+#include "tools/preview/Progress.h"
+#include "tools/preview/SignalSource.h"
+#include "tools/preview/VisualData.h"
+
+#include <unistd.h>
+
+#include <array>
+
+namespace preview {
+
+void RunPreview(const TOptions& AOptions)
+{
+    const std::unique_ptr<TSignalSource> signal =
+        AOptions.Input.empty() ? MakeDefaultSignal() : OpenSoundFile(AOptions.Input);
+    const std::int64_t whole = FramesForLength(signal->Length(), signal->Rate(), AOptions.Fps);
+    if (!AOptions.Frames && whole > MaxFrames)
+        throw EPreviewError("the input lasts more than " + std::to_string(MaxFrames) +
+                            " frames: choose a part with --frames or --seconds");
+    std::int64_t count = AOptions.Frames.value_or(whole);
+    if (AOptions.Frame) {
+        if (*AOptions.Frame >= count)
+            throw EPreviewError("--frame " + std::to_string(*AOptions.Frame) + " is past the last frame, " +
+                                std::to_string(count - 1));
+        count = *AOptions.Frame + 1; // the frames before it build up the rings it shows
+    }
+    if (AOptions.OutputKind == TOutputKind::Stream && isatty(STDOUT_FILENO) == 1)
+        throw EPreviewError("will not write video frames to a terminal: pipe them into ffmpeg (see --help)");
+
+    const std::unique_ptr<TNativeRenderer> renderer =
+        MakeNativeRenderer({AOptions.Module, AOptions.Width, AOptions.Height, AOptions.Trace});
+    const std::unique_ptr<TFrameWriter> writer = MakeFrameWriter(AOptions);
+
+    // One record and one pair of blocks serve every frame, as a player reuses its buffers.
+    TAIMPVisualData data{};
+    std::array<float, BlockSize> left{}, right{};
+    {
+        TProgress progress(count, stderr);
+        for (std::int64_t frame = 0; frame < count; ++frame) {
+            signal->ReadBlock(FrameStart(frame, signal->Rate(), AOptions.Fps), left.data(), right.data());
+            FillVisualData(data, left.data(), right.data());
+            writer->Write(frame, renderer->Render(frame, data));
+            progress.Update(frame + 1);
+        }
+    }
+    renderer->CommitTrace();
+    writer->Commit();
+}
+
+} // namespace preview

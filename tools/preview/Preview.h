@@ -1,0 +1,12 @@
+// One run of the preview: the signal is cut into frame blocks, drawn by the module and written.
+#pragma once
+
+#include "tools/preview/Options.h"
+
+namespace preview {
+
+// Plays AOptions' input to the module and writes every frame; EPreviewError on bad input, with
+// nothing left behind.
+void RunPreview(const TOptions& AOptions);
+
+} // namespace preview

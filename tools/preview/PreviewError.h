@@ -1,0 +1,19 @@
+// The one kind of failure the preview reports to its user: bad input, a module that is not a
+// plug-in, an output that cannot be written. Each carries a one-line message and ends the run
+// with exit status 2.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace preview {
+
+class EPreviewError : public std::runtime_error {
+public:
+    explicit EPreviewError(const std::string& AMessage) : std::runtime_error(AMessage) {}
+};
+
+// The exit status of a run that stopped on an EPreviewError.
+inline constexpr int ExitBadInput = 2;
+
+} // namespace preview

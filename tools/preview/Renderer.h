@@ -1,0 +1,37 @@
+// Where frames are drawn. The native renderer loads the module into this process and draws on
+// a device context of the Win32 stand-in; another renderer may draw elsewhere (the real DLL
+// under Wine) and hand the pixels back the same way.
+#pragma once
+
+#include "host/apiVisuals.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace preview {
+
+class TTraceWriter;
+
+class TFrameRenderer {
+public:
+    virtual ~TFrameRenderer() = default;
+
+    // Draws frame AFrame from AData and returns its pixels: Height rows of Width pixels, top
+    // row first, each 0x00RRGGBB. Valid until the next call.
+    virtual const std::uint32_t* Render(std::int64_t AFrame, TAIMPVisualData& AData) = 0;
+};
+
+// What the native renderer needs: the module to load, the surface's extents, and where the
+// trace of the module's calls on that surface goes.
+struct TNativeRendererSetup {
+    std::string Module;
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    std::string TracePath; // empty: no trace
+};
+
+class TNativeRenderer;
+std::unique_ptr<TNativeRenderer> MakeNativeRenderer(const TNativeRendererSetup& ASetup);
+
+} // namespace preview

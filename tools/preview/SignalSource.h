@@ -1,0 +1,46 @@
+// Where the sound comes from: an audio file decoded by libsndfile, or the built-in signal.
+// Both give two channels of floats at the source's own rate, read block by block.
+#pragma once
+
+#include "host/apiVisuals.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace preview {
+
+// Samples per channel in one frame's block: the length of the record's waveform rows.
+inline constexpr int BlockSize = AIMP_VISUAL_WAVEFORM_SIZE;
+
+class TSignalSource {
+public:
+    virtual ~TSignalSource() = default;
+
+    // Samples per second per channel; always positive.
+    virtual std::int32_t Rate() const = 0;
+    // Samples per channel; always positive.
+    virtual std::int64_t Length() const = 0;
+    // Fills ALeft and ARight, BlockSize samples each, with the samples from AStart on; those
+    // past the end are 0. A mono source gives its one channel to both. AStart never decreases
+    // from one call to the next, so a source may read sequentially.
+    virtual void ReadBlock(std::int64_t AStart, float* ALeft, float* ARight) = 0;
+};
+
+// Opens APath for decoding; EPreviewError when it is missing, empty or not decodable.
+std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath);
+
+// The built-in 8-second signal at 44100 Hz: a chord, beats, a sweep, silence, then chord and
+// beats together, loud enough that the rings' normalisation comes into play.
+std::unique_ptr<TSignalSource> MakeDefaultSignal();
+
+// The first sample of frame AFrame: floor(AFrame x ARate / AFps), exact in integers.
+constexpr std::int64_t FrameStart(std::int64_t AFrame, std::int32_t ARate, std::int32_t AFps) noexcept
+{
+    return AFrame * ARate / AFps;
+}
+
+// How many frames start within ALength samples: the least n with FrameStart(n) >= ALength.
+std::int64_t FramesForLength(std::int64_t ALength, std::int32_t ARate, std::int32_t AFps);
+
+} // namespace preview

@@ -1,0 +1,47 @@
+// The drawing trace: every FillRect, Ellipse and Polyline the module makes on the player's
+// context, one line each, with a "frame <n>" line before each Draw. Other tools read it, so the
+// format is fixed:
+//   frame <n>
+//   FillRect <Left> <Top> <Right> <Bottom> brush=0x<BBGGRR, 8 upper-case hex digits>
+//   Ellipse <X1> <Y1> <X2> <Y2> pen=0x<8 hex>/<width> brush=0x<8 hex>
+//   Polyline <count> <x0>,<y0> <x1>,<y1> ... pen=0x<8 hex>/<width>
+// FillRect's brush is its brush argument; Ellipse's pen and brush, and Polyline's pen, are
+// those selected in the context at the call.
+#pragma once
+
+#include "tools/preview/AtomicOutput.h"
+
+#include <windows.h>
+#include <win32_standin.h>
+
+#include <cstdint>
+#include <string>
+
+namespace preview {
+
+class TTraceWriter {
+public:
+    // Opens the trace file (committed by Commit) and records the calls made on ADc from now on.
+    TTraceWriter(const std::string& APath, HDC ADc);
+    // Stops recording.
+    ~TTraceWriter();
+    TTraceWriter(const TTraceWriter&) = delete;
+    TTraceWriter& operator=(const TTraceWriter&) = delete;
+
+    // Writes the "frame" line that precedes Draw for frame AFrame.
+    void BeginFrame(std::int64_t AFrame);
+    void Commit();
+
+    // One recorded call as its trace line, without the newline; empty for calls the trace
+    // leaves out. Exposed for tests.
+    static std::string LineOf(const STANDIN_CALL& ACall);
+
+private:
+    static void Record(const STANDIN_CALL* ACall, void* AUser);
+
+    TAtomicFile FFile;
+    HDC FDc;
+    std::string FLine; // reused for every line
+};
+
+} // namespace preview

@@ -1,0 +1,46 @@
+// selvanore-preview: a stand-in player that plays a sound to the visualization module and writes
+// the frames it draws.
+#include "tools/preview/Options.h"
+#include "tools/preview/Preview.h"
+#include "tools/preview/PreviewError.h"
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#ifndef SELVANORE_DEFAULT_MODULE
+#define SELVANORE_DEFAULT_MODULE ""
+#endif
+
+namespace {
+
+void Report(const char* AMessage)
+{
+    std::string line(AMessage);
+    for (char& c : line)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    std::fprintf(stderr, "selvanore-preview: %s\n", line.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // A reader that goes away (ffmpeg stopping early) is then a write error, reported as one.
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+        const auto options = preview::ParseOptions(argc, argv, SELVANORE_DEFAULT_MODULE, std::cout);
+        if (!options)
+            return 0;
+        preview::RunPreview(*options);
+        return 0;
+    } catch (const preview::EPreviewError& error) {
+        Report(error.what());
+        return preview::ExitBadInput;
+    } catch (const std::exception& error) {
+        Report(error.what());
+        return 1;
+    }
+}
