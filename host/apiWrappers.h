@@ -42,6 +42,9 @@ public:
 protected:
     TInterfacedObjectEx() noexcept = default;
     virtual ~TInterfacedObjectEx() = default;
+    // Reachable from the destructors of descendants, which release through it; allocation
+    // itself stays with Make.
+    static void operator delete(void* APointer) noexcept { ::operator delete(APointer); }
 
     // The interface lookup chain, most derived class first: a class answers its own interfaces
     // (writing the interface pointer into *Obj without taking a reference) and otherwise calls
@@ -55,7 +58,6 @@ private:
     // Only Make allocates such objects (the class-level allocation step): the count is 1 from
     // here until AfterConstruction.
     static void* operator new(std::size_t ASize) { return ::operator new(ASize); }
-    static void operator delete(void* APointer) noexcept { ::operator delete(APointer); }
 
     void AfterConstruction() noexcept { FRefCount.fetch_sub(1, std::memory_order_acq_rel); }
     // Raises "Invalid Pointer" unless the count is 0.

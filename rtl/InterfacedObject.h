@@ -37,6 +37,9 @@ public:
 protected:
     TInterfacedObject() noexcept = default;
     virtual ~TInterfacedObject() = default;
+    // Reachable from the destructors of descendants, which release through it; allocation
+    // itself stays with Make.
+    static void operator delete(void* APointer) noexcept { ::operator delete(APointer); }
 
     // The interface lookup chain, most derived class first: a class answers its own interfaces
     // (writing the interface pointer into *Obj without taking a reference) and otherwise calls
@@ -50,7 +53,6 @@ private:
     // Only Make allocates such objects, so that the construction count rule holds everywhere and
     // a direct `new` of a descendant does not compile.
     static void* operator new(std::size_t ASize) { return ::operator new(ASize); }
-    static void operator delete(void* APointer) noexcept { ::operator delete(APointer); }
 
     // Drops the reference that held the object together during construction.
     void AfterConstruction() noexcept { FRefCount.fetch_sub(1, std::memory_order_acq_rel); }

@@ -39,12 +39,21 @@ std::vector<TCall> TLedger::ConfigCalls(TConfigSlot ASlot) const
     return result;
 }
 
+std::size_t TLedger::CallIndex(TCallKind AKind, TConfigSlot ASlot) noexcept
+{
+    // The kinds first, then one number per configuration slot.
+    return AKind == TCallKind::Config ? static_cast<std::size_t>(TCallKind::Config) + 1 + static_cast<std::size_t>(ASlot)
+                                      : static_cast<std::size_t>(AKind);
+}
+
 std::int64_t TLedger::NextCall(TCallKind AKind, TConfigSlot ASlot) noexcept
 {
-    const std::size_t index = AKind == TCallKind::Config ? static_cast<std::size_t>(TCallKind::Config) + 1 +
-                                                               static_cast<std::size_t>(ASlot)
-                                                         : static_cast<std::size_t>(AKind);
-    return FCallNumbers[index]++;
+    return FCallNumbers[CallIndex(AKind, ASlot)]++;
+}
+
+std::int64_t TLedger::CallsSoFar(TCallKind AKind, TConfigSlot ASlot) const noexcept
+{
+    return FCallNumbers[CallIndex(AKind, ASlot)];
 }
 
 } // namespace player

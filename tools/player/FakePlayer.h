@@ -130,8 +130,13 @@ public:
 
     // Numbers the next call of a slot for injected faults.
     std::int64_t NextCall(TCallKind AKind, TConfigSlot ASlot = TConfigSlot::FlushCache) noexcept;
+    // How many calls of a slot have been numbered, so that a fault can start with the next one:
+    // `Faults.SetChars = {E_FAIL, int32_t(CallsSoFar(TCallKind::SetChars) + 1)}` spares one call.
+    std::int64_t CallsSoFar(TCallKind AKind, TConfigSlot ASlot = TConfigSlot::FlushCache) const noexcept;
 
 private:
+    static std::size_t CallIndex(TCallKind AKind, TConfigSlot ASlot) noexcept;
+
     std::array<TReferenceCounts, ObjectKindCount> FCounts{};
     std::array<std::int64_t, 6 + ConfigSlotCount> FCallNumbers{};
 };
