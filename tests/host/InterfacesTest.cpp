@@ -28,7 +28,9 @@ std::ptrdiff_t SlotOf(M AMember)
 std::string RegistryForm(const GUID& G)
 {
     char text[40];
-    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", G.Data1, G.Data2, G.Data3,
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  // Data1 is an unsigned long in Windows' headers, an unsigned int natively.
+                  static_cast<unsigned>(G.Data1), G.Data2, G.Data3,
                   G.Data4[0], G.Data4[1], G.Data4[2], G.Data4[3], G.Data4[4], G.Data4[5], G.Data4[6], G.Data4[7]);
     return text;
 }
@@ -57,7 +59,9 @@ TEST(HostInterfaces, ResultCodes)
 
 TEST(HostInterfaces, SlotOrder)
 {
-    EXPECT_EQ(SlotOf(&IUnknown::QueryInterface), 0);
+    // Windows' IUnknown adds a template overload of QueryInterface; name the slot's own form.
+    using TQueryInterface = HRESULT (STDMETHODCALLTYPE IUnknown::*)(REFIID, void**);
+    EXPECT_EQ(SlotOf(static_cast<TQueryInterface>(&IUnknown::QueryInterface)), 0);
     EXPECT_EQ(SlotOf(&IUnknown::AddRef), 1);
     EXPECT_EQ(SlotOf(&IUnknown::Release), 2);
 
