@@ -113,13 +113,18 @@ void TModuleHost::Start(std::int32_t AWidth, std::int32_t AHeight)
     if ((FPlugin->GetCategories() & AIMP_PLUGIN_CATEGORY_VISUALS) == 0)
         notPlugin("it is not a visualization");
 
-    FCore = TPreviewCore::Make();
-    const HRESULT initialized = FPlugin->Initialize(FCore.Get());
+    FCore = std::make_unique<player::TFakeCore>();
+    const HRESULT initialized = FPlugin->Initialize(FCore.get());
     if (FAILED(initialized))
         notPlugin("Initialize failed (" + HexOf(initialized) + ")");
     FPluginInitialized = true;
 
-    const rtl::TComPtr<IUnknown> extension = FCore->FindExtension(IID_VisualizationService);
+    IUnknown* extension = nullptr; // borrowed from the core, which holds it
+    for (const player::TExtension& registered : FCore->Extensions())
+        if (registered.ServiceIID == IID_VisualizationService && registered.Extension) {
+            extension = registered.Extension;
+            break;
+        }
     if (!extension)
         notPlugin("it registered no visualization");
     const HRESULT queried = extension->QueryInterface(IID_IAIMPExtensionEmbeddedVisualization, FVisual.PutVoid());
@@ -159,7 +164,7 @@ void TModuleHost::Stop() noexcept
     if (FCore)
         FCore->ReleaseExtensions();
     FPlugin.Reset();
-    FCore.Reset();
+    FCore.reset();
     FLibrary.reset();
 }
 

@@ -5,7 +5,7 @@
 #include "host/apiPlugin.h"
 #include "host/apiVisuals.h"
 #include "rtl/ComPtr.h"
-#include "tools/preview/PreviewCore.h"
+#include "tools/player/FakePlayer.h"
 
 #include <cstdint>
 #include <memory>
@@ -40,7 +40,7 @@ private:
 
     std::string FPath;
     std::unique_ptr<void, TLibraryCloser> FLibrary;
-    rtl::TComPtr<TPreviewCore> FCore;
+    std::unique_ptr<player::TFakeCore> FCore;
     rtl::TComPtr<IAIMPPlugin> FPlugin;
     rtl::TComPtr<IAIMPExtensionEmbeddedVisualization> FVisual;
     bool FPluginInitialized = false;

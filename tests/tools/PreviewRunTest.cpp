@@ -1,0 +1,276 @@
+// Whole runs of selvanore-preview on generated sound: how many frames it writes, that every
+// output decodes at the size asked for, what the first frame shows, the trace, and that every
+// bad input ends with status 2, one line of message and nothing left behind.
+#include "PreviewTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <regex>
+
+using preview_test::RunPreview;
+using preview_test::TRun;
+using preview_test::TScratch;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+#ifdef PREVIEW_MODULE
+const char* const Module = PREVIEW_MODULE;
+#else
+const char* const Module = nullptr;
+#endif
+
+// A stereo WAV of ASeconds at 8 kHz: a tone on the left, a slower one on the right.
+std::string MakeSong(const TScratch& AScratch, double ASeconds = 1.0, const std::string& AName = "song.wav")
+{
+    const std::string path = AScratch / AName;
+    preview_test::WriteWav(path, 8000, 2, static_cast<std::int64_t>(ASeconds * 8000), [](int AChannel, std::int64_t AIndex) {
+        const double t = static_cast<double>(AIndex) / 8000.0;
+        return 0.6 * std::sin(2 * 3.141592653589793 * (AChannel == 0 ? 440.0 : 110.0) * t);
+    });
+    return path;
+}
+
+bool OneLineError(const TRun& ARun)
+{
+    return ARun.Err.rfind("selvanore-preview: ", 0) == 0 && ARun.Err.size() > 20 &&
+           std::count(ARun.Err.begin(), ARun.Err.end(), '\n') == 1 && ARun.Err.back() == '\n';
+}
+
+// The runs that need the module to draw: skipped, with the reason, when there is none that
+// hands out a plug-in.
+class PreviewRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!Module)
+            GTEST_SKIP() << "the module is not part of this build";
+        const TRun probe = RunPreview({"--frames", "1", "--size", "8x8", "--output", "probe.gif"}, FScratch.Path());
+        if (probe.Status != 0 && probe.Err.find("AIMPPluginGetHeader failed") != std::string::npos)
+            GTEST_SKIP() << "the module does not hand out its plug-in yet: " << probe.Err;
+        ASSERT_EQ(probe.Status, 0) << probe.Err;
+        fs::remove(FScratch / "probe.gif");
+    }
+
+    TRun Run(const std::vector<std::string>& AArgs) const { return RunPreview(AArgs, FScratch.Path()); }
+
+    TScratch FScratch;
+};
+
+TEST_F(PreviewRun, FrameCountFollowsInputFpsFramesAndSeconds)
+{
+    const std::string song = MakeSong(FScratch, 1.0);
+    struct TCase {
+        std::vector<std::string> Args;
+        std::size_t Frames;
+    } const cases[] = {
+        {{}, 30},                      // the whole second at 30 frames per second
+        {{"--fps", "12"}, 12},
+        {{"--fps", "7"}, 7},
+        {{"--frames", "5"}, 5},
+        {{"--frames", "45"}, 45},      // past the end: silence
+        {{"--seconds", "0.5"}, 15},
+    };
+    int run = 0;
+    for (const TCase& c : cases) {
+        const std::string folder = "frames" + std::to_string(run++);
+        std::vector<std::string> args{"--input", song, "--size", "32x24", "--output", folder};
+        args.insert(args.end(), c.Args.begin(), c.Args.end());
+        const TRun result = Run(args);
+        ASSERT_EQ(result.Status, 0) << result.Err;
+        EXPECT_TRUE(result.Err.empty()) << result.Err; // quiet when standard error is no terminal
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(FScratch / folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        ASSERT_EQ(names.size(), c.Frames) << folder;
+        EXPECT_EQ(names.front(), "frame-000000.png");
+        for (const std::string& name : {names.front(), names.back()}) {
+            const preview_test::TImage image = preview_test::ReadPng(FScratch / (folder + "/" + name));
+            EXPECT_EQ(image.Width, 32) << name;
+            EXPECT_EQ(image.Height, 24) << name;
+        }
+    }
+}
+
+TEST_F(PreviewRun, DefaultSignalGivesEightSecondsAtThirtyFrames)
+{
+    const TRun result = Run({"--size", "16x12", "--output", "-"});
+    ASSERT_EQ(result.Status, 0) << result.Err;
+    const std::string header = "P6\n16 12\n255\n";
+    const std::size_t frameBytes = header.size() + 16 * 12 * 3;
+    ASSERT_EQ(result.Out.size(), 240 * frameBytes);
+    for (std::size_t frame = 0; frame < 240; ++frame)
+        ASSERT_EQ(result.Out.compare(frame * frameBytes, header.size(), header), 0) << frame;
+}
+
+TEST_F(PreviewRun, GifDecodesAtTheSizeWithOneImagePerFrameAndIsTheSameEachRun)
+{
+    const std::string song = MakeSong(FScratch, 0.5);
+    for (const char* name : {"a.gif", "b.gif"}) {
+        const TRun result = Run({"--input", song, "--size", "96x64", "--fps", "30", "--output", name});
+        ASSERT_EQ(result.Status, 0) << result.Err;
+    }
+    const preview_test::TGif gif = preview_test::ReadGif(FScratch / "a.gif");
+    ASSERT_TRUE(gif.Ok);
+    EXPECT_EQ(gif.Width, 96);
+    EXPECT_EQ(gif.Height, 64);
+    ASSERT_EQ(gif.Frames.size(), 15u);
+    int total = 0;
+    for (std::size_t i = 0; i < gif.Frames.size(); ++i) {
+        EXPECT_EQ(gif.Frames[i].Width, 96);
+        EXPECT_EQ(gif.Frames[i].Height, 64);
+        total += gif.Delays[i];
+    }
+    EXPECT_EQ(total, 50); // 15 frames at 30 per second: half a second
+    EXPECT_EQ(preview_test::ReadLines(FScratch / "a.gif"), preview_test::ReadLines(FScratch / "b.gif"));
+
+    // The GIF's colours are exactly those drawn: its last frame equals the PNG of that frame.
+    ASSERT_EQ(Run({"--input", song, "--size", "96x64", "--output", "last.png", "--frame", "14"}).Status, 0);
+    EXPECT_EQ(gif.Frames.back().Pixels, preview_test::ReadPng(FScratch / "last.png").Pixels);
+}
+
+TEST_F(PreviewRun, FirstFrameIsBlackButForTheRingsAtTheCentre)
+{
+    const std::string song = MakeSong(FScratch);
+    const TRun result = Run({"--input", song, "--size", "320x200", "--output", "first.png", "--frame", "0"});
+    ASSERT_EQ(result.Status, 0) << result.Err;
+    EXPECT_EQ(FScratch.Entries(), (std::vector<std::string>{"first.png", "song.wav"}));
+    const preview_test::TImage image = preview_test::ReadPng(FScratch / "first.png");
+    ASSERT_EQ(image.Width, 320);
+    ASSERT_EQ(image.Height, 200);
+    // The one ring captured in the first frame has radii of 1 to 49 pixels around (160, 100),
+    // the uncaptured slots sit on the centre; nothing is drawn further out.
+    int lit = 0;
+    for (int y = 0; y < image.Height; ++y)
+        for (int x = 0; x < image.Width; ++x) {
+            const std::uint32_t pixel = image.Pixels[static_cast<std::size_t>(y * image.Width + x)];
+            const double distance = std::hypot(x - 160.0, y - 100.0);
+            if (distance > 52.0) {
+                ASSERT_EQ(pixel, 0u) << x << "," << y;
+            }
+            lit += pixel != 0;
+        }
+    EXPECT_GT(lit, 0);
+}
+
+TEST_F(PreviewRun, TraceHoldsEveryCallOfEveryFrameInTheFixedFormat)
+{
+    const std::string song = MakeSong(FScratch);
+    const TRun result = Run({"--input", song, "--size", "200x100", "--frames", "10", "--trace", "calls.txt",
+                             "--output", "out.gif"});
+    ASSERT_EQ(result.Status, 0) << result.Err;
+    const std::vector<std::string> lines = preview_test::ReadLines(FScratch / "calls.txt");
+    ASSERT_EQ(lines.size(), 10u * (1 + 1 + 1984 + 31));
+
+    const std::regex color("0x[0-9A-F]{8}");
+    const std::regex ellipse("Ellipse -?\\d+ -?\\d+ -?\\d+ -?\\d+ pen=0x[0-9A-F]{8}/1 brush=0x[0-9A-F]{8}");
+    const std::regex polyline("Polyline 64( -?\\d+,-?\\d+){64} pen=0x[0-9A-F]{8}/1");
+    std::size_t at = 0;
+    for (int frame = 0; frame < 10; ++frame) {
+        ASSERT_EQ(lines[at++], "frame " + std::to_string(frame));
+        ASSERT_EQ(lines[at++], "FillRect 0 0 200 100 brush=0x00000000");
+        for (int slot = 0; slot < 31; ++slot) {
+            for (int point = 0; point < 64; ++point, ++at)
+                ASSERT_TRUE(std::regex_match(lines[at], ellipse)) << at << ": " << lines[at];
+            ASSERT_TRUE(std::regex_match(lines[at], polyline)) << at << ": " << lines[at];
+            ++at;
+        }
+    }
+    // The first ring of the first frame: slot 0, depth -5, an almost black pen around a dark red
+    // brush; the first point of a circle of the song's first block, to the right of the centre.
+    EXPECT_EQ(lines[2].substr(lines[2].find(" pen=")), " pen=0x00000002/1 brush=0x00000066");
+}
+
+TEST_F(PreviewRun, StreamHoldsOnePpmPerFrame)
+{
+    const std::string song = MakeSong(FScratch, 0.25);
+    const TRun result = Run({"--input", song, "--size", "40x30", "--output", "-"});
+    ASSERT_EQ(result.Status, 0) << result.Err;
+    const std::string header = "P6\n40 30\n255\n";
+    const std::size_t frameBytes = header.size() + 40 * 30 * 3;
+    ASSERT_EQ(result.Out.size(), 8 * frameBytes); // 0.25 s at 30 frames per second: 8 frames
+    EXPECT_EQ(FScratch.Entries(), std::vector<std::string>{"song.wav"});
+}
+
+// Bad inputs need no module to be refused, except those about the module itself.
+struct TBadInput {
+    const char* Name;
+    std::vector<std::string> Args;
+    const char* Message; // a part of the one line expected
+};
+
+class BadInput : public ::testing::TestWithParam<TBadInput> {};
+
+TEST_P(BadInput, EndsWithStatusTwoOneLineAndNothingLeftBehind)
+{
+    TScratch scratch;
+    MakeSong(scratch, 0.2);
+    std::ofstream(scratch / "empty.wav").close();
+    std::ofstream(scratch / "text.wav") << "not a sound\n";
+    fs::create_directory(scratch / "frames-existing");
+    const std::vector<std::string> before = scratch.Entries();
+
+    std::vector<std::string> args = GetParam().Args;
+    const bool needsModule = std::find(args.begin(), args.end(), "--module") == args.end();
+    if (needsModule && Module) {
+        args.insert(args.begin(), {"--module", Module});
+    }
+    const TRun result = RunPreview(args, scratch.Path());
+    EXPECT_EQ(result.Status, 2) << result.Err;
+    EXPECT_TRUE(OneLineError(result)) << "[" << result.Err << "]";
+    EXPECT_NE(result.Err.find(GetParam().Message), std::string::npos) << result.Err;
+    EXPECT_EQ(scratch.Entries(), before);
+    EXPECT_TRUE(fs::is_empty(scratch / "frames-existing"));
+    EXPECT_TRUE(result.Out.empty());
+}
+
+const TBadInput BadInputs[] = {
+    {"MissingInput", {"--input", "nowhere.wav"}, "no such file"},
+    {"EmptyInput", {"--input", "empty.wav"}, "is empty"},
+    {"UndecodableInput", {"--input", "text.wav"}, "cannot decode"},
+    {"InputIsAFolder", {"--input", "frames-existing"}, "folder"},
+    {"ZeroWidth", {"--size", "0x480"}, "--size"},
+    {"NegativeHeight", {"--size", "640x-1"}, "--size"},
+    {"AbsurdSize", {"--size", "8193x8193"}, "--size"},
+    {"SizeNotANumber", {"--size", "big"}, "--size"},
+    {"ZeroFps", {"--fps", "0"}, "--fps"},
+    {"AbsurdFps", {"--fps", "100000"}, "--fps"},
+    {"NoFrames", {"--frames", "0"}, "--frames"},
+    {"UnknownOption", {"--colour", "red"}, "--colour"},
+    {"UnwritableOutput", {"--input", "song.wav", "--output", "no/such/folder/out.gif"}, "cannot write output"},
+    {"UnwritableFolder", {"--input", "song.wav", "--output", "no/such/folder/"}, "cannot write output"},
+    {"UnwritableTrace", {"--input", "song.wav", "--trace", "no/such/trace.txt", "--output", "x.gif"},
+     "cannot write output"},
+    {"OutputOverAFile", {"--input", "song.wav", "--output", "song.wav/frames"}, "cannot write output"},
+    {"UnknownFormat", {"--output", "movie.mp4"}, "cannot tell the format"},
+    {"PngWithoutFrame", {"--output", "one.png"}, "--frame"},
+    {"FramePastTheEnd", {"--input", "song.wav", "--output", "one.png", "--frame", "6"}, "past the last frame"},
+    {"ModuleMissing", {"--module", "nowhere.so", "--output", "x.gif"}, "cannot load module"},
+    {"ModuleNotALibrary", {"--module", "text.wav", "--output", "x.gif"}, "cannot load module"},
+    {"ModuleWithoutExport", {"--module", PREVIEW_FAKE_NO_EXPORT, "--output", "x.gif"}, "no AIMPPluginGetHeader"},
+    {"ModuleExportFails", {"--module", PREVIEW_FAKE_FAILING_EXPORT, "--output", "x.gif"},
+     "AIMPPluginGetHeader failed (0x8000FFFF)"},
+    {"ModuleRegistersNothing", {"--module", PREVIEW_FAKE_NO_VISUALIZATION, "--output", "frames-existing"},
+     "registered no visualization"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Preview, BadInput, ::testing::ValuesIn(BadInputs),
+                         [](const ::testing::TestParamInfo<TBadInput>& AInfo) { return AInfo.param.Name; });
+
+TEST(PreviewHelp, ExplainsOutputsAndTheFfmpegCommand)
+{
+    TScratch scratch;
+    const TRun result = RunPreview({"--help"}, scratch.Path());
+    EXPECT_EQ(result.Status, 0);
+    for (const char* part : {"--input", "--size", "--fps", "--frames", "--seconds", "--output", "--trace", "--frame",
+                             "--module", "ffmpeg -f image2pipe", "spectra are left at zero", "floor(n * rate / fps)"})
+        EXPECT_NE(result.Out.find(part), std::string::npos) << part;
+    EXPECT_TRUE(scratch.Entries().empty());
+}
+
+} // namespace

@@ -1,0 +1,65 @@
+// Helpers of the preview's tests: a scratch folder, a run of the program with its exit status
+// and messages, generated sound files, and decoders of what it writes.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace preview_test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TScratch {
+public:
+    TScratch();
+    ~TScratch();
+    TScratch(const TScratch&) = delete;
+    TScratch& operator=(const TScratch&) = delete;
+
+    const std::filesystem::path& Path() const noexcept { return FPath; }
+    std::string operator/(const std::string& AName) const { return (FPath / AName).string(); }
+    // The names of the folder's entries, sorted.
+    std::vector<std::string> Entries() const;
+
+private:
+    std::filesystem::path FPath;
+};
+
+struct TRun {
+    int Status = -1;     // exit status; -1 when the program did not exit normally
+    std::string Out;     // standard output
+    std::string Err;     // standard error
+};
+
+// Runs the preview with AArgs in the folder AWorkingDir, standard output and error captured.
+TRun RunPreview(const std::vector<std::string>& AArgs, const std::filesystem::path& AWorkingDir);
+
+// Writes a 16-bit PCM WAV of AChannels channels and AFrames samples per channel; ASample gives
+// the value of channel c at sample i, in -1..1.
+void WriteWav(const std::string& APath, int ARate, int AChannels, std::int64_t AFrames,
+              const std::function<double(int, std::int64_t)>& ASample);
+
+struct TImage {
+    int Width = 0;
+    int Height = 0;
+    std::vector<std::uint32_t> Pixels; // 0x00RRGGBB, top row first
+};
+
+// Decodes an 8-bit RGB or RGBA PNG; an empty image when it is not one.
+TImage ReadPng(const std::string& APath);
+
+struct TGif {
+    int Width = 0;
+    int Height = 0;
+    std::vector<TImage> Frames; // each frame's own rectangle, decoded through its colour map
+    std::vector<int> Delays;    // hundredths of a second
+    bool Ok = false;
+};
+TGif ReadGif(const std::string& APath);
+
+// The lines of a text file, without their newlines.
+std::vector<std::string> ReadLines(const std::string& APath);
+
+} // namespace preview_test

@@ -1,0 +1,340 @@
+// The preview's units: frame timing, sound reading, the command line, the trace's lines, the
+// GIF's delays and the outputs that appear whole or not at all.
+#include "PreviewTestSupport.h"
+
+#include "tools/preview/AtomicOutput.h"
+#include "tools/preview/Options.h"
+#include "tools/preview/PreviewError.h"
+#include "tools/preview/SignalSource.h"
+#include "tools/preview/Trace.h"
+#include "tools/preview/VisualData.h"
+#include "tools/preview/FrameWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+using namespace preview;
+using preview_test::TScratch;
+
+namespace {
+
+TEST(FrameTiming, FrameStartIsTheFlooredSampleOfTheFrame)
+{
+    struct TCase {
+        std::int64_t Frame;
+        std::int32_t Rate;
+        std::int32_t Fps;
+        std::int64_t Start;
+    } const cases[] = {
+        {0, 44100, 30, 0},
+        {1, 44100, 30, 1470},
+        {1, 44100, 60, 735},
+        {1, 44100, 24, 1837},       // 1837.5 floored
+        {7, 48000, 7, 48000},
+        {3, 22050, 4, 16537},       // 16537.5 floored
+        {9999999, 48000, 1000, 479999952},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(FrameStart(c.Frame, c.Rate, c.Fps), c.Start) << c.Frame << " at " << c.Rate << "/" << c.Fps;
+}
+
+TEST(FrameTiming, FramesForLengthCountsEveryFrameThatStartsInside)
+{
+    struct TCase {
+        std::int64_t Length;
+        std::int32_t Rate;
+        std::int32_t Fps;
+        std::int64_t Frames;
+    } const cases[] = {
+        {352800, 44100, 30, 240}, // 8 s exactly
+        {352801, 44100, 30, 241}, // one sample more starts a frame of its own
+        {1, 44100, 30, 1},
+        {1470, 44100, 30, 1},
+        {1471, 44100, 30, 2},
+        {0, 44100, 30, 0},
+    };
+    for (const TCase& c : cases) {
+        const std::int64_t frames = FramesForLength(c.Length, c.Rate, c.Fps);
+        EXPECT_EQ(frames, c.Frames) << c.Length;
+        if (frames > 0) {
+            EXPECT_LT(FrameStart(frames - 1, c.Rate, c.Fps), c.Length);
+            EXPECT_GE(FrameStart(frames, c.Rate, c.Fps), c.Length);
+        }
+    }
+}
+
+// The value of the ramp test file at sample i: distinct for each sample, and exact in 16 bits.
+double Ramp(int AChannel, std::int64_t AIndex)
+{
+    return static_cast<double>((AIndex * 7 + AChannel * 1000) % 20000 - 10000) / 32768.0;
+}
+
+TEST(SoundFile, BlocksFollowTheFileWhateverTheHopBetweenThem)
+{
+    TScratch scratch;
+    const std::string path = scratch / "ramp.wav";
+    const std::int64_t length = 5000;
+    preview_test::WriteWav(path, 8000, 2, length, Ramp);
+    const auto signal = OpenSoundFile(path);
+    ASSERT_EQ(signal->Rate(), 8000);
+    ASSERT_EQ(signal->Length(), length);
+
+    // Overlapping blocks, the same block again, hops past the window, and blocks running off
+    // the end of the file.
+    const std::int64_t starts[] = {0, 100, 100, 611, 2000, 2001, 4600, 4999, 5000, 9000};
+    float left[BlockSize], right[BlockSize];
+    for (const std::int64_t start : starts) {
+        signal->ReadBlock(start, left, right);
+        for (int i = 0; i < BlockSize; ++i) {
+            const std::int64_t at = start + i;
+            const float wantLeft = at < length ? static_cast<float>(Ramp(0, at)) : 0.0f;
+            const float wantRight = at < length ? static_cast<float>(Ramp(1, at)) : 0.0f;
+            ASSERT_EQ(left[i], wantLeft) << "block " << start << " sample " << i;
+            ASSERT_EQ(right[i], wantRight) << "block " << start << " sample " << i;
+        }
+    }
+}
+
+TEST(SoundFile, MonoGoesToBothChannelsScaledBy32768)
+{
+    TScratch scratch;
+    const std::string path = scratch / "mono.wav";
+    preview_test::WriteWav(path, 11025, 1, 600, [](int, std::int64_t AIndex) {
+        return AIndex == 0 ? 0.5 : AIndex == 1 ? -1.0 : 1.0 / 32768.0;
+    });
+    const auto signal = OpenSoundFile(path);
+    float left[BlockSize], right[BlockSize];
+    signal->ReadBlock(0, left, right);
+    EXPECT_EQ(left[0], 0.5f);
+    EXPECT_EQ(left[1], -1.0f);
+    EXPECT_EQ(left[2], 1.0f / 32768.0f);
+    for (int i = 0; i < BlockSize; ++i)
+        ASSERT_EQ(left[i], right[i]) << i;
+}
+
+TEST(SoundFile, MissingEmptyAndUndecodableInputsAreRefused)
+{
+    TScratch scratch;
+    std::ofstream(scratch / "empty.wav").close();
+    std::ofstream(scratch / "text.wav") << "this is not a sound file, not even close to one\n";
+    preview_test::WriteWav(scratch / "silent.wav", 8000, 2, 0, Ramp);
+    for (const char* name : {"missing.wav", "empty.wav", "text.wav", "silent.wav", "."})
+        EXPECT_THROW(OpenSoundFile(scratch / name), EPreviewError) << name;
+}
+
+TEST(DefaultSignal, LastsEightSecondsAndIsNotSilent)
+{
+    const auto signal = MakeDefaultSignal();
+    EXPECT_EQ(signal->Length(), 8 * signal->Rate());
+    EXPECT_EQ(FramesForLength(signal->Length(), signal->Rate(), 30), 240);
+    float left[BlockSize], right[BlockSize];
+    // Chord, beats, sweep, silence, and the loud end: only the silence is silent.
+    const double seconds[] = {1.0, 2.0, 5.0, 6.5, 7.25};
+    for (const double at : seconds) {
+        signal->ReadBlock(static_cast<std::int64_t>(at * signal->Rate()), left, right);
+        float peak = 0;
+        for (int i = 0; i < BlockSize; ++i)
+            peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
+        if (at == 6.5)
+            EXPECT_EQ(peak, 0.0f) << at;
+        else
+            EXPECT_GT(peak, 0.1f) << at;
+        EXPECT_LE(peak, 1.0f) << at;
+    }
+}
+
+TEST(VisualData, FillsWaveformAndPeaksAndLeavesTheSpectraAlone)
+{
+    float left[BlockSize], right[BlockSize];
+    for (int i = 0; i < BlockSize; ++i) {
+        left[i] = static_cast<float>(i) / BlockSize - 0.75f;
+        right[i] = i == 300 ? 0.5f : 0.0f;
+    }
+    TAIMPVisualData data{};
+    data.Spectrum[1][3] = 7.0f;
+    FillVisualData(data, left, right);
+    EXPECT_EQ(data.Waveform[0][0], -0.75f);
+    EXPECT_EQ(data.Waveform[1][300], 0.5f);
+    EXPECT_EQ(data.Peaks[0], 0.75f);
+    EXPECT_EQ(data.Peaks[1], 0.5f);
+    EXPECT_EQ(data.Spectrum[1][3], 7.0f);
+}
+
+std::optional<TOptions> Parse(std::vector<std::string> AArgs)
+{
+    AArgs.insert(AArgs.begin(), "selvanore-preview");
+    std::vector<const char*> argv;
+    for (const std::string& arg : AArgs)
+        argv.push_back(arg.c_str());
+    std::ostringstream help;
+    return ParseOptions(static_cast<int>(argv.size()), argv.data(), "default.so", help);
+}
+
+TEST(Options, DefaultsAndEachOption)
+{
+    const TOptions defaults = Parse({}).value();
+    EXPECT_EQ(defaults.Width, 640);
+    EXPECT_EQ(defaults.Height, 480);
+    EXPECT_EQ(defaults.Fps, 30);
+    EXPECT_FALSE(defaults.Frames);
+    EXPECT_EQ(defaults.Output, "selvanore.gif");
+    EXPECT_EQ(defaults.OutputKind, TOutputKind::Gif);
+    EXPECT_EQ(defaults.Module, "default.so");
+    EXPECT_TRUE(defaults.Input.empty());
+    EXPECT_TRUE(defaults.Trace.empty());
+
+    const TOptions set = Parse({"--input", "a.flac", "--module", "m.so", "--size", "1920x1080", "--fps", "60",
+                                "--seconds", "2.5", "--output", "one.png", "--frame", "12", "--trace", "t.txt"})
+                             .value();
+    EXPECT_EQ(set.Input, "a.flac");
+    EXPECT_EQ(set.Module, "m.so");
+    EXPECT_EQ(set.Width, 1920);
+    EXPECT_EQ(set.Height, 1080);
+    EXPECT_EQ(set.Fps, 60);
+    EXPECT_EQ(set.Frames, 150);
+    EXPECT_EQ(set.OutputKind, TOutputKind::PngFrame);
+    EXPECT_EQ(set.Frame, 12);
+    EXPECT_EQ(set.Trace, "t.txt");
+
+    EXPECT_EQ(Parse({"--frames", "7"}).value().Frames, 7);
+    EXPECT_EQ(Parse({"--seconds", "8"}).value().Frames, 240);
+    EXPECT_EQ(Parse({"--seconds", "0.01"}).value().Frames, 1);
+    EXPECT_EQ(Parse({"--size", "8192X1"}).value().Width, 8192);
+    EXPECT_FALSE(Parse({"--help"}));
+}
+
+TEST(Options, BadArgumentsAreRefused)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"--size", "0x480"},       {"--size", "640x0"},     {"--size", "-640x480"},  {"--size", "640"},
+        {"--size", "8193x100"},    {"--size", "640x480x3"}, {"--size", "x"},         {"--size", "640x+480"},
+        {"--size", "99999999999x1"},
+        {"--fps", "0"},            {"--fps", "-30"},        {"--fps", "1001"},       {"--fps", "abc"},
+        {"--frames", "0"},         {"--frames", "-1"},      {"--frames", "10000001"},
+        {"--seconds", "0"},        {"--seconds", "-1"},     {"--seconds", "nan"},    {"--seconds", "1e300"},
+        {"--frames", "5", "--seconds", "1"},
+        {"--output", "out.png"},   {"--frame", "3"},        {"--output", "x.png", "--frame", "-1"},
+        {"--output", "movie.mp4"}, {"--output", ""},        {"--module", ""},        {"--unknown"},
+    };
+    for (const auto& args : cases) {
+        std::string joined;
+        for (const std::string& arg : args)
+            joined += arg + " ";
+        EXPECT_THROW(Parse(args), EPreviewError) << joined;
+    }
+}
+
+TEST(Options, OutputKindFollowsTheEnding)
+{
+    TScratch scratch;
+    struct TCase {
+        std::string Path;
+        TOutputKind Kind;
+    } const cases[] = {
+        {"a.gif", TOutputKind::Gif},        {"A.GIF", TOutputKind::Gif},
+        {"a.png", TOutputKind::PngFrame},   {"-", TOutputKind::Stream},
+        {"frames", TOutputKind::PngFolder}, {"frames.d/", TOutputKind::PngFolder},
+        {scratch.Path().string(), TOutputKind::PngFolder},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(OutputKindOf(c.Path), c.Kind) << c.Path;
+}
+
+TEST(GifDelay, DelaysAddUpToTheFrameTimes)
+{
+    for (const std::int32_t fps : {1, 7, 24, 25, 30, 60, 144}) {
+        std::int64_t total = 0;
+        for (std::int64_t frame = 0; frame < 3 * fps; ++frame) {
+            const std::int32_t delay = GifDelayOf(frame, fps);
+            EXPECT_GE(delay, 100 / fps) << fps;
+            EXPECT_LE(delay, 100 / fps + 1) << fps;
+            total += delay;
+        }
+        EXPECT_EQ(total, 300) << fps;
+    }
+}
+
+TEST(Trace, LinesOfEachTracedCall)
+{
+    POINT points[] = {{1, 2}, {-3, 40}, {5, 6}};
+    STANDIN_CALL ellipse{};
+    ellipse.Function = "Ellipse";
+    ellipse.ArgCount = 4;
+    ellipse.Args[0] = -1;
+    ellipse.Args[1] = 2;
+    ellipse.Args[2] = 30;
+    ellipse.Args[3] = 41;
+    ellipse.PenData.lopnColor = 0x005400EE;
+    ellipse.PenData.lopnWidth.x = 1;
+    ellipse.BrushData.lbColor = 0x008F53FF;
+    EXPECT_EQ(TTraceWriter::LineOf(ellipse), "Ellipse -1 2 30 41 pen=0x005400EE/1 brush=0x008F53FF");
+
+    STANDIN_CALL polyline{};
+    polyline.Function = "Polyline";
+    polyline.ArgCount = 1;
+    polyline.Args[0] = 3;
+    polyline.Points = points;
+    polyline.PenData.lopnColor = 0x2;
+    polyline.PenData.lopnWidth.x = 1;
+    EXPECT_EQ(TTraceWriter::LineOf(polyline), "Polyline 3 1,2 -3,40 5,6 pen=0x00000002/1");
+
+    // FillRect shows the brush it is given, not the one selected.
+    LOGBRUSH brush{BS_SOLID, 0x00ABCDEF, 0};
+    const HBRUSH given = CreateBrushIndirect(&brush);
+    ASSERT_NE(given, nullptr);
+    STANDIN_CALL fill{};
+    fill.Function = "FillRect";
+    fill.Object = given;
+    fill.ArgCount = 4;
+    fill.Args[2] = 640;
+    fill.Args[3] = 480;
+    fill.BrushData.lbColor = 0x00123456;
+    EXPECT_EQ(TTraceWriter::LineOf(fill), "FillRect 0 0 640 480 brush=0x00ABCDEF");
+    DeleteObject(given);
+
+    STANDIN_CALL other{};
+    other.Function = "SelectObject";
+    EXPECT_EQ(TTraceWriter::LineOf(other), "");
+}
+
+TEST(AtomicOutput, NothingAppearsUntilTheCommit)
+{
+    TScratch scratch;
+    const std::string target = scratch / "out.gif";
+    {
+        TAtomicFile file(target);
+        std::fputs("half", file.Stream());
+    }
+    EXPECT_TRUE(scratch.Entries().empty());
+    {
+        TAtomicFile file(target);
+        std::fputs("whole", file.Stream());
+        EXPECT_FALSE(std::filesystem::exists(target));
+        file.Commit();
+    }
+    EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"out.gif"});
+    EXPECT_EQ(preview_test::ReadLines(target), std::vector<std::string>{"whole"});
+
+    const std::string folder = scratch / "frames";
+    {
+        TAtomicFolder frames(folder);
+        std::ofstream(frames.PathOf("a.png")) << "a";
+    }
+    EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"out.gif"});
+    for (int run = 0; run < 2; ++run) { // a new folder, then one that exists
+        TAtomicFolder frames(folder);
+        std::ofstream(frames.PathOf("a.png")) << run;
+        frames.Commit();
+    }
+    EXPECT_EQ(preview_test::ReadLines(scratch / "frames/a.png"), std::vector<std::string>{"1"});
+    EXPECT_EQ(scratch.Entries(), (std::vector<std::string>{"frames", "out.gif"}));
+
+    EXPECT_THROW(TAtomicFile(scratch / "no/such/folder.gif"), EPreviewError);
+    EXPECT_THROW(TAtomicFolder(scratch / "out.gif"), EPreviewError);
+}
+
+} // namespace
