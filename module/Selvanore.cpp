@@ -1,19 +1,29 @@
-// TEMPORARY placeholder for the module's export, kept only until the plug-in object lands; the
-// real entry creates a TVisualPlugin. This one creates nothing and reports the failure code of
-// the export, E_UNEXPECTED, with a null slot, so the packaging can be built and checked.
+// The module's one export. Loading the module runs nothing of the plug-in: every plug-in object
+// is made here, on the player's call.
 #include "host/apiPlugin.h"
+#include "plugin/Selvanore_Main.h"
 
-// Natively the export must be visible past -fvisibility=hidden; on Windows Selvanore.def
-// exports it by name.
-#if defined(__GNUC__) && !defined(_WIN32)
-#define SELVANORE_EXPORT __attribute__((visibility("default")))
-#else
+#ifdef _WIN32
 #define SELVANORE_EXPORT
+#else
+#define SELVANORE_EXPORT __attribute__((visibility("default")))
 #endif
 
-extern "C" SELVANORE_EXPORT HRESULT WINAPI AIMPPluginGetHeader(IAIMPPlugin** Header)
+// Hands the caller a new plug-in object with the one reference it owns. Whatever the slot held
+// before is overwritten, not released. This is the only place where a failure becomes a result
+// code: the slot then stays null and the result is E_UNEXPECTED.
+extern "C" SELVANORE_EXPORT HRESULT WINAPI AIMPPluginGetHeader(IAIMPPlugin** Header) noexcept
 {
-    if (Header)
-        *Header = nullptr;
-    return E_UNEXPECTED;
+    // NOTE: a null slot pointer cannot receive anything; it is refused without touching memory.
+    if (!Header)
+        return E_UNEXPECTED;
+    *Header = nullptr;
+    try {
+        IAIMPPlugin* plugin = Make<TVisualPlugin>()->Interface();
+        plugin->AddRef();
+        *Header = plugin;
+        return S_OK;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
 }

@@ -29,3 +29,14 @@ using TPointsArray = TPoint3D[RingSlotCount][RingPointCount];
 // finite number (NaN, an infinity, or a channel sum beyond single precision) counts as 0, both
 // for the peak and for the ring, so that nothing non-finite ever reaches the history.
 void CaptureRing(TPointsArray& PointsArray, std::int32_t& ArrNumb, const TAIMPVisualData& Data) noexcept;
+
+class TCanvas;
+
+// Draws one frame of the history on Canvas, which has a device context attached: a black fill
+// of (0, 0, FWidth, FHeight), then for every slot in order each point is stepped 5 depth units
+// toward the viewer (-700 resets to 0), projected around (OX, OY) and drawn as a dot whose size
+// and lightness grow with depth, and the slot's 64 points are joined by an open polyline.
+// Rewrites Z of every point; allocates nothing. Errors of the surface pass through at once,
+// leaving the points already stepped at their new depth.
+void RenderRings(TPointsArray& PointsArray, TCanvas& Canvas, std::int32_t FWidth, std::int32_t FHeight,
+                 std::int32_t OX, std::int32_t OY);
