@@ -12,6 +12,7 @@
 
 #include "graphics/ACL.Graphics.h"
 #include "graphics/Locks.h"
+#include "rtl/SysUtils.h"  // rtl::EInvalidOperation, raised by drawing without a context
 
 #include <cstdint>
 #include <initializer_list>

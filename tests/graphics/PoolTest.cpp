@@ -1,0 +1,184 @@
+#include "graphics/ResourceManager.h"
+
+#include <win32_standin.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using TPenPool = TResourceManager<TPenData>;
+
+TPenData PenOf(TColor AColor, std::int32_t AWidth = 1)
+{
+    TPenData data;
+    data.Color = AColor;
+    data.Width = AWidth;
+    return data;
+}
+
+TEST(Pool, EqualRecordsShareAnEntryUntilTheLastUserLetsGo)
+{
+    TPenPool pool;
+    auto* a = pool.AllocResource(PenOf(1));
+    auto* b = pool.AllocResource(PenOf(1));
+    auto* c = pool.AllocResource(PenOf(1, 2));
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, c);
+    EXPECT_EQ(a->RefCount, 2);
+    EXPECT_EQ(pool.EntryCount(), 2u);
+
+    int made = 0;
+    const auto make = [&made](const TPenData& AData) {
+        ++made;
+        LOGPEN pen{PS_SOLID, {AData.Width, 0}, AData.Color};
+        return static_cast<HGDIOBJ>(CreatePenIndirect(&pen));
+    };
+    const HGDIOBJ object = pool.ObjectOf(*a, make);
+    EXPECT_EQ(pool.ObjectOf(*b, make), object);
+    EXPECT_EQ(made, 1);
+
+    const TRetiredObjects first = pool.Retire(a);
+    EXPECT_EQ(first.Object, nullptr) << "another user remains";
+    TRetiredObjects last = pool.Retire(b);
+    EXPECT_EQ(last.Object, object);
+    last.Dispose();
+    pool.FreeResource(c);
+    pool.FreeResource(nullptr);
+    EXPECT_EQ(pool.EntryCount(), 0u);
+    EXPECT_EQ(pool.IdleCount(), 2u);
+}
+
+TEST(Pool, AnObjectThatCannotBeMadeIsTriedAgain)
+{
+    TPenPool pool;
+    auto* entry = pool.AllocResource(PenOf(7));
+    int attempts = 0;
+    const auto refuse = [&attempts](const TPenData&) -> HGDIOBJ {
+        ++attempts;
+        return nullptr;
+    };
+    EXPECT_EQ(pool.ObjectOf(*entry, refuse), nullptr);
+    EXPECT_EQ(pool.ObjectOf(*entry, refuse), nullptr);
+    EXPECT_EQ(attempts, 2);
+    pool.FreeResource(entry);
+}
+
+TEST(Pool, EntriesAreKeyedByThread)
+{
+    TPenPool pool;
+    auto* mine = pool.AllocResource(PenOf(3));
+    TPenPool::TEntry* theirs[2] = {};
+    std::thread other([&] {
+        theirs[0] = pool.AllocResource(PenOf(3));
+        theirs[1] = pool.AllocResource(PenOf(3));
+    });
+    other.join();
+    EXPECT_NE(theirs[0], mine);
+    EXPECT_EQ(theirs[0], theirs[1]);
+    EXPECT_EQ(theirs[0]->Owner, theirs[1]->Owner);
+    EXPECT_NE(theirs[0]->Owner, mine->Owner);
+    // Any thread may let go; the entry is still found by its maker's identity.
+    pool.FreeResource(theirs[0]);
+    pool.FreeResource(theirs[1]);
+    EXPECT_EQ(pool.AllocResource(PenOf(3)), mine);
+    pool.FreeResource(mine);
+    pool.FreeResource(mine);
+    EXPECT_EQ(pool.EntryCount(), 0u);
+}
+
+TEST(Pool, BrushEntriesDeleteTheBitmapTheyOwn)
+{
+    TBrushResourceManager pool;
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 4, 4, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    const std::size_t liveBefore = StandInLiveObjectCount();
+    for (bool owns : {false, true}) {
+        const HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        ASSERT_NE(bitmap, nullptr);
+        TBrushData data;
+        data.Bitmap = bitmap;
+        data.OwnsBitmap = owns;
+        pool.FreeResource(pool.AllocResource(data));
+        EXPECT_EQ(StandInLiveObjectCount(), liveBefore + (owns ? 0 : 1)) << owns;
+        if (!owns)
+            DeleteObject(bitmap);
+    }
+}
+
+// The pool against a plain map of counts, over seeded random traffic on one thread: the same
+// entry for the same record while it has users, a count of entries that matches, and no entry
+// made on the heap beyond the peak of entries in use.
+TEST(Pool, BehavesAsAMapOfCountedRecords)
+{
+    TPenPool pool;
+    struct Model {
+        TPenPool::TEntry* Entry;
+        int Users;
+    };
+    std::map<std::pair<TColor, std::int32_t>, Model> model;
+    std::vector<TPenPool::TEntry*> held;
+    std::mt19937 random(2024);
+    std::size_t peak = 0;
+    for (int step = 0; step < 20000; ++step) {
+        if (held.empty() || random() % 5 < 3) {
+            const TColor color = random() % 40;
+            const std::int32_t width = static_cast<std::int32_t>(random() % 3);
+            auto* entry = pool.AllocResource(PenOf(color, width));
+            auto [it, fresh] = model.try_emplace({color, width}, Model{entry, 0});
+            if (!fresh) {
+                ASSERT_EQ(it->second.Entry, entry) << step;
+            }
+            ++it->second.Users;
+            ASSERT_EQ(entry->RefCount, it->second.Users);
+            held.push_back(entry);
+        } else {
+            const std::size_t index = random() % held.size();
+            auto* entry = held[index];
+            held[index] = held.back();
+            held.pop_back();
+            auto it = model.find({entry->Data.Color, entry->Data.Width});
+            ASSERT_NE(it, model.end());
+            if (--it->second.Users == 0)
+                model.erase(it);
+            pool.FreeResource(entry);
+        }
+        ASSERT_EQ(pool.EntryCount(), model.size());
+        peak = std::max(peak, model.size());
+    }
+    // One initial table, the table's doublings up to the peak, and one entry per peak slot.
+    std::size_t tables = 1;
+    for (std::size_t buckets = 16; buckets <= peak; buckets *= 2)
+        ++tables;
+    EXPECT_LE(pool.HeapAllocationCount(), tables + peak);
+    for (auto* entry : held)
+        pool.FreeResource(entry);
+    EXPECT_EQ(pool.EntryCount(), 0u);
+}
+
+TEST(Pool, ManyDistinctRecordsAreAllFoundAgain)
+{
+    TPenPool pool;
+    std::vector<TPenPool::TEntry*> entries;
+    for (TColor c = 0; c < 3000; ++c)
+        entries.push_back(pool.AllocResource(PenOf(c)));
+    for (TColor c = 0; c < 3000; ++c)
+        ASSERT_EQ(pool.AllocResource(PenOf(c)), entries[c]);
+    EXPECT_EQ(pool.EntryCount(), 3000u);
+    for (TColor c = 0; c < 3000; ++c) {
+        pool.FreeResource(entries[c]);
+        pool.FreeResource(entries[c]);
+    }
+    EXPECT_EQ(pool.EntryCount(), 0u);
+    const std::size_t allocations = pool.HeapAllocationCount();
+    for (TColor c = 0; c < 3000; ++c)
+        pool.FreeResource(pool.AllocResource(PenOf(c + 5000)));
+    EXPECT_EQ(pool.HeapAllocationCount(), allocations) << "idle entries are used again";
+}
+
+} // namespace
