@@ -5,6 +5,7 @@
 
 #include "Raster.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -72,7 +73,8 @@ public:
         const auto pen = [this](int AIndex, UINT AStyle, COLORREF AColor) {
             Entry entry;
             entry.Type = Kind::Pen;
-            entry.Pen = LOGPEN{AStyle, {0, 0}, AColor};
+            // GDI reports the stock null pen one pixel wide, the others zero wide.
+            entry.Pen = LOGPEN{AStyle, {AStyle == PS_NULL ? 1 : 0, 0}, AColor};
             FStock[AIndex] = AddStock(std::move(entry));
         };
         const auto brush = [this](int AIndex, UINT AStyle, COLORREF AColor) {
@@ -109,6 +111,7 @@ public:
         bitmap.Bitmap.Monochrome = true;
         bitmap.Bitmap.Bits = std::make_unique<std::uint32_t[]>(1);
         FStockBitmap = AddStock(std::move(bitmap));
+        FStock[DefaultBitmapIndex] = FStockBitmap;
     }
 
     std::mutex Mutex;
@@ -193,7 +196,9 @@ private:
 
     std::vector<Entry> FEntries;
     std::uint32_t FFirstFree = 0;
-    HGDIOBJ FStock[DC_PEN + 1] = {};
+    // GetStockObject's index one past DC_PEN is the default bitmap, as in GDI.
+    static constexpr int DefaultBitmapIndex = DC_PEN + 1;
+    HGDIOBJ FStock[DefaultBitmapIndex + 1] = {};
     HGDIOBJ FStockBitmap = nullptr;
 };
 
@@ -321,15 +326,12 @@ void Unselect(ObjectTable &ATable, HGDIOBJ AObject)
         --entry->Selections;
 }
 
-// GetSysColor's values: Windows' default colour scheme.
+// GetSysColor's values: the default scheme of the reference GDI the pixels are checked against.
 constexpr COLORREF SysColors[] = {
-    RGB(200, 200, 200), RGB(0, 0, 0),       RGB(153, 180, 209), RGB(191, 205, 219), RGB(240, 240, 240),
-    RGB(255, 255, 255), RGB(100, 100, 100), RGB(0, 0, 0),       RGB(0, 0, 0),       RGB(0, 0, 0),
-    RGB(180, 180, 180), RGB(244, 247, 252), RGB(171, 171, 171), RGB(0, 120, 215),   RGB(255, 255, 255),
-    RGB(240, 240, 240), RGB(160, 160, 160), RGB(109, 109, 109), RGB(0, 0, 0),       RGB(0, 0, 0),
-    RGB(255, 255, 255), RGB(105, 105, 105), RGB(227, 227, 227), RGB(0, 0, 0),       RGB(255, 255, 225),
-    RGB(0, 0, 0),       RGB(0, 102, 204),   RGB(185, 209, 234), RGB(215, 228, 242), RGB(0, 120, 215),
-    RGB(240, 240, 240),
+    0x00ffffff, 0x00956f25, 0x00fa9632, 0x00808080, 0x00ffffff, 0x00ffffff, 0x009e9e9e, 0x00000000,
+    0x00000000, 0x00000000, 0x00ffffff, 0x00ffffff, 0x00808080, 0x00fa9630, 0x00ffffff, 0x00f5f5f5,
+    0x00a6a6a6, 0x00a6a6a6, 0x00000000, 0x00c8c8c8, 0x00ffffff, 0x006a6a6a, 0x00e3e3e3, 0x00000000,
+    0x00ffffff, 0x00ffffff, 0x00e0e0e0, 0x00fa9632, 0x00808080, 0x00fa9630, 0x00ffffff,
 };
 
 } // namespace
@@ -543,16 +545,20 @@ HPEN WINAPI CreatePenIndirect(const LOGPEN *plpen)
             .Arg(plpen->lopnWidth.x)
             .Arg(static_cast<std::int32_t>(plpen->lopnColor));
     const auto create = [&]() -> HPEN {
-        if (plpen == nullptr || plpen->lopnStyle > PS_INSIDEFRAME)
+        if (plpen == nullptr)
             return nullptr;
         ObjectTable &table = Table();
         std::lock_guard lock(table.Mutex);
-        // As in GDI, every null pen is the stock one.
+        // As in GDI: every null pen is the stock one, a style this call does not know is solid,
+        // and the width is the magnitude of its x part.
         if (plpen->lopnStyle == PS_NULL)
             return static_cast<HPEN>(table.Stock(NULL_PEN));
         Entry entry;
         entry.Type = Kind::Pen;
-        entry.Pen = *plpen;
+        entry.Pen.lopnStyle = plpen->lopnStyle > PS_INSIDEFRAME ? PS_SOLID : plpen->lopnStyle;
+        const std::int64_t width = plpen->lopnWidth.x;
+        entry.Pen.lopnWidth.x = static_cast<LONG>(std::min<std::int64_t>(width < 0 ? -width : width, INT32_MAX));
+        entry.Pen.lopnColor = plpen->lopnColor;
         return static_cast<HPEN>(table.Add(std::move(entry)));
     };
     return record.Finish(create(), true);
@@ -570,6 +576,9 @@ HBRUSH WINAPI CreateBrushIndirect(const LOGBRUSH *plbrush)
             return nullptr;
         ObjectTable &table = Table();
         std::lock_guard lock(table.Mutex);
+        // As in GDI, every hollow brush is the stock one.
+        if (plbrush->lbStyle == BS_NULL)
+            return static_cast<HBRUSH>(table.Stock(NULL_BRUSH));
         Entry entry;
         entry.Type = Kind::Brush;
         entry.Brush = *plbrush;

@@ -37,7 +37,8 @@ int WINAPI MulDiv(int nNumber, int nNumerator, int nDenominator)
     // Half the divisor added before truncation: the quotient rounded with halves away from zero.
     const std::uint64_t quotient = (product + divisor / 2) / divisor;
     if (negative) {
-        if (quotient > std::uint64_t{1} << 31)
+        // NOTE: -2^31 is refused as well, as the reference GDI's kernel refuses it.
+        if (quotient > static_cast<std::uint64_t>(INT32_MAX))
             return -1;
         return static_cast<int>(-static_cast<std::int64_t>(quotient));
     }

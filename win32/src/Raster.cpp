@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 namespace standin {
 
@@ -66,7 +68,7 @@ void FillRectangle(const Surface &ASurface, const RECT &ARect, const PixelOp &AO
 namespace {
 
 // One segment without its last pixel. Along the major axis every step is one pixel; the minor
-// coordinate at step i is the exact line's, rounded, with halves resolved by ATieAdvances.
+// coordinate at step i is the exact line's, rounded to nearest.
 // Only the steps inside the bitmap are walked, so far-away points cost nothing.
 void Segment(const Surface &ASurface, std::int64_t AX0, std::int64_t AY0, std::int64_t AX1, std::int64_t AY1,
              const PixelOp &AOp)
@@ -101,9 +103,9 @@ void Segment(const Surface &ASurface, std::int64_t AX0, std::int64_t AY0, std::i
     if (first > last)
         return;
 
-    // Ties: a step exactly halfway between two minor positions takes the one nearer the start
-    // when the line runs toward negative minor coordinates... see TieBias.
-    const bool tieAdvances = minorStep < 0 ? !xMajor || majorStep < 0 : true;
+    // A step exactly halfway between two minor positions takes the lower one (the smaller x
+    // or y), whichever way the line runs: GDI's lines are not symmetric under reversal.
+    const bool tieAdvances = minorStep < 0;
     const Wide twiceMajor = Wide{2} * majorLength;
     const Wide numerator = Wide{2} * first * minorLength + majorLength - (tieAdvances ? 0 : 1);
     std::int64_t offset = static_cast<std::int64_t>(FloorDiv(numerator, twiceMajor));
@@ -139,27 +141,171 @@ void DrawPolyline(const Surface &ASurface, const POINT *APoints, int ACount, con
         Segment(ASurface, APoints[i].x, APoints[i].y, APoints[i + 1].x, APoints[i + 1].y, AOp);
 }
 
+namespace {
+
+// One row of an ellipse, in box coordinates: the whole shape covers [Start, End), the outline
+// [Start, InnerStart) and [InnerEnd, End), the interior [InnerStart, InnerEnd). Where the two
+// outline runs meet, the first covers the row and the others are empty.
+struct EllipseRow {
+    std::int64_t Start;
+    std::int64_t InnerStart;
+    std::int64_t InnerEnd;
+    std::int64_t End;
+};
+
+// The rows of the shape of an ellipse in a box of AWidth x AHeight pixels (both at least 3).
+// The outline comes from an error-driven walk in the manner of Zingl's ellipse rasterizer: the
+// lower right quarter, from the right end of the middle row toward the bottom, one pixel per
+// step, with exact integer error terms; the rest is that quarter mirrored about the box's
+// centre lines. ARow(y, row) receives each row reached, once. Very elongated boxes (about 10:1
+// and beyond) end the walk before the tips, which then stay empty, as in the reference GDI.
+template <class RowFn> void ShapeRows(std::int64_t AWidth, std::int64_t AHeight, RowFn &&ARow)
+{
+    const std::int64_t last = AWidth - 1; // the outline's extents, first to last pixel
+    const std::int64_t bottom = AHeight - 1;
+    const auto emit = [&](std::int64_t AY, std::int64_t ALeast, std::int64_t AMost) {
+        // The quarter's run in this row is [ALeast, AMost]; its mirror is [last - AMost, last - ALeast].
+        EllipseRow row{last - AMost, last - ALeast + 1, ALeast, AMost + 1};
+        if (row.InnerStart >= row.InnerEnd)
+            row.InnerStart = row.InnerEnd = row.End;
+        ARow(AY, row);
+        if (bottom - AY != AY)
+            ARow(bottom - AY, row);
+    };
+    const Wide a = last;
+    const Wide b = bottom;
+    const Wide aStep = 8 * a * a;
+    const Wide bStep = 8 * b * b;
+    const Wide bOdd = b % 2;
+    Wide dx = 4 * b * b * (1 - a);
+    Wide dy = 4 * a * a * (1 + bOdd);
+    Wide error = dx + dy + a * a * bOdd;
+    std::int64_t x = last;
+    std::int64_t y = AHeight / 2;
+    std::int64_t rowY = y;
+    std::int64_t rowMost = x;
+    std::int64_t rowLeast = x;
+    while (x >= AWidth / 2 && y <= bottom) {
+        if (y != rowY) {
+            emit(rowY, rowLeast, rowMost);
+            rowY = y;
+            rowMost = x;
+        }
+        rowLeast = x;
+        const Wide twice = 2 * error;
+        if (twice >= dx) {
+            --x;
+            dx += bStep;
+            error += dx;
+        }
+        if (twice <= dy) {
+            ++y;
+            dy += aStep;
+            error += dy;
+        }
+    }
+    emit(rowY, rowLeast, rowMost);
+}
+
+// Boxes wider or taller than this are not drawn: GDI's own coordinate space ends at 2^27, and
+// the outline walk costs one step per pixel of the box's extents.
+constexpr std::int64_t MaxEllipseExtent = std::int64_t{1} << 27;
+
+void ThinEllipse(const Surface &ASurface, std::int64_t ALeft, std::int64_t ATop, std::int64_t AWidth,
+                 std::int64_t AHeight, const DrawStyle &AStyle)
+{
+    if (AWidth <= 2 || AHeight <= 2) {
+        // Boxes one or two pixels across are rectangles: all outline with a pen (nothing for a
+        // single pixel), without one the interior a pixel smaller to the right and bottom.
+        const std::int64_t shrink = AStyle.HasPen ? 0 : 1;
+        if (AStyle.HasPen && AWidth == 1 && AHeight == 1)
+            return;
+        const RECT box{static_cast<LONG>(ALeft), static_cast<LONG>(ATop),
+                       static_cast<LONG>(ALeft + AWidth - shrink), static_cast<LONG>(ATop + AHeight - shrink)};
+        FillRectangle(ASurface, box, AStyle.HasPen ? AStyle.Pen : AStyle.Brush);
+        return;
+    }
+    // A box entirely above, below, left or right of the bitmap draws nothing.
+    if (ATop >= ASurface.Height || ATop + AHeight <= 0 || ALeft >= ASurface.Width || ALeft + AWidth <= 0)
+        return;
+    ShapeRows(AWidth, AHeight, [&](std::int64_t AY, const EllipseRow &ARow) {
+        const std::int64_t y = ATop + AY;
+        if (y < 0 || y >= ASurface.Height)
+            return;
+        if (!AStyle.HasPen) {
+            Span(ASurface, y, ALeft + ARow.Start, ALeft + ARow.End, AStyle.Brush);
+            return;
+        }
+        Span(ASurface, y, ALeft + ARow.Start, ALeft + ARow.InnerStart, AStyle.Pen);
+        if (AStyle.HasBrush)
+            Span(ASurface, y, ALeft + ARow.InnerStart, ALeft + ARow.InnerEnd, AStyle.Brush);
+        Span(ASurface, y, ALeft + ARow.InnerEnd, ALeft + ARow.End, AStyle.Pen);
+    });
+}
+
+// A wide pen: the outline is the ring between the shape of the outer box and that of a box the
+// pen's width smaller on every side; the outer box is centred on the thin outline's box, or is
+// the box itself for an inside-frame pen. Only the rows inside the bitmap are kept.
+void WideEllipse(const Surface &ASurface, std::int64_t ALeft, std::int64_t ATop, std::int64_t AWidth,
+                 std::int64_t AHeight, const DrawStyle &AStyle)
+{
+    const std::int64_t pen = std::min<std::int64_t>(AStyle.PenWidth, MaxEllipseExtent);
+    const std::int64_t grow = AStyle.InsideFrame ? 0 : (pen - 1) / 2;
+    const std::int64_t left = ALeft - grow;
+    const std::int64_t top = ATop - grow;
+    const std::int64_t width = AWidth + 2 * grow;
+    const std::int64_t height = AHeight + 2 * grow;
+    const std::int64_t innerWidth = width - 2 * pen;
+    const std::int64_t innerHeight = height - 2 * pen;
+    if (innerWidth < 3 || innerHeight < 3) {
+        DrawStyle solid;
+        solid.HasBrush = true;
+        solid.Brush = AStyle.Pen;
+        ThinEllipse(ASurface, left, top, width, height, solid);
+        return;
+    }
+    // The inner shape's spans on the bitmap's rows; a row it does not reach stays empty.
+    std::vector<std::pair<std::int64_t, std::int64_t>> inner(static_cast<std::size_t>(ASurface.Height), {0, 0});
+    const std::int64_t innerTop = top + pen;
+    ShapeRows(innerWidth, innerHeight, [&](std::int64_t AY, const EllipseRow &ARow) {
+        const std::int64_t y = innerTop + AY;
+        if (y >= 0 && y < ASurface.Height)
+            inner[static_cast<std::size_t>(y)] = {left + pen + ARow.Start, left + pen + ARow.End};
+    });
+    ShapeRows(width, height, [&](std::int64_t AY, const EllipseRow &ARow) {
+        const std::int64_t y = top + AY;
+        if (y < 0 || y >= ASurface.Height)
+            return;
+        const auto [innerStart, innerEnd] = inner[static_cast<std::size_t>(y)];
+        if (innerStart >= innerEnd) {
+            Span(ASurface, y, left + ARow.Start, left + ARow.End, AStyle.Pen);
+            return;
+        }
+        Span(ASurface, y, left + ARow.Start, innerStart, AStyle.Pen);
+        if (AStyle.HasBrush)
+            Span(ASurface, y, innerStart, innerEnd, AStyle.Brush);
+        Span(ASurface, y, innerEnd, left + ARow.End, AStyle.Pen);
+    });
+}
+
+} // namespace
+
 void DrawEllipse(const Surface &ASurface, std::int32_t ALeft, std::int32_t ATop, std::int32_t ARight,
                  std::int32_t ABottom, const DrawStyle &AStyle)
 {
-    // Provisional: the box's interior filled, its border outlined.
-    std::int64_t left = std::min(ALeft, ARight), right = std::max(ALeft, ARight);
-    std::int64_t top = std::min(ATop, ABottom), bottom = std::max(ATop, ABottom);
-    if (left == right || top == bottom)
+    // GDI orders the corners itself; the right and bottom edges are outside the box.
+    const std::int64_t left = std::min(ALeft, ARight);
+    const std::int64_t top = std::min(ATop, ABottom);
+    const std::int64_t width = static_cast<std::int64_t>(std::max(ALeft, ARight)) - left;
+    const std::int64_t height = static_cast<std::int64_t>(std::max(ATop, ABottom)) - top;
+    if (width == 0 || height == 0 || width > MaxEllipseExtent || height > MaxEllipseExtent)
         return;
-    for (std::int64_t y = std::max<std::int64_t>(top, 0); y < std::min<std::int64_t>(bottom, ASurface.Height); ++y) {
-        const bool edge = y == top || y == bottom - 1;
-        if (AStyle.HasPen && edge) {
-            Span(ASurface, y, left, right, AStyle.Pen);
-            continue;
-        }
-        if (AStyle.HasBrush)
-            Span(ASurface, y, left + 1, right - 1, AStyle.Brush);
-        if (AStyle.HasPen) {
-            Span(ASurface, y, left, left + 1, AStyle.Pen);
-            Span(ASurface, y, right - 1, right, AStyle.Pen);
-        }
-    }
+    if (!AStyle.HasPen && !AStyle.HasBrush)
+        return;
+    if (AStyle.HasPen && AStyle.PenWidth > 1)
+        WideEllipse(ASurface, left, top, width, height, AStyle);
+    else
+        ThinEllipse(ASurface, left, top, width, height, AStyle);
 }
 
 } // namespace standin
