@@ -17,6 +17,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+
 using namespace preview;
 using preview_test::TScratch;
 
@@ -318,6 +320,10 @@ TEST(AtomicOutput, NothingAppearsUntilTheCommit)
     }
     EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"out.gif"});
     EXPECT_EQ(preview_test::ReadLines(target), std::vector<std::string>{"whole"});
+    // Readable as any file the user creates, not private as a temporary file starts.
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(static_cast<mode_t>(std::filesystem::status(target).permissions()), 0666 & ~mask);
 
     const std::string folder = scratch / "frames";
     {

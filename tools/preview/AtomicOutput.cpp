@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace preview {
@@ -19,6 +20,14 @@ std::string WithoutTrailingSlashes(std::string APath)
     while (APath.size() > 1 && APath.back() == '/')
         APath.pop_back();
     return APath;
+}
+
+// The permissions a plain creation would give (mkstemp and mkdtemp keep their files private).
+mode_t UsualMode(mode_t AFull)
+{
+    const mode_t mask = umask(0);
+    umask(mask);
+    return AFull & ~mask;
 }
 
 } // namespace
@@ -37,6 +46,7 @@ TAtomicFile::TAtomicFile(std::string ATarget) : FTarget(std::move(ATarget))
     if (descriptor < 0)
         ThrowWriteError(FTarget);
     FTemporary = name.data();
+    fchmod(descriptor, UsualMode(0666));
     FStream = fdopen(descriptor, "wb");
     if (!FStream) {
         const int error = errno;
@@ -81,6 +91,7 @@ TAtomicFolder::TAtomicFolder(std::string ATarget) : FTarget(WithoutTrailingSlash
     if (!mkdtemp(name.data()))
         ThrowWriteError(FTarget);
     FTemporary = name.data();
+    chmod(FTemporary.c_str(), UsualMode(0777));
 }
 
 TAtomicFolder::~TAtomicFolder()

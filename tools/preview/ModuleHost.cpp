@@ -3,7 +3,12 @@
 #include "tools/preview/PreviewError.h"
 
 #include <cstdio>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 namespace preview {
 
@@ -59,9 +64,56 @@ std::string Utf8Of(const TAIMPChar* AChars, std::size_t ACount)
     return text;
 }
 
+namespace {
+
+// The platform's loader: LoadLibrary under Windows (and Wine), dlopen elsewhere.
+#ifdef _WIN32
+void* LoadModule(const std::string& APath, std::string& AError)
+{
+    HMODULE module = LoadLibraryA(APath.c_str());
+    if (!module)
+        AError = "error " + std::to_string(GetLastError());
+    return reinterpret_cast<void*>(module);
+}
+
+void* FindExport(void* AModule, const char* AName)
+{
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(AModule), AName));
+}
+
+void UnloadModule(void* AModule)
+{
+    FreeLibrary(static_cast<HMODULE>(AModule));
+}
+#else
+void* LoadModule(const std::string& APath, std::string& AError)
+{
+    // A bare name would be searched for on the library path; the user means the file here.
+    const std::string path = APath.find('/') == std::string::npos ? "./" + APath : APath;
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        const char* reason = dlerror();
+        AError = reason ? reason : "unknown error";
+    }
+    return module;
+}
+
+void* FindExport(void* AModule, const char* AName)
+{
+    return dlsym(AModule, AName);
+}
+
+void UnloadModule(void* AModule)
+{
+    dlclose(AModule);
+}
+#endif
+
+} // namespace
+
 void TModuleHost::TLibraryCloser::operator()(void* ALibrary) const noexcept
 {
-    dlclose(ALibrary);
+    UnloadModule(ALibrary);
 }
 
 TModuleHost::TModuleHost(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight) : FPath(APath)
@@ -85,14 +137,12 @@ void TModuleHost::Start(std::int32_t AWidth, std::int32_t AHeight)
         throw EPreviewError("module '" + FPath + "' is not a plug-in: " + AReason);
     };
 
-    // A bare name would be searched for on the library path; the user means the file here.
-    const std::string path = FPath.find('/') == std::string::npos ? "./" + FPath : FPath;
-    FLibrary.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
-    if (!FLibrary) {
-        const char* reason = dlerror();
-        throw EPreviewError("cannot load module '" + FPath + "': " + (reason ? reason : "unknown error"));
-    }
-    const auto getHeader = reinterpret_cast<TAIMPPluginGetHeaderProc>(dlsym(FLibrary.get(), "AIMPPluginGetHeader"));
+    std::string reason;
+    FLibrary.reset(LoadModule(FPath, reason));
+    if (!FLibrary)
+        throw EPreviewError("cannot load module '" + FPath + "': " + reason);
+    const auto getHeader =
+        reinterpret_cast<TAIMPPluginGetHeaderProc>(FindExport(FLibrary.get(), "AIMPPluginGetHeader"));
     if (!getHeader)
         notPlugin("it has no AIMPPluginGetHeader export");
 

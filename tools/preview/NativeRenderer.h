@@ -2,34 +2,14 @@
 // section selected into a memory context of the Win32 stand-in.
 #pragma once
 
+#include "tools/preview/DibSurface.h"
 #include "tools/preview/ModuleHost.h"
 #include "tools/preview/Renderer.h"
 #include "tools/preview/Trace.h"
 
-#include <windows.h>
-
 #include <optional>
 
 namespace preview {
-
-// A memory context with a DIB section selected into it, both freed on destruction.
-class TDibSurface {
-public:
-    TDibSurface(std::int32_t AWidth, std::int32_t AHeight);
-    ~TDibSurface();
-    TDibSurface(const TDibSurface&) = delete;
-    TDibSurface& operator=(const TDibSurface&) = delete;
-
-    HDC Dc() const noexcept { return FDc; }
-    // Height rows of Width pixels, top row first, 0x00RRGGBB; read after GdiFlush.
-    const std::uint32_t* Pixels() const noexcept { return FBits; }
-
-private:
-    HDC FDc = nullptr;
-    HBITMAP FBitmap = nullptr;
-    HGDIOBJ FOldBitmap = nullptr;
-    std::uint32_t* FBits = nullptr;
-};
 
 class TNativeRenderer final : public TFrameRenderer {
 public:
