@@ -215,16 +215,29 @@ void ThinEllipse(const Surface &ASurface, std::int64_t ALeft, std::int64_t ATop,
                  std::int64_t AHeight, const DrawStyle &AStyle)
 {
     if (AWidth <= 2 || AHeight <= 2) {
-        // Boxes one or two pixels across are rectangles: all outline with a pen (nothing for a
-        // single pixel), without one the interior a pixel smaller to the right and bottom.
-        const std::int64_t shrink = AStyle.HasPen ? 0 : 1;
-        if (AStyle.HasPen && AWidth == 1 && AHeight == 1)
+        // Boxes one or two pixels across are rectangles. The pen's outline runs round the box
+        // and back, so a box one pixel thin takes its inner pixels twice (raster operations
+        // other than copying show it) and a single pixel is no outline at all; inside a pen no
+        // interior is left. Without a pen the brush fills the box less its right column and
+        // bottom row, as a polygon would.
+        const auto box = [](std::int64_t AX0, std::int64_t AY0, std::int64_t AX1, std::int64_t AY1) {
+            return RECT{static_cast<LONG>(AX0), static_cast<LONG>(AY0), static_cast<LONG>(AX1), static_cast<LONG>(AY1)};
+        };
+        if (!AStyle.HasPen) {
+            FillRectangle(ASurface, box(ALeft, ATop, ALeft + AWidth - 1, ATop + AHeight - 1), AStyle.Brush);
             return;
-        const RECT box{static_cast<LONG>(ALeft), static_cast<LONG>(ATop),
-                       static_cast<LONG>(ALeft + AWidth - shrink), static_cast<LONG>(ATop + AHeight - shrink)};
-        FillRectangle(ASurface, box, AStyle.HasPen ? AStyle.Pen : AStyle.Brush);
+        }
+        if (AWidth == 1 && AHeight == 1)
+            return;
+        FillRectangle(ASurface, box(ALeft, ATop, ALeft + AWidth, ATop + AHeight), AStyle.Pen);
+        if (AHeight == 1)
+            FillRectangle(ASurface, box(ALeft + 1, ATop, ALeft + AWidth - 1, ATop + 1), AStyle.Pen);
+        else if (AWidth == 1)
+            FillRectangle(ASurface, box(ALeft, ATop + 1, ALeft + 1, ATop + AHeight - 1), AStyle.Pen);
         return;
     }
+    // The brush covers the whole shape and the pen's outline is drawn over it, so that with a
+    // raster operation other than copying the outline pixels take both.
     // A box entirely above, below, left or right of the bitmap draws nothing.
     if (ATop >= ASurface.Height || ATop + AHeight <= 0 || ALeft >= ASurface.Width || ALeft + AWidth <= 0)
         return;
@@ -232,14 +245,12 @@ void ThinEllipse(const Surface &ASurface, std::int64_t ALeft, std::int64_t ATop,
         const std::int64_t y = ATop + AY;
         if (y < 0 || y >= ASurface.Height)
             return;
-        if (!AStyle.HasPen) {
-            Span(ASurface, y, ALeft + ARow.Start, ALeft + ARow.End, AStyle.Brush);
-            return;
-        }
-        Span(ASurface, y, ALeft + ARow.Start, ALeft + ARow.InnerStart, AStyle.Pen);
         if (AStyle.HasBrush)
-            Span(ASurface, y, ALeft + ARow.InnerStart, ALeft + ARow.InnerEnd, AStyle.Brush);
-        Span(ASurface, y, ALeft + ARow.InnerEnd, ALeft + ARow.End, AStyle.Pen);
+            Span(ASurface, y, ALeft + ARow.Start, ALeft + ARow.End, AStyle.Brush);
+        if (AStyle.HasPen) {
+            Span(ASurface, y, ALeft + ARow.Start, ALeft + ARow.InnerStart, AStyle.Pen);
+            Span(ASurface, y, ALeft + ARow.InnerEnd, ALeft + ARow.End, AStyle.Pen);
+        }
     });
 }
 
