@@ -1,0 +1,157 @@
+// The whole sequence with the player, against the built module loaded by path.
+#include "host/apiPlugin.h"
+#include "host/apiVisuals.h"
+#include "rtl/ComPtr.h"
+#include "tests/support/GdiRecording.h"
+#include "tools/player/FakePlayer.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <memory>
+
+namespace {
+
+using testing_support::TCallRecorder;
+using testing_support::TMemoryDC;
+
+// The module, loaded for the lifetime of the object.
+class TLoadedModule {
+public:
+    TLoadedModule() : FHandle(dlopen(SELVANORE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL))
+    {
+        if (FHandle)
+            FGetHeader = reinterpret_cast<TAIMPPluginGetHeaderProc>(dlsym(FHandle, "AIMPPluginGetHeader"));
+    }
+    ~TLoadedModule() { Unload(); }
+    TLoadedModule(const TLoadedModule&) = delete;
+    TLoadedModule& operator=(const TLoadedModule&) = delete;
+
+    bool Loaded() const { return FGetHeader != nullptr; }
+    HRESULT GetHeader(IAIMPPlugin** Header) const { return FGetHeader(Header); }
+    void Unload()
+    {
+        if (FHandle)
+            dlclose(FHandle);
+        FHandle = nullptr;
+        FGetHeader = nullptr;
+    }
+
+private:
+    void* FHandle;
+    TAIMPPluginGetHeaderProc FGetHeader = nullptr;
+};
+
+struct ModuleFixture : ::testing::Test {
+    std::size_t LiveBefore = StandInLiveObjectCount();
+};
+
+TEST_F(ModuleFixture, WholeSequenceGivesEveryReferenceBack)
+{
+    player::TFakeCore core;
+    {
+        TLoadedModule module;
+        ASSERT_TRUE(module.Loaded()) << dlerror();
+
+        rtl::TComPtr<IAIMPPlugin> plugin;
+        ASSERT_EQ(module.GetHeader(plugin.Put()), S_OK);
+        EXPECT_EQ(std::u16string(plugin->GetInfo(0)), u"Selvanore");
+        EXPECT_EQ(std::u16string(plugin->GetInfo(1)), u"Vashkelt");
+        EXPECT_EQ(plugin->GetCategories(), 4u);
+        ASSERT_EQ(plugin->Initialize(&core), S_OK);
+        ASSERT_EQ(core.Extensions().size(), 1u);
+
+        rtl::TComPtr<IAIMPExtensionEmbeddedVisualization> vis;
+        ASSERT_EQ(core.Extensions()[0].Extension->QueryInterface(IID_IAIMPExtensionEmbeddedVisualization,
+                                                                  vis.PutVoid()),
+                  S_OK);
+        rtl::TComPtr<IAIMPString> name;
+        ASSERT_EQ(vis->GetName(name.Put()), S_OK);
+        EXPECT_EQ(player::TextOf(name.Get()), u"Selvanore");
+        name = nullptr;
+        EXPECT_EQ(vis->GetFlags(), 1);
+        ASSERT_EQ(vis->Initialize(64, 48), S_OK);
+
+        auto data = std::make_unique<TAIMPVisualData>();
+        TMemoryDC dc(64, 48);
+        {
+            TCallRecorder recorder;
+            for (int n = 0; n < 12; ++n)
+                vis->Draw(dc.Handle(), data.get());
+            EXPECT_EQ(recorder.Only("FillRect").size(), 12u);
+            EXPECT_EQ(recorder.Only("Ellipse").size(), 12u * 1984u);
+            EXPECT_EQ(recorder.Only("Polyline").size(), 12u * 31u);
+        }
+        // The silent ring of the first capture, 12 frames on (depth -60), lies right of centre.
+        EXPECT_EQ(dc.Pixel(0, 0), 0u);
+        EXPECT_NE(dc.Pixel(32 + 27, 24), 0u);
+        vis->Resize(100, 50);
+        vis->Draw(dc.Handle(), data.get());
+        vis->Finalize();
+        vis = nullptr;
+
+        plugin->Finalize();
+        EXPECT_EQ(core.RefCount(), 1);
+        plugin = nullptr;
+        core.ReleaseExtensions();
+    }
+    EXPECT_TRUE(core.Ledger().Balanced()) << core.Ledger().Report();
+    EXPECT_EQ(core.Ledger()[player::TObjectKind::Core].Outstanding(), 0);
+    EXPECT_EQ(StandInLiveObjectCount(), LiveBefore);
+    EXPECT_EQ(StandInRefusedDeleteCount(), 0u);
+}
+
+TEST_F(ModuleFixture, EveryHeaderIsANewObjectAndTheOldSlotIsNotReleased)
+{
+    TLoadedModule module;
+    ASSERT_TRUE(module.Loaded()) << dlerror();
+    IAIMPPlugin* first = nullptr;
+    ASSERT_EQ(module.GetHeader(&first), S_OK);
+    IAIMPPlugin* slot = first; // an old value: overwritten, not released
+    ASSERT_EQ(module.GetHeader(&slot), S_OK);
+    EXPECT_NE(slot, first);
+    EXPECT_EQ(first->Release(), 0u);
+    EXPECT_EQ(slot->Release(), 0u);
+    EXPECT_EQ(module.GetHeader(nullptr), E_UNEXPECTED);
+}
+
+TEST_F(ModuleFixture, UnloadWithoutFinalizeReleasesTheCoreOnce)
+{
+    player::TFakeCore core;
+    {
+        TLoadedModule module;
+        ASSERT_TRUE(module.Loaded()) << dlerror();
+        IAIMPPlugin* plugin = nullptr;
+        ASSERT_EQ(module.GetHeader(&plugin), S_OK);
+        ASSERT_EQ(plugin->Initialize(&core), S_OK);
+        plugin->Release();
+        core.ReleaseExtensions();
+        EXPECT_EQ(core.RefCount(), 2);
+        module.Unload();
+        EXPECT_EQ(core.RefCount(), 1);
+    }
+    EXPECT_EQ(core.Ledger()[player::TObjectKind::Core].Outstanding(), 0);
+    EXPECT_TRUE(core.Ledger().Balanced()) << core.Ledger().Report();
+}
+
+TEST_F(ModuleFixture, LoadsAndUnloadsRepeatedly)
+{
+    player::TFakeCore core;
+    for (int n = 0; n < 100; ++n) {
+        TLoadedModule module;
+        ASSERT_TRUE(module.Loaded()) << dlerror();
+        IAIMPPlugin* plugin = nullptr;
+        ASSERT_EQ(module.GetHeader(&plugin), S_OK);
+        ASSERT_EQ(plugin->Initialize(&core), S_OK);
+        if (n % 2 == 0)
+            plugin->Finalize();
+        plugin->Release();
+        core.ReleaseExtensions();
+    }
+    EXPECT_EQ(core.RefCount(), 1);
+    EXPECT_TRUE(core.Ledger().Balanced()) << core.Ledger().Report();
+    EXPECT_EQ(StandInLiveObjectCount(), LiveBefore);
+}
+
+} // namespace
