@@ -1,0 +1,83 @@
+// Time per Draw: capture (every fifth frame) and rendering of the whole history, through the
+// interface the player calls, on a stand-in memory context.
+#include "plugin/Selvanore_Main.h"
+#include "rtl/ComPtr.h"
+
+#include <benchmark/benchmark.h>
+#include <win32_standin.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// A memory context on a top-down 32-bit DIB section.
+class TBenchContext {
+public:
+    TBenchContext(int AWidth, int AHeight) : FDC(CreateCompatibleDC(nullptr))
+    {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = AWidth;
+        info.bmiHeader.biHeight = -AHeight;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        FBitmap = CreateDIBSection(FDC, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        FOld = SelectObject(FDC, FBitmap);
+    }
+    ~TBenchContext()
+    {
+        SelectObject(FDC, FOld);
+        DeleteObject(FBitmap);
+        DeleteDC(FDC);
+    }
+    HDC Handle() const { return FDC; }
+
+private:
+    HDC FDC;
+    HBITMAP FBitmap = nullptr;
+    HGDIOBJ FOld = nullptr;
+};
+
+void DrawFrames(benchmark::State& State, int AWidth, int AHeight, BOOL ARasterizing)
+{
+    StandInSetRasterizing(ARasterizing);
+    TBenchContext dc(AWidth, AHeight);
+    rtl::TComPtr<IAIMPExtensionEmbeddedVisualization> vis(Make<TVisualization>()->Interface());
+    vis->Initialize(AWidth, AHeight);
+    auto data = std::make_unique<TAIMPVisualData>();
+    for (int i = 0; i < AIMP_VISUAL_WAVEFORM_SIZE; ++i) {
+        data->Waveform[0][i] = static_cast<float>(std::sin(i * 0.05) * 0.9);
+        data->Waveform[1][i] = static_cast<float>(std::sin(i * 0.13) * 0.8);
+    }
+    // Fill the history first, so that every slot holds a ring at its own depth.
+    for (int n = 0; n < 155; ++n)
+        vis->Draw(dc.Handle(), data.get());
+    for (auto _ : State)
+        vis->Draw(dc.Handle(), data.get());
+    vis->Finalize();
+    StandInSetRasterizing(TRUE);
+    State.SetItemsProcessed(State.iterations());
+}
+
+void BM_DrawRasterizingOff(benchmark::State& State)
+{
+    DrawFrames(State, 640, 480, FALSE);
+}
+BENCHMARK(BM_DrawRasterizingOff);
+
+void BM_Draw640x480(benchmark::State& State)
+{
+    DrawFrames(State, 640, 480, TRUE);
+}
+BENCHMARK(BM_Draw640x480);
+
+void BM_Draw1920x1080(benchmark::State& State)
+{
+    DrawFrames(State, 1920, 1080, TRUE);
+}
+BENCHMARK(BM_Draw1920x1080);
+
+} // namespace
