@@ -173,7 +173,7 @@ std::optional<TOptions> Parse(std::vector<std::string> AArgs)
     for (const std::string& arg : AArgs)
         argv.push_back(arg.c_str());
     std::ostringstream help;
-    return ParseOptions(static_cast<int>(argv.size()), argv.data(), "default.so", help);
+    return ParseOptions(static_cast<int>(argv.size()), argv.data(), {"default.so", "wine.dll", "helper.exe"}, help);
 }
 
 TEST(Options, DefaultsAndEachOption)
@@ -207,6 +207,12 @@ TEST(Options, DefaultsAndEachOption)
     EXPECT_EQ(Parse({"--seconds", "0.01"}).value().Frames, 1);
     EXPECT_EQ(Parse({"--size", "8192X1"}).value().Width, 8192);
     EXPECT_FALSE(Parse({"--help"}));
+
+    const TOptions wine = Parse({"--wine"}).value();
+    EXPECT_TRUE(wine.Wine);
+    EXPECT_EQ(wine.Module, "wine.dll");
+    EXPECT_EQ(wine.WineHelper, "helper.exe");
+    EXPECT_EQ(Parse({"--wine", "--module", "my.dll"}).value().Module, "my.dll");
 }
 
 TEST(Options, BadArgumentsAreRefused)
@@ -221,6 +227,7 @@ TEST(Options, BadArgumentsAreRefused)
         {"--frames", "5", "--seconds", "1"},
         {"--output", "out.png"},   {"--frame", "3"},        {"--output", "x.png", "--frame", "-1"},
         {"--output", "movie.mp4"}, {"--output", ""},        {"--module", ""},        {"--unknown"},
+        {"--wine", "--trace", "calls.txt"},
     };
     for (const auto& args : cases) {
         std::string joined;

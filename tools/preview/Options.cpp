@@ -36,6 +36,10 @@ Outputs (chosen by the ending of --output):
              -shortest song.mp4
     (give ffmpeg's -framerate the same value as --fps)
 
+With --wine the frames are drawn by the real DLL on Wine's GDI, through a small
+helper of the Windows cross build that runs under Wine; decoding and encoding
+stay here.
+
 Without --input the preview plays a built-in signal of 8 seconds: a chord,
 beats, a sweep and a moment of silence.
 
@@ -99,11 +103,11 @@ TOutputKind OutputKindOf(const std::string& APath)
                         "': use NAME.gif, NAME.png with --frame, a folder, or - for standard output");
 }
 
-std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const std::string& ADefaultModule,
+std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const TDefaults& ADefaults,
                                      std::ostream& AHelpOut)
 {
     TOptions options;
-    options.Module = ADefaultModule;
+    options.WineHelper = ADefaults.WineHelper;
     std::string size = "640x480";
     std::int64_t fps = options.Fps;
     std::int64_t frames = 0;
@@ -115,7 +119,8 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     app.footer(HelpFooter);
     app.get_formatter()->column_width(30);
     app.add_option("--input", options.Input, "Audio file to play, any format libsndfile reads (default: built-in signal)");
-    app.add_option("--module", options.Module, "The plug-in library to load")->capture_default_str();
+    auto* moduleOption = app.add_option("--module", options.Module, "The plug-in library to load (default: " +
+                                        ADefaults.Module + ", or with --wine " + ADefaults.WineModule + ")");
     app.add_option("--size", size, "Drawing area, WIDTHxHEIGHT in pixels")->capture_default_str();
     app.add_option("--fps", fps, "Frames per second")->capture_default_str();
     auto* framesOption = app.add_option("--frames", frames, "Number of frames to draw (default: the whole input)");
@@ -124,6 +129,9 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     auto* frameOption = app.add_option("--frame", frame, "With a .png output: the frame to write, from 0");
     app.add_option("--output", options.Output, "NAME.gif, a folder, NAME.png with --frame, or -")->capture_default_str();
     app.add_option("--trace", options.Trace, "Write every drawing call the module makes to this file");
+    app.add_flag("--wine", options.Wine, "Draw with the real Selvanore.dll on Wine's GDI");
+    app.add_option("--wine-helper", options.WineHelper, "The cross-built helper that runs under Wine")
+        ->capture_default_str();
 
     try {
         app.parse(AArgc, AArgv);
@@ -165,8 +173,12 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     } else if (options.OutputKind == TOutputKind::PngFrame) {
         throw EPreviewError("an --output ending in .png holds one frame: say which with --frame N");
     }
+    if (moduleOption->count() == 0)
+        options.Module = options.Wine ? ADefaults.WineModule : ADefaults.Module;
     if (options.Module.empty())
         throw EPreviewError("no module to load: give --module PATH");
+    if (options.Wine && !options.Trace.empty())
+        throw EPreviewError("--trace needs the native module: under Wine the calls go to Wine's GDI");
     return options;
 }
 

@@ -32,12 +32,20 @@ struct TOptions {
     std::string Output = "selvanore.gif";
     TOutputKind OutputKind = TOutputKind::Gif;
     std::string Trace;  // empty: no trace
+    bool Wine = false;  // draw with the real DLL under Wine
+    std::string WineHelper;
 };
 
-// Parses and checks the command line. ADefaultModule is the module loaded without --module.
-// Returns nothing when the run ends at once (--help, written to AHelpOut); throws EPreviewError
+// What the build knows: the native module, and the DLL and helper of the Windows cross build.
+struct TDefaults {
+    std::string Module;
+    std::string WineModule;
+    std::string WineHelper;
+};
+
+// Parses and checks the command line; ADefaults name what is loaded without --module. Returns nothing when the run ends at once (--help, written to AHelpOut); throws EPreviewError
 // with a one-line message for a bad argument.
-std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const std::string& ADefaultModule,
+std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const TDefaults& ADefaults,
                                      std::ostream& AHelpOut);
 
 // The output kind that APath names, or EPreviewError when it names none.

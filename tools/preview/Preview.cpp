@@ -6,6 +6,7 @@
 #include "tools/preview/Progress.h"
 #include "tools/preview/SignalSource.h"
 #include "tools/preview/VisualData.h"
+#include "tools/preview/WineRenderer.h"
 
 #include <unistd.h>
 
@@ -31,8 +32,17 @@ void RunPreview(const TOptions& AOptions)
     if (AOptions.OutputKind == TOutputKind::Stream && isatty(STDOUT_FILENO) == 1)
         throw EPreviewError("will not write video frames to a terminal: pipe them into ffmpeg (see --help)");
 
-    const std::unique_ptr<TNativeRenderer> renderer =
-        MakeNativeRenderer({AOptions.Module, AOptions.Width, AOptions.Height, AOptions.Trace});
+    std::unique_ptr<TFrameRenderer> renderer;
+    TNativeRenderer* native = nullptr; // the renderer, when it is the native one
+    if (AOptions.Wine) {
+        renderer = std::make_unique<TWineRenderer>(
+            TWineRendererSetup{AOptions.WineHelper, AOptions.Module, AOptions.Width, AOptions.Height});
+    } else {
+        std::unique_ptr<TNativeRenderer> made =
+            MakeNativeRenderer({AOptions.Module, AOptions.Width, AOptions.Height, AOptions.Trace});
+        native = made.get();
+        renderer = std::move(made);
+    }
     const std::unique_ptr<TFrameWriter> writer = MakeFrameWriter(AOptions);
 
     // One record and one pair of blocks serve every frame, as a player reuses its buffers.
@@ -47,7 +57,8 @@ void RunPreview(const TOptions& AOptions)
             progress.Update(frame + 1);
         }
     }
-    renderer->CommitTrace();
+    if (native)
+        native->CommitTrace();
     writer->Commit();
 }
 

@@ -12,6 +12,12 @@
 #ifndef SELVANORE_DEFAULT_MODULE
 #define SELVANORE_DEFAULT_MODULE ""
 #endif
+#ifndef SELVANORE_WINE_MODULE
+#define SELVANORE_WINE_MODULE ""
+#endif
+#ifndef SELVANORE_WINE_HELPER
+#define SELVANORE_WINE_HELPER ""
+#endif
 
 namespace {
 
@@ -31,7 +37,8 @@ int main(int argc, char** argv)
     // A reader that goes away (ffmpeg stopping early) is then a write error, reported as one.
     std::signal(SIGPIPE, SIG_IGN);
     try {
-        const auto options = preview::ParseOptions(argc, argv, SELVANORE_DEFAULT_MODULE, std::cout);
+        const auto options = preview::ParseOptions(
+            argc, argv, {SELVANORE_DEFAULT_MODULE, SELVANORE_WINE_MODULE, SELVANORE_WINE_HELPER}, std::cout);
         if (!options)
             return 0;
         preview::RunPreview(*options);

@@ -1,0 +1,24 @@
+// The road of frames between the preview and its helper under Wine, over the helper's standard
+// input and output; both ends are x86-64 and little-endian.
+//
+//   helper -> preview, once:   TWineHello, then MessageLength bytes of message (empty when ready)
+//   preview -> helper, a frame: one TAIMPVisualData record, 8716 bytes
+//   helper -> preview, a frame: Width x Height pixels of 4 bytes, top row first, 0x00RRGGBB
+//   the end:                    the preview closes the helper's input; the helper finalizes the
+//                               plug-in and exits with 0
+#pragma once
+
+#include <cstdint>
+
+namespace preview {
+
+struct TWineHello {
+    char Magic[4];              // "SLVW"
+    std::int32_t Status;        // 0: ready to draw; otherwise the module could not be started
+    std::int32_t MessageLength; // bytes of the one-line message that follows
+};
+static_assert(sizeof(TWineHello) == 12);
+
+inline constexpr char WineMagic[4] = {'S', 'L', 'V', 'W'};
+
+} // namespace preview

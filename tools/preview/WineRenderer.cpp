@@ -1,0 +1,159 @@
+#include "tools/preview/WineRenderer.h"
+
+#include "tools/preview/PreviewError.h"
+#include "tools/preview/WineProtocol.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace preview {
+
+namespace {
+
+// Reads or writes all ACount bytes; false when the pipe ends or fails first.
+bool ReadAll(int AFile, void* ABuffer, std::size_t ACount)
+{
+    auto* at = static_cast<char*>(ABuffer);
+    while (ACount > 0) {
+        const ssize_t got = read(AFile, at, ACount);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        at += got;
+        ACount -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool WriteAll(int AFile, const void* ABuffer, std::size_t ACount)
+{
+    const auto* at = static_cast<const char*>(ABuffer);
+    while (ACount > 0) {
+        const ssize_t put = write(AFile, at, ACount);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        at += put;
+        ACount -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string WinePathOf(const std::string& APath)
+{
+    std::error_code error;
+    std::string path = std::filesystem::absolute(APath, error).lexically_normal().string();
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return "Z:" + path;
+}
+
+TWineRenderer::TWineRenderer(const TWineRendererSetup& ASetup)
+    : FPixels(static_cast<std::size_t>(ASetup.Width) * static_cast<std::size_t>(ASetup.Height))
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(ASetup.Helper, error))
+        throw EPreviewError("cannot run under Wine: no helper at '" + ASetup.Helper +
+                            "' (build the Windows cross build, or give --wine-helper)");
+    if (!std::filesystem::is_regular_file(ASetup.Module, error))
+        throw EPreviewError("cannot load module '" + ASetup.Module + "': no such file");
+
+    int toHelper[2], fromHelper[2];
+    if (pipe(toHelper) != 0)
+        throw EPreviewError(std::string("cannot start wine: ") + std::strerror(errno));
+    if (pipe(fromHelper) != 0) {
+        close(toHelper[0]);
+        close(toHelper[1]);
+        throw EPreviewError(std::string("cannot start wine: ") + std::strerror(errno));
+    }
+    // The preview's own ends are not inherited by the helper.
+    fcntl(toHelper[1], F_SETFD, FD_CLOEXEC);
+    fcntl(fromHelper[0], F_SETFD, FD_CLOEXEC);
+    FToHelper = toHelper[1];
+    FFromHelper = fromHelper[0];
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toHelper[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fromHelper[1], STDOUT_FILENO);
+    // Wine's own notes would clutter the preview's one-line messages.
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> environment{"WINEDEBUG=-all"};
+    for (char** variable = environ; *variable; ++variable)
+        if (std::strncmp(*variable, "WINEDEBUG=", 10) != 0)
+            environment.emplace_back(*variable);
+    std::vector<char*> envp;
+    for (std::string& variable : environment)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    std::string program = "wine", helper = ASetup.Helper, module = WinePathOf(ASetup.Module),
+                width = std::to_string(ASetup.Width), height = std::to_string(ASetup.Height);
+    char* argv[] = {program.data(), helper.data(), module.data(), width.data(), height.data(), nullptr};
+    const int spawned = posix_spawnp(&FChild, "wine", &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(toHelper[0]);
+    close(fromHelper[1]);
+    if (spawned != 0) {
+        FChild = -1;
+        Stop();
+        throw EPreviewError(std::string("cannot start wine: ") + std::strerror(spawned));
+    }
+
+    TWineHello hello{};
+    if (!ReadAll(FFromHelper, &hello, sizeof hello) || std::memcmp(hello.Magic, WineMagic, sizeof WineMagic) != 0) {
+        Stop();
+        throw EPreviewError("the helper under Wine did not start (is wine installed?)");
+    }
+    if (hello.Status != 0) {
+        std::string message(static_cast<std::size_t>(std::clamp(hello.MessageLength, 0, 1000)), '\0');
+        if (!ReadAll(FFromHelper, message.data(), message.size()))
+            message = "the helper under Wine failed";
+        Stop();
+        throw EPreviewError(message);
+    }
+}
+
+TWineRenderer::~TWineRenderer()
+{
+    Stop();
+}
+
+void TWineRenderer::Stop() noexcept
+{
+    if (FToHelper >= 0)
+        close(FToHelper);
+    FToHelper = -1;
+    if (FFromHelper >= 0)
+        close(FFromHelper);
+    FFromHelper = -1;
+    if (FChild > 0) {
+        int status = 0;
+        while (waitpid(FChild, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    FChild = -1;
+}
+
+const std::uint32_t* TWineRenderer::Render(std::int64_t, TAIMPVisualData& AData)
+{
+    if (!WriteAll(FToHelper, &AData, sizeof AData) ||
+        !ReadAll(FFromHelper, FPixels.data(), FPixels.size() * sizeof(std::uint32_t)))
+        throw EPreviewError("the helper under Wine stopped drawing");
+    return FPixels.data();
+}
+
+} // namespace preview

@@ -1,0 +1,44 @@
+// Frames drawn by the real Selvanore.dll on Wine's GDI: a cross-built helper runs under Wine,
+// is sent each record and sends back the pixels (see WineProtocol.h).
+#pragma once
+
+#include "tools/preview/Renderer.h"
+
+#include <sys/types.h>
+
+#include <vector>
+
+namespace preview {
+
+struct TWineRendererSetup {
+    std::string Helper; // the cross-built selvanore-wine-helper.exe
+    std::string Module; // Selvanore.dll
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+};
+
+class TWineRenderer final : public TFrameRenderer {
+public:
+    // Starts the helper under wine and waits until it has the module ready; EPreviewError when
+    // wine, the helper or the module cannot be started.
+    explicit TWineRenderer(const TWineRendererSetup& ASetup);
+    // Closes the helper's input, which ends it, and waits for it.
+    ~TWineRenderer() override;
+    TWineRenderer(const TWineRenderer&) = delete;
+    TWineRenderer& operator=(const TWineRenderer&) = delete;
+
+    const std::uint32_t* Render(std::int64_t AFrame, TAIMPVisualData& AData) override;
+
+private:
+    void Stop() noexcept;
+
+    pid_t FChild = -1;
+    int FToHelper = -1;
+    int FFromHelper = -1;
+    std::vector<std::uint32_t> FPixels;
+};
+
+// APath as Wine names it: the absolute path on drive Z:, with backslashes.
+std::string WinePathOf(const std::string& APath);
+
+} // namespace preview
