@@ -53,13 +53,13 @@ HRESULT TFakeConfig::QueryInterface(REFIID AIID, void** Obj)
 
 ULONG TFakeConfig::AddRef()
 {
-    ++(*FLedger)[TObjectKind::Config].HandedOut;
+    FLedger->Count(TObjectKind::Config, TLedger::TEvent::HandedOut);
     return static_cast<ULONG>(++FRefCount);
 }
 
 ULONG TFakeConfig::Release()
 {
-    ++(*FLedger)[TObjectKind::Config].Returned;
+    FLedger->Count(TObjectKind::Config, TLedger::TEvent::Returned);
     return static_cast<ULONG>(--FRefCount);
 }
 

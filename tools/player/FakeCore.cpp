@@ -48,13 +48,13 @@ HRESULT TFakeCore::QueryInterface(REFIID AIID, void** Obj)
 
 ULONG TFakeCore::AddRef()
 {
-    ++(*FLedger)[TObjectKind::Core].HandedOut;
+    FLedger->Count(TObjectKind::Core, TLedger::TEvent::HandedOut);
     return static_cast<ULONG>(++FRefCount);
 }
 
 ULONG TFakeCore::Release()
 {
-    ++(*FLedger)[TObjectKind::Core].Returned;
+    FLedger->Count(TObjectKind::Core, TLedger::TEvent::Returned);
     return static_cast<ULONG>(--FRefCount);
 }
 

@@ -4,10 +4,39 @@
 
 namespace player {
 
+TReferenceCounts TLedger::operator[](TObjectKind AKind) const noexcept
+{
+    const TAtomicCounts& c = FCounts[static_cast<std::size_t>(AKind)];
+    return {c.Made.load(), c.Destroyed.load(), c.HandedOut.load(), c.Returned.load()};
+}
+
+void TLedger::Count(TObjectKind AKind, TEvent AEvent) noexcept
+{
+    TAtomicCounts& c = FCounts[static_cast<std::size_t>(AKind)];
+    switch (AEvent) {
+    case TEvent::Made:
+        ++c.Made;
+        break;
+    case TEvent::Destroyed:
+        ++c.Destroyed;
+        break;
+    case TEvent::HandedOut:
+        ++c.HandedOut;
+        break;
+    case TEvent::Returned:
+        ++c.Returned;
+        break;
+    }
+}
+
 bool TLedger::Balanced() const noexcept
 {
-    return std::all_of(FCounts.begin(), FCounts.end(),
-                       [](const TReferenceCounts& C) { return C.Outstanding() == 0 && C.Live() == 0; });
+    for (std::size_t kind = 0; kind < ObjectKindCount; ++kind) {
+        const TReferenceCounts c = (*this)[static_cast<TObjectKind>(kind)];
+        if (c.Outstanding() != 0 || c.Live() != 0)
+            return false;
+    }
+    return true;
 }
 
 std::string TLedger::Report() const
@@ -15,7 +44,7 @@ std::string TLedger::Report() const
     static constexpr const char* Names[ObjectKindCount] = {"core", "string", "config"};
     std::string text;
     for (std::size_t kind = 0; kind < ObjectKindCount; ++kind) {
-        const TReferenceCounts& c = FCounts[kind];
+        const TReferenceCounts c = (*this)[static_cast<TObjectKind>(kind)];
         text += Names[kind];
         text += ": made " + std::to_string(c.Made) + ", destroyed " + std::to_string(c.Destroyed) +
                 ", handed out " + std::to_string(c.HandedOut) + ", returned " + std::to_string(c.Returned) + "\n";

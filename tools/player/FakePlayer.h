@@ -3,8 +3,8 @@
 // gets back, a journal of the calls it receives, and injectable failures.
 //
 // Used by the unit tests, by the tests that load the built module, and by the preview player;
-// portable C++20 against <windows.h> only. Not thread-safe apart from the reference counts: the
-// module calls the player one call at a time.
+// portable C++20 against <windows.h> only. Not thread-safe apart from the reference counts and
+// their ledger: the module calls the player one call at a time.
 #pragma once
 
 #include "host/apiCore.h"
@@ -110,11 +110,12 @@ struct TCall {
 // string it made, so that a string outliving the core is still counted.
 class TLedger {
 public:
-    TReferenceCounts& operator[](TObjectKind AKind) noexcept { return FCounts[static_cast<std::size_t>(AKind)]; }
-    const TReferenceCounts& operator[](TObjectKind AKind) const noexcept
-    {
-        return FCounts[static_cast<std::size_t>(AKind)];
-    }
+    // The counts of one kind as they stand now (a snapshot).
+    TReferenceCounts operator[](TObjectKind AKind) const noexcept;
+
+    // Reference events, counted atomically: the module may take and drop references on any thread.
+    enum class TEvent { Made, Destroyed, HandedOut, Returned };
+    void Count(TObjectKind AKind, TEvent AEvent) noexcept;
 
     // Every reference handed out came back and every string made was destroyed.
     bool Balanced() const noexcept;
@@ -137,7 +138,10 @@ public:
 private:
     static std::size_t CallIndex(TCallKind AKind, TConfigSlot ASlot) noexcept;
 
-    std::array<TReferenceCounts, ObjectKindCount> FCounts{};
+    struct TAtomicCounts {
+        std::atomic<std::int64_t> Made{0}, Destroyed{0}, HandedOut{0}, Returned{0};
+    };
+    std::array<TAtomicCounts, ObjectKindCount> FCounts{};
     std::array<std::int64_t, 6 + ConfigSlotCount> FCallNumbers{};
 };
 

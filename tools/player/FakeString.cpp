@@ -112,14 +112,13 @@ TFakeString* TFakeString::Make(std::shared_ptr<TLedger> ALedger, TText AText)
 TFakeString::TFakeString(std::shared_ptr<TLedger> ALedger, TText AText)
     : FLedger(std::move(ALedger)), FText(std::move(AText))
 {
-    TReferenceCounts& counts = (*FLedger)[TObjectKind::String];
-    ++counts.Made;
-    ++counts.HandedOut;
+    FLedger->Count(TObjectKind::String, TLedger::TEvent::Made);
+    FLedger->Count(TObjectKind::String, TLedger::TEvent::HandedOut);
 }
 
 TFakeString::~TFakeString()
 {
-    ++(*FLedger)[TObjectKind::String].Destroyed;
+    FLedger->Count(TObjectKind::String, TLedger::TEvent::Destroyed);
 }
 
 HRESULT TFakeString::HandOut(TText AText, IAIMPString** S)
@@ -145,13 +144,13 @@ HRESULT TFakeString::QueryInterface(REFIID AIID, void** Obj)
 
 ULONG TFakeString::AddRef()
 {
-    ++(*FLedger)[TObjectKind::String].HandedOut;
+    FLedger->Count(TObjectKind::String, TLedger::TEvent::HandedOut);
     return static_cast<ULONG>(++FRefCount);
 }
 
 ULONG TFakeString::Release()
 {
-    ++(*FLedger)[TObjectKind::String].Returned;
+    FLedger->Count(TObjectKind::String, TLedger::TEvent::Returned);
     const std::int32_t count = --FRefCount;
     if (count == 0)
         delete this;
