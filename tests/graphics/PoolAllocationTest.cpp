@@ -18,13 +18,39 @@ int* volatile GSink = nullptr;  // keeps the compiler from eliding the allocatio
 
 } // namespace
 
-void* operator new(std::size_t ASize)
+namespace {
+
+void* CountedAllocation(std::size_t ASize) noexcept
 {
     if (GCounting.load(std::memory_order_relaxed))
         GAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(ASize != 0 ? ASize : 1))
+    return std::malloc(ASize != 0 ? ASize : 1);
+}
+
+} // namespace
+
+// Every plain form is replaced, so that whichever one a library calls, its pointer comes back
+// to the matching release (a sanitizer's own operators would not know ours).
+void* operator new(std::size_t ASize)
+{
+    if (void* p = CountedAllocation(ASize))
         return p;
     throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t ASize)
+{
+    return ::operator new(ASize);
+}
+
+void* operator new(std::size_t ASize, const std::nothrow_t&) noexcept
+{
+    return CountedAllocation(ASize);
+}
+
+void* operator new[](std::size_t ASize, const std::nothrow_t&) noexcept
+{
+    return CountedAllocation(ASize);
 }
 
 // The replaced operator new takes its memory from malloc, so free is the matching release; the
@@ -37,6 +63,26 @@ void operator delete(void* APointer) noexcept
 }
 
 void operator delete(void* APointer, std::size_t) noexcept
+{
+    std::free(APointer);
+}
+
+void operator delete[](void* APointer) noexcept
+{
+    std::free(APointer);
+}
+
+void operator delete[](void* APointer, std::size_t) noexcept
+{
+    std::free(APointer);
+}
+
+void operator delete(void* APointer, const std::nothrow_t&) noexcept
+{
+    std::free(APointer);
+}
+
+void operator delete[](void* APointer, const std::nothrow_t&) noexcept
 {
     std::free(APointer);
 }
