@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 
@@ -134,30 +135,6 @@ TEST_F(PreviewRun, GifDecodesAtTheSizeWithOneImagePerFrameAndIsTheSameEachRun)
     EXPECT_EQ(gif.Frames.back().Pixels, preview_test::ReadPng(FScratch / "last.png").Pixels);
 }
 
-TEST_F(PreviewRun, FirstFrameIsBlackButForTheRingsAtTheCentre)
-{
-    const std::string song = MakeSong(FScratch);
-    const TRun result = Run({"--input", song, "--size", "320x200", "--output", "first.png", "--frame", "0"});
-    ASSERT_EQ(result.Status, 0) << result.Err;
-    EXPECT_EQ(FScratch.Entries(), (std::vector<std::string>{"first.png", "song.wav"}));
-    const preview_test::TImage image = preview_test::ReadPng(FScratch / "first.png");
-    ASSERT_EQ(image.Width, 320);
-    ASSERT_EQ(image.Height, 200);
-    // The one ring captured in the first frame has radii of 1 to 49 pixels around (160, 100),
-    // the uncaptured slots sit on the centre; nothing is drawn further out.
-    int lit = 0;
-    for (int y = 0; y < image.Height; ++y)
-        for (int x = 0; x < image.Width; ++x) {
-            const std::uint32_t pixel = image.Pixels[static_cast<std::size_t>(y * image.Width + x)];
-            const double distance = std::hypot(x - 160.0, y - 100.0);
-            if (distance > 52.0) {
-                ASSERT_EQ(pixel, 0u) << x << "," << y;
-            }
-            lit += pixel != 0;
-        }
-    EXPECT_GT(lit, 0);
-}
-
 TEST_F(PreviewRun, TraceHoldsEveryCallOfEveryFrameInTheFixedFormat)
 {
     const std::string song = MakeSong(FScratch);
@@ -196,6 +173,85 @@ TEST_F(PreviewRun, StreamHoldsOnePpmPerFrame)
     ASSERT_EQ(result.Out.size(), 8 * frameBytes); // 0.25 s at 30 frames per second: 8 frames
     EXPECT_EQ(FScratch.Entries(), std::vector<std::string>{"song.wav"});
 }
+
+// The same runs over each renderer: the module in this process on the stand-in, and the real DLL
+// on Wine's GDI.
+struct TRenderer {
+    const char* Name;
+    bool Wine;
+};
+
+class RendererRun : public ::testing::TestWithParam<TRenderer> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam().Wine) {
+            std::error_code error;
+            if (!fs::is_regular_file(PREVIEW_WINE_MODULE, error) || !fs::is_regular_file(PREVIEW_WINE_HELPER, error))
+                GTEST_SKIP() << "the Windows cross build is not there: " << PREVIEW_WINE_HELPER;
+            if (std::system("command -v wine >/dev/null 2>&1") != 0)
+                GTEST_SKIP() << "wine is not installed";
+            FArgs = {"--wine", "--module", PREVIEW_WINE_MODULE, "--wine-helper", PREVIEW_WINE_HELPER};
+        } else {
+            if (!Module)
+                GTEST_SKIP() << "the module is not part of this build";
+            FArgs = {"--module", Module};
+        }
+    }
+
+    TRun Run(std::vector<std::string> AArgs) const
+    {
+        AArgs.insert(AArgs.begin(), FArgs.begin(), FArgs.end());
+        return RunPreview(AArgs, FScratch.Path());
+    }
+
+    TScratch FScratch;
+    std::vector<std::string> FArgs;
+};
+
+TEST_P(RendererRun, FirstFrameIsBlackButForTheRingsAtTheCentre)
+{
+    const std::string song = MakeSong(FScratch);
+    const TRun result = Run({"--input", song, "--size", "320x200", "--output", "first.png", "--frame", "0"});
+    ASSERT_EQ(result.Status, 0) << result.Err;
+    EXPECT_EQ(FScratch.Entries(), (std::vector<std::string>{"first.png", "song.wav"}));
+    const preview_test::TImage image = preview_test::ReadPng(FScratch / "first.png");
+    ASSERT_EQ(image.Width, 320);
+    ASSERT_EQ(image.Height, 200);
+    // The one ring captured in the first frame has radii of 1 to 49 pixels around (160, 100),
+    // the uncaptured slots sit on the centre; nothing is drawn further out.
+    int lit = 0;
+    for (int y = 0; y < image.Height; ++y)
+        for (int x = 0; x < image.Width; ++x) {
+            const std::uint32_t pixel = image.Pixels[static_cast<std::size_t>(y * image.Width + x)];
+            const double distance = std::hypot(x - 160.0, y - 100.0);
+            if (distance > 52.0) {
+                ASSERT_EQ(pixel, 0u) << x << "," << y;
+            }
+            lit += pixel != 0;
+        }
+    EXPECT_GT(lit, 0);
+}
+
+TEST_P(RendererRun, RingsGrowAsTheyFlyOut)
+{
+    const std::string song = MakeSong(FScratch);
+    const TRun result = Run({"--input", song, "--size", "120x90", "--output", "frames"});
+    ASSERT_EQ(result.Status, 0) << result.Err;
+    const auto lit = [&](const std::string& AName) {
+        const preview_test::TImage image = preview_test::ReadPng(FScratch / ("frames/" + AName));
+        EXPECT_EQ(image.Width, 120) << AName;
+        EXPECT_EQ(image.Height, 90) << AName;
+        return std::count_if(image.Pixels.begin(), image.Pixels.end(), [](std::uint32_t APixel) { return APixel != 0; });
+    };
+    // By the last of the 30 frames six rings are out, the oldest at depth -150, wider and with
+    // bigger dots than the one ring of the first frame.
+    EXPECT_GT(lit("frame-000029.png"), 2 * lit("frame-000000.png"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Preview, RendererRun,
+                         ::testing::Values(TRenderer{"Native", false}, TRenderer{"Wine", true}),
+                         [](const ::testing::TestParamInfo<TRenderer>& AInfo) { return AInfo.param.Name; });
 
 // Bad inputs need no module to be refused, except those about the module itself.
 struct TBadInput {
@@ -255,6 +311,7 @@ const TBadInput BadInputs[] = {
     {"ModuleWithoutExport", {"--module", PREVIEW_FAKE_NO_EXPORT, "--output", "x.gif"}, "no AIMPPluginGetHeader"},
     {"ModuleExportFails", {"--module", PREVIEW_FAKE_FAILING_EXPORT, "--output", "x.gif"},
      "AIMPPluginGetHeader failed (0x8000FFFF)"},
+    {"WineWithoutHelper", {"--wine", "--wine-helper", "nowhere.exe", "--module", "text.wav"}, "no helper"},
     {"ModuleRegistersNothing", {"--module", PREVIEW_FAKE_NO_VISUALIZATION, "--output", "frames-existing"},
      "registered no visualization"},
 };
