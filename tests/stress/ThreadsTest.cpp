@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(Objects, ReferencesFromThreads,
 
 constexpr int AreaWidth = 96;
 constexpr int AreaHeight = 72;
-constexpr int FrameCount = 160;  // more than one full turn of the 31 slots
+constexpr int FrameCount = 64;  // thirteen captures, every colour change of a frame
 
 // What one drawing thread saw: its final frame and the pool entries its surface used.
 struct TThreadResult {
