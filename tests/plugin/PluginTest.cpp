@@ -10,9 +10,9 @@ namespace {
 
 using hosttest::RaisedMessage;
 
-std::u16string TextAt(const TAIMPChar* AText)
+TAIMPText TextAt(const TAIMPChar* AText)
 {
-    return AText ? std::u16string(AText) : std::u16string(u"<null>");
+    return AText ? TAIMPText(AText) : TAIMPText(AIMP_TEXT("<null>"));
 }
 
 // A plug-in object held as the player holds it, on a fake player's core.
@@ -40,10 +40,10 @@ struct PluginFixture : hosttest::THostCoreTest {
 TEST_F(PluginFixture, InfoTextsAndCategoryInEveryState)
 {
     for (int state = 0; state < 2; ++state) {
-        EXPECT_EQ(TextAt(Plugin->GetInfo(0)), u"Selvanore");
-        EXPECT_EQ(TextAt(Plugin->GetInfo(1)), u"Vashkelt");
+        EXPECT_EQ(TextAt(Plugin->GetInfo(0)), AIMP_TEXT("Selvanore"));
+        EXPECT_EQ(TextAt(Plugin->GetInfo(1)), AIMP_TEXT("Vashkelt"));
         for (int index : {2, -1, INT32_MIN, INT32_MAX})
-            EXPECT_EQ(TextAt(Plugin->GetInfo(index)), u"") << index;
+            EXPECT_EQ(TextAt(Plugin->GetInfo(index)), AIMP_TEXT("")) << index;
         EXPECT_EQ(Plugin->GetCategories(), 4u);
         ASSERT_EQ(Plugin->Initialize(&Core), S_OK);
     }
@@ -67,7 +67,7 @@ TEST_F(PluginFixture, InitializeHoldsTheCoreAndRegistersOneVisualizationEachTime
     ASSERT_EQ(extension->QueryInterface(IID_IAIMPExtensionEmbeddedVisualization, vis.PutVoid()), S_OK);
     rtl::TComPtr<IAIMPString> name;
     ASSERT_EQ(vis->GetName(name.Put()), S_OK);
-    EXPECT_EQ(player::TextOf(name.Get()), u"Selvanore");
+    EXPECT_EQ(player::TextOf(name.Get()), AIMP_TEXT("Selvanore"));
 
     // A second Initialize registers a second visualization, and a second core replaces the first.
     player::TFakeCore second;
