@@ -1,0 +1,69 @@
+// Once the rings are all in flight, a frame of the preview (reading the block, filling the
+// record, the module's Draw and the GIF's encoding) asks the heap for nothing: every buffer is
+// made once, before the first frame.
+#include "PreviewTestSupport.h"
+
+#include "tools/preview/FrameWriter.h"
+#include "tools/preview/NativeRenderer.h"
+#include "tools/preview/SignalSource.h"
+#include "tools/preview/VisualData.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+std::atomic<long> Allocations{0};
+
+} // namespace
+
+// Counts every allocation through operator new in this process, the module's included (it
+// shares the C++ runtime).
+void* operator new(std::size_t ASize)
+{
+    ++Allocations;
+    if (void* block = std::malloc(ASize ? ASize : 1))
+        return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* ABlock) noexcept
+{
+    std::free(ABlock);
+}
+void operator delete(void* ABlock, std::size_t) noexcept
+{
+    std::free(ABlock);
+}
+
+namespace {
+
+#ifdef PREVIEW_MODULE
+TEST(PreviewSteadyState, AFrameAllocatesNothing)
+{
+    preview_test::TScratch scratch;
+    const auto signal = preview::MakeDefaultSignal();
+    preview::TNativeRenderer renderer({PREVIEW_MODULE, 160, 120, scratch / "trace.txt"});
+    const auto writer = preview::MakeGifWriter(scratch / "out.gif", 160, 120, 30);
+    TAIMPVisualData data{};
+    std::array<float, preview::BlockSize> left{}, right{};
+    const auto frame = [&](std::int64_t AFrame) {
+        signal->ReadBlock(preview::FrameStart(AFrame, signal->Rate(), 30), left.data(), right.data());
+        preview::FillVisualData(data, left.data(), right.data());
+        writer->Write(AFrame, renderer.Render(AFrame, data));
+    };
+    // 155 frames: every slot has been captured once and every colour has been drawn.
+    std::int64_t n = 0;
+    for (; n < 160; ++n)
+        frame(n);
+    const long before = Allocations.load();
+    for (; n < 200; ++n)
+        frame(n);
+    EXPECT_EQ(Allocations.load() - before, 0);
+}
+#endif
+
+} // namespace
