@@ -9,6 +9,7 @@
 #include "tools/preview/Trace.h"
 #include "tools/preview/VisualData.h"
 #include "tools/preview/FrameWriter.h"
+#include "tools/preview/ModuleHost.h"
 
 #include <gtest/gtest.h>
 
@@ -348,6 +349,45 @@ TEST(AtomicOutput, NothingAppearsUntilTheCommit)
 
     EXPECT_THROW(TAtomicFile(scratch / "no/such/folder.gif"), EPreviewError);
     EXPECT_THROW(TAtomicFolder(scratch / "out.gif"), EPreviewError);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ModuleHost, TextsComeAcrossAsUtf8)
+{
+    struct TCase {
+        std::u16string Text;
+        std::string Utf8;
+    } const cases[] = {
+        {u"Selvanore", "Selvanore"},
+        {u"\u00E9t\u00E9", "\xC3\xA9t\xC3\xA9"},
+        {u"\u20AC", "\xE2\x82\xAC"},
+        {u"\U0001F3B5", "\xF0\x9F\x8E\xB5"},             // a surrogate pair
+        {std::u16string(1, u'\xD800') + u"x", "\xEF\xBF\xBDx"}, // a lone high surrogate
+        {std::u16string(1, u'\xDC00'), "\xEF\xBF\xBD"},         // a lone low surrogate
+        {u"", ""},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(Utf8Of(c.Text.data(), c.Text.size()), c.Utf8) << c.Utf8;
+}
+
+#ifdef PREVIEW_MODULE
+TEST(ModuleHost, DrivesTheModuleUpToAnInitializedVisualization)
+{
+    TModuleHost host(PREVIEW_MODULE, 64, 48);
+    EXPECT_EQ(host.PluginName(), "Selvanore");
+    EXPECT_EQ(host.PluginAuthor(), "Vashkelt");
+    EXPECT_EQ(host.VisualName(), "Selvanore");
+}
+#endif
+
+TEST(ModuleHost, LibrariesThatAreNoPluginsAreRefused)
+{
+    for (const char* path : {PREVIEW_FAKE_NO_EXPORT, PREVIEW_FAKE_FAILING_EXPORT, PREVIEW_FAKE_NO_VISUALIZATION,
+                             "/nowhere/Selvanore.so"})
+        EXPECT_THROW(TModuleHost(path, 64, 48), EPreviewError) << path;
 }
 
 } // namespace

@@ -160,6 +160,10 @@ void TModuleHost::Start(std::int32_t AWidth, std::int32_t AHeight)
     if (!name)
         notPlugin("it gives no name");
     FPluginName = Utf8Of(name, LengthOf(name));
+    const TAIMPChar* author = FPlugin->GetInfo(AIMP_PLUGIN_INFO_AUTHOR);
+    if (!author)
+        notPlugin("it gives no author");
+    FPluginAuthor = Utf8Of(author, LengthOf(author));
     if ((FPlugin->GetCategories() & AIMP_PLUGIN_CATEGORY_VISUALS) == 0)
         notPlugin("it is not a visualization");
 

@@ -28,6 +28,7 @@ public:
     void Draw(HDC ADC, TAIMPVisualData& AData);
 
     const std::string& PluginName() const noexcept { return FPluginName; }
+    const std::string& PluginAuthor() const noexcept { return FPluginAuthor; }
     const std::string& VisualName() const noexcept { return FVisualName; }
 
 private:
@@ -46,6 +47,7 @@ private:
     bool FPluginInitialized = false;
     bool FVisualInitialized = false;
     std::string FPluginName;
+    std::string FPluginAuthor;
     std::string FVisualName;
 };
 
