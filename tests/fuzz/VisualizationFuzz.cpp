@@ -121,7 +121,7 @@ struct TContexts {
 
 enum TOp : std::uint8_t {
     OpInitialize, OpResize, OpDraw, OpDrawWithoutBlock, OpClick, OpFinalize, OpQueries, OpCore,
-    OpReference, OpRasterizing, OpCount
+    OpReference, OpRasterizing, OpFaults, OpPlugin, OpCount
 };
 
 constexpr int MaxDraws = 48;  // keeps one input short, so that the fuzzer tries many
@@ -212,6 +212,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         case OpRasterizing:
             StandInSetRasterizing(input.Byte() % 2 ? TRUE : FALSE);
             break;
+        case OpFaults: {
+            // The player refuses to make objects, to set a string's text, or makes no object
+            // while reporting success; or it behaves again.
+            player::TFaults& faults = core.Faults();
+            const std::uint8_t choice = input.Byte();
+            faults.MakeObject = {choice % 4 == 1 ? E_FAIL : S_OK, 0};
+            faults.SetChars = {choice % 4 == 2 ? E_OUTOFMEMORY : S_OK, 0};
+            faults.MakeObjectHandsNull = choice % 4 == 3;
+            faults.AddExtension = {(choice & 0x10) ? E_FAIL : S_OK, 0};
+            break;
+        }
+        case OpPlugin: {
+            // A plug-in object's whole life beside the visualization; it holds the core while
+            // initialized and registers a visualization of its own with the player.
+            IAIMPPlugin* plugin = Make<TVisualPlugin>()->Interface();
+            plugin->AddRef();
+            const std::int32_t index = input.Int();
+            const TAIMPChar* info = plugin->GetInfo(index);
+            Check(info != nullptr, "GetInfo gave null");
+            Check((index == 0 || index == 1) == (info[0] != 0), "GetInfo text for the wrong index");
+            Check(plugin->GetCategories() == 4, "category is not 4");
+            Check(plugin->Initialize(&core) == S_OK, "plug-in Initialize failed");
+            if (input.Byte() % 2)
+                plugin->Finalize();
+            Check(plugin->Release() == 0, "the plug-in's last Release did not destroy");
+            core.ReleaseExtensions();
+            break;
+        }
         }
         CheckState(*vis);
         Check(vis->RefCount() == static_cast<std::int32_t>(1 + extra.size()), "reference count drifted");
