@@ -27,6 +27,15 @@ void* operator new(std::size_t ASize)
     throw std::bad_alloc();
 }
 
+// The nothrow form is replaced as well, so that every form the plain delete may receive comes
+// from malloc: under AddressSanitizer the forms not replaced here stay the sanitizer's own.
+void* operator new(std::size_t ASize, const std::nothrow_t&) noexcept
+{
+    if (GCounting.load(std::memory_order_relaxed))
+        GAllocations.fetch_add(1, std::memory_order_relaxed);
+    return std::malloc(ASize != 0 ? ASize : 1);
+}
+
 // The replaced operator new takes its memory from malloc, so free is the matching release.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -36,6 +45,11 @@ void operator delete(void* APointer) noexcept
 }
 
 void operator delete(void* APointer, std::size_t) noexcept
+{
+    std::free(APointer);
+}
+
+void operator delete(void* APointer, const std::nothrow_t&) noexcept
 {
     std::free(APointer);
 }
