@@ -4,6 +4,8 @@
 #include "graphics/Graphics.h"
 #include "tests/graphics/CanvasTesting.h"
 
+#include <win32_standin.h>
+
 #include <benchmark/benchmark.h>
 
 namespace {

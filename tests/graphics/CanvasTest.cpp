@@ -1,6 +1,10 @@
+// The drawing surface's traffic with its context, as the Win32 stand-in records it.
 #include "graphics/Graphics.h"
 #include "rtl/SysUtils.h"
+#include "tests/graphics/CanvasRecording.h"
 #include "tests/graphics/CanvasTesting.h"
+
+#include <win32_standin.h>
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,8 @@
 #include "graphics/ResourceManager.h"
 #include "tests/graphics/CanvasTesting.h"
 
+#include <win32_standin.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
