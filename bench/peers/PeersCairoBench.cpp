@@ -132,6 +132,20 @@ void BM_FrameVersusCairo(benchmark::State& State)
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
     cairo_t* cairo = cairo_create(surface);
     cairo_set_antialias(cairo, CAIRO_ANTIALIAS_NONE);
+
+    // How alike the two pictures of the recorded frame are: the share of equal pixels, a check
+    // that the replay draws the same frame (the two rasterizers differ only at shape edges).
+    Replay(cairo, trace);
+    cairo_surface_flush(surface);
+    const unsigned char* bits = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    std::size_t same = 0;
+    for (int y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(bits + static_cast<std::ptrdiff_t>(y) * stride);
+        for (int x = 0; x < width; ++x)
+            same += (row[x] & 0xFFFFFF) == dc.Pixel(x, y) ? 1 : 0;
+    }
+    State.counters["same_pixels"] = static_cast<double>(same) / (static_cast<double>(width) * height);
     double own = 0.0, peer = 0.0;
     for (auto _ : State) {
         const auto t0 = TClock::now();
