@@ -51,6 +51,8 @@ const EllipseCase EllipseCases[] = {
     {"nullbrush6x6", 0, 1, 13, 6, 6, {"........", "...##...", "..#..#..", ".#....#.", ".#....#.", "..#..#..", "...##...", "........"}},
     {"xor6x6", 0, 0, 7, 6, 6, {"........", "...xx...", "..xoox..", ".xoooox.", ".xoooox.", "..xoox..", "...xx...", "........"}},
     {"xorrow5x1", 0, 0, 7, 5, 1, {".......", ".#...#.", "......."}},
+    {"tall4x7", 0, 0, 13, 4, 7, {"......", "......", "..##..", ".#oo#.", ".#oo#.", ".#oo#.", "..##..", "......", "......"}},
+    {"tall10x19", 0, 0, 13, 10, 19, {"............", ".....##.....", "....#oo#....", "...#oooo#...", "..#oooooo#..", "..#oooooo#..", "..#oooooo#..", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", "..#oooooo#..", "..#oooooo#..", "..#oooooo#..", "...#oooo#...", "....#oo#....", ".....##.....", "............"}},
 };
 
 class EllipsePatternTest : public ::testing::TestWithParam<std::tuple<EllipseCase, Orientation>> {};
@@ -138,7 +140,10 @@ TEST_P(LinePatternTest, MatchesReferenceGdi)
     EXPECT_EQ(canvas.Text(0, Pixel(PenColor)), line.Expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Octants, LinePatternTest, ::testing::ValuesIn(LineCases));
+INSTANTIATE_TEST_SUITE_P(Octants, LinePatternTest, ::testing::ValuesIn(LineCases), [](const auto &AInfo) {
+    const auto withSign = [](int AValue) { return (AValue < 0 ? "Minus" : "Plus") + std::to_string(AValue < 0 ? -AValue : AValue); };
+    return "Dx" + withSign(AInfo.param.Dx) + "Dy" + withSign(AInfo.param.Dy);
+});
 
 struct PolylineCase {
     const char *Name;

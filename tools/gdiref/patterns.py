@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Prints the expected-pattern tables of tests/win32/RasterTest.cpp from real GDI.
+"""Prints the expected-pattern tables of tests/win32/RasterTest.cpp (EllipseCases, then
+LineCases) from real GDI.
 
 Usage: patterns.py WINE_EXE
 Every case is drawn by gdiref under Wine on a small canvas with a one-pixel margin; the pattern
@@ -19,7 +20,7 @@ ELLIPSES = [
     ('wide12x5', 0, 0, 13, 12, 5), ('single1x1', 0, 0, 13, 1, 1), ('row5x1', 0, 0, 13, 5, 1),
     ('column2x5', 0, 0, 13, 2, 5), ('nullpen2x2', 5, 0, 13, 2, 2), ('nullpen3x3', 5, 0, 13, 3, 3),
     ('nullpen6x6', 5, 0, 13, 6, 6), ('nullbrush6x6', 0, 1, 13, 6, 6), ('xor6x6', 0, 0, 7, 6, 6),
-    ('xorrow5x1', 0, 0, 7, 5, 1),
+    ('xorrow5x1', 0, 0, 7, 5, 1), ('tall4x7', 0, 0, 13, 4, 7), ('tall10x19', 0, 0, 13, 10, 19),
 ]
 
 # (name, dx, dy) of a line from the canvas's centre
@@ -41,9 +42,15 @@ def main():
     out = subprocess.run(['env', 'WINEPREFIX=' + prefix, 'WINEDEBUG=-all', '/usr/lib/wine/wine64', wine_exe],
                          input='\n'.join(script) + '\n', capture_output=True, text=True, check=True).stdout
     blocks = out.replace('\r', '').split('show\n')[1:]
+    kinds = {case[0]: case[1:] for case in ELLIPSES}
     for name, block in zip(names, blocks):
-        rows = block.split('end')[0].split()
-        print(f'    {{"{name}", {{' + ', '.join(f'"{r.replace("?", "x")}"' for r in rows) + '}},')
+        rows = ', '.join(f'"{r.replace("?", "x")}"' for r in block.split('end')[0].split())
+        if name in kinds:
+            pen, brush, rop, w, h = kinds[name]
+            print(f'    {{"{name}", {pen}, {brush}, {rop}, {w}, {h}, {{{rows}}}}},')
+        else:
+            dx, dy = next((dx, dy) for line, dx, dy in LINES if line == name)
+            print(f'    {{{dx}, {dy}, {{{rows}}}}},')
 
 
 if __name__ == '__main__':
