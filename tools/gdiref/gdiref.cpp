@@ -15,6 +15,12 @@
 //   dump                "dump" then every pixel that is not the clear value: "x y HEX"
 //   show                the bitmap as text: '.' clear, '#' pen colour, 'o' brush colour, '?' other
 //   facts               answers of the object and state calls, one a line
+//
+// Building and comparing (from the repository's root, after a native build in build/native):
+//   x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -static -o gdiref.exe tools/gdiref/gdiref.cpp -lgdi32 -luser32
+//   g++ -std=c++20 -O1 -Iwin32/include -o gdiref tools/gdiref/gdiref.cpp -Lbuild/native/win32 -lwin32
+//       -Wl,-rpath,$PWD/build/native/win32   (one command)
+//   tools/gdiref/compare.py script.txt gdiref.exe ./gdiref    (runs the first under Wine)
 #include <windows.h>
 
 #include <cstdint>
