@@ -4,6 +4,7 @@
 
 #include "tools/preview/AtomicOutput.h"
 #include "tools/preview/Options.h"
+#include "tools/preview/Preview.h"
 #include "tools/preview/PreviewError.h"
 #include "tools/preview/SignalSource.h"
 #include "tools/preview/Trace.h"
@@ -391,3 +392,29 @@ TEST(ModuleHost, LibrariesThatAreNoPluginsAreRefused)
 }
 
 } // namespace
+
+#ifdef PREVIEW_MODULE
+namespace {
+
+TEST(Preview, AStopRequestEndsTheRunAndLeavesNothingBehind)
+{
+    TScratch scratch;
+    for (const char* output : {"out.gif", "frames", "one.png"}) {
+        TOptions options;
+        options.Module = PREVIEW_MODULE;
+        options.Width = 32;
+        options.Height = 24;
+        options.Output = scratch / output;
+        options.OutputKind = OutputKindOf(options.Output);
+        if (options.OutputKind == TOutputKind::PngFrame)
+            options.Frame = 3;
+        options.Trace = scratch / "trace.txt";
+        RequestStop();
+        EXPECT_THROW(RunPreview(options), EPreviewInterrupted) << output;
+        ClearStopRequest();
+        EXPECT_TRUE(scratch.Entries().empty()) << output;
+    }
+}
+
+} // namespace
+#endif

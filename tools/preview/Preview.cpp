@@ -11,8 +11,25 @@
 #include <unistd.h>
 
 #include <array>
+#include <csignal>
 
 namespace preview {
+
+namespace {
+
+volatile std::sig_atomic_t StopRequested = 0;
+
+} // namespace
+
+void RequestStop() noexcept
+{
+    StopRequested = 1;
+}
+
+void ClearStopRequest() noexcept
+{
+    StopRequested = 0;
+}
 
 void RunPreview(const TOptions& AOptions)
 {
@@ -51,6 +68,8 @@ void RunPreview(const TOptions& AOptions)
     {
         TProgress progress(count, stderr);
         for (std::int64_t frame = 0; frame < count; ++frame) {
+            if (StopRequested)
+                throw EPreviewInterrupted();
             signal->ReadBlock(FrameStart(frame, signal->Rate(), AOptions.Fps), left.data(), right.data());
             FillVisualData(data, left.data(), right.data());
             writer->Write(frame, renderer->Render(frame, data));

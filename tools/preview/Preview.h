@@ -9,4 +9,10 @@ namespace preview {
 // nothing left behind.
 void RunPreview(const TOptions& AOptions);
 
+// Asks a running preview to stop before its next frame, with EPreviewInterrupted; safe to call
+// from a signal handler.
+void RequestStop() noexcept;
+// Withdraws a stop request; for tests that run several previews in one process.
+void ClearStopRequest() noexcept;
+
 } // namespace preview

@@ -13,7 +13,15 @@ public:
     explicit EPreviewError(const std::string& AMessage) : std::runtime_error(AMessage) {}
 };
 
+// The run was interrupted (SIGINT, SIGTERM) between two frames; what it wrote is removed.
+class EPreviewInterrupted : public std::runtime_error {
+public:
+    EPreviewInterrupted() : std::runtime_error("interrupted") {}
+};
+
 // The exit status of a run that stopped on an EPreviewError.
 inline constexpr int ExitBadInput = 2;
+// The exit status of an interrupted run, as a shell reports one ended by SIGINT.
+inline constexpr int ExitInterrupted = 130;
 
 } // namespace preview

@@ -30,12 +30,21 @@ void Report(const char* AMessage)
     std::fprintf(stderr, "selvanore-preview: %s\n", line.c_str());
 }
 
+// Interrupted, the run stops before its next frame and removes what it wrote, so that no
+// half-written output stays behind.
+void OnStopSignal(int)
+{
+    preview::RequestStop();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     // A reader that goes away (ffmpeg stopping early) is then a write error, reported as one.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
     try {
         const auto options = preview::ParseOptions(
             argc, argv, {SELVANORE_DEFAULT_MODULE, SELVANORE_WINE_MODULE, SELVANORE_WINE_HELPER}, std::cout);
@@ -43,6 +52,9 @@ int main(int argc, char** argv)
             return 0;
         preview::RunPreview(*options);
         return 0;
+    } catch (const preview::EPreviewInterrupted& error) {
+        Report(error.what());
+        return preview::ExitInterrupted;
     } catch (const preview::EPreviewError& error) {
         Report(error.what());
         return preview::ExitBadInput;
