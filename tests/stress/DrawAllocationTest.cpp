@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <ostream>
 
 namespace {
 
@@ -64,6 +65,12 @@ struct TAllocationCase {
     std::int32_t Width, Height;
     stress::TWaveKind Wave;
 };
+
+// Names the case in test listings.
+void PrintTo(const TAllocationCase& ACase, std::ostream* AStream)
+{
+    *AStream << ACase.Name;
+}
 
 class DrawAllocation : public ::testing::TestWithParam<TAllocationCase> {};
 

@@ -10,6 +10,7 @@
 #include <barrier>
 #include <cstdint>
 #include <latch>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -34,6 +35,12 @@ struct TReferenceCase {
     const char* Name;
     TTargetKind Kind;
 };
+
+// Names the case in test listings.
+void PrintTo(const TReferenceCase& ACase, std::ostream* AStream)
+{
+    *AStream << ACase.Name;
+}
 
 class ReferencesFromThreads : public ::testing::TestWithParam<TReferenceCase> {
 protected:
