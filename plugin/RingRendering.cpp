@@ -42,12 +42,25 @@ void RenderRings(TPointsArray& PointsArray, TCanvas& Canvas, std::int32_t FWidth
     TPoint projected[RingPointCount];
     for (int s = 0; s < RingSlotCount; ++s) {
         const auto hue = static_cast<std::uint8_t>(HueStep * s);
+        // All points of a slot share one depth, so the look and its two colours are worked out
+        // once per slot; a point at another depth would simply get its own.
+        bool haveLook = false;
+        float lookDepth = 0.0f;
+        TRingLook look{};
+        TColor penColor = 0, brushColor = 0;
         for (int k = 0; k < RingPointCount; ++k) {
             TPoint3D& p = PointsArray[s][k];
             p.Z = static_cast<float>(static_cast<double>(p.Z) - DepthStep);
             if (p.Z <= DepthBound)
                 p.Z = 0.0f;
-            const TRingLook look = RingLookAt(p.Z);
+            if (!haveLook || p.Z != lookDepth) {
+                haveLook = true;
+                lookDepth = p.Z;
+                look = RingLookAt(p.Z);
+                penColor = TACLColors::HSLToColor(hue, Saturation, look.Lightness);
+                brushColor = TACLColors::HSLToColor(
+                    hue, Saturation, static_cast<std::uint8_t>(look.Lightness + BrushLightnessOffset));
+            }
 
             const auto e = static_cast<double>(look.Factor);
             const std::int32_t x = rtl::WrapAdd(OX, rtl::RoundToInt32(static_cast<double>(p.X) * e));
@@ -55,9 +68,8 @@ void RenderRings(TPointsArray& PointsArray, TCanvas& Canvas, std::int32_t FWidth
             projected[k] = TPoint{x, y};
 
             const std::int32_t r = look.Radius;
-            pen.SetColor(TACLColors::HSLToColor(hue, Saturation, look.Lightness));
-            brush.SetColor(
-                TACLColors::HSLToColor(hue, Saturation, static_cast<std::uint8_t>(look.Lightness + BrushLightnessOffset)));
+            pen.SetColor(penColor);
+            brush.SetColor(brushColor);
             Canvas.Ellipse(rtl::WrapSub(x, r), rtl::WrapSub(y, r), rtl::WrapAdd(x, r), rtl::WrapAdd(y, r));
         }
         Canvas.Polyline(projected);

@@ -150,6 +150,21 @@ TEST_F(RenderFixture, SilentRingInItsCaptureFrameAndTiesToEvenAtDepthZero)
     EXPECT_EQ(outline.Points.back().y, 35);
 }
 
+// Each point is drawn from its own depth, even in a history where a slot's points disagree.
+TEST_F(RenderFixture, EveryPointTakesTheLookOfItsOwnDepth)
+{
+    History[2][5].Z = -300.0f;
+    const std::vector<TRecordedCall> calls = Frame(64, 48, 32, 24);
+    auto dot = [&](int Point) { return calls[1 + 2 * 65 + Point]; };
+    const TRingLook deep = RingLookAt(-305.0f);
+    EXPECT_EQ(dot(5).PenColor, TACLColors::HSLToColor(16, 255, deep.Lightness));
+    EXPECT_EQ(dot(5).Args[2] - dot(5).Args[0], 2 * deep.Radius);
+    for (int k : {4, 6}) {
+        EXPECT_EQ(dot(k).PenColor, TACLColors::HSLToColor(16, 255, 1)) << k;
+        EXPECT_EQ(dot(k).Args[2], dot(k).Args[0]) << k;
+    }
+}
+
 TEST_F(RenderFixture, ExtentsPassUnchanged)
 {
     struct Case {
