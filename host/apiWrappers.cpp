@@ -6,46 +6,10 @@
 
 // --- TInterfacedObjectEx ---
 
-HRESULT TInterfacedObjectEx::QueryInterface(REFIID AIID, void** Obj) noexcept
-{
-    if (!Obj)
-        return E_POINTER;
-    *Obj = nullptr;
-    if (!GetInterface(AIID, Obj)) {
-        *Obj = nullptr;
-        return E_NOINTERFACE;
-    }
-    // Every interface of the object shares the one count.
-    AddRef();
-    return S_OK;
-}
-
-ULONG TInterfacedObjectEx::AddRef() noexcept
-{
-    return static_cast<ULONG>(rtl::WrapAdd(FRefCount.fetch_add(1, std::memory_order_relaxed), 1));
-}
-
-ULONG TInterfacedObjectEx::Release() noexcept
-{
-    const std::int32_t count = rtl::WrapSub(FRefCount.fetch_sub(1, std::memory_order_acq_rel), 1);
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
-}
-
 void TInterfacedObjectEx::Free()
 {
     BeforeDestruction();
     delete this;
-}
-
-bool TInterfacedObjectEx::GetInterface(REFIID AIID, void** Obj) noexcept
-{
-    if (AIID == IID_IUnknown) {
-        *Obj = static_cast<IUnknown*>(this);
-        return true;
-    }
-    return false;
 }
 
 void TInterfacedObjectEx::BeforeDestruction() const

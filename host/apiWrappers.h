@@ -18,52 +18,25 @@
 using TAIMPText = std::basic_string<TAIMPChar>;
 
 // The reference-counted base of objects the player holds through interfaces (the plug-in
-// object). It implements IUnknown itself; descendants answer their own interfaces through
-// GetInterface, and every interface shares the one count. Objects are made only by Make<T>().
-class TInterfacedObjectEx : public IUnknown {
+// object). It counts, answers IUnknown and looks interfaces up exactly as TInterfacedObject
+// does, whose machinery it shares; what it adds is destruction on demand, refused while
+// references are held. Objects are made only by Make<T>().
+class TInterfacedObjectEx : public TInterfacedObject {
 public:
-    TInterfacedObjectEx(const TInterfacedObjectEx&) = delete;
-    TInterfacedObjectEx& operator=(const TInterfacedObjectEx&) = delete;
-
-    // Adds a reference to the interface asked for; a null Obj gives E_POINTER, an identifier no
-    // class of the chain declares gives E_NOINTERFACE with *Obj null.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID AIID, void** Obj) noexcept override;
-    // Both return the count that their own atomic operation produced.
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
-    // The Release that brings the count to 0 destroys the object.
-    ULONG STDMETHODCALLTYPE Release() noexcept override;
-
-    std::int32_t RefCount() const noexcept { return FRefCount.load(std::memory_order_acquire); }
-
     // Destroys the object directly. Raises "Invalid Pointer" while references are held; the
     // object then stays alive and usable.
     void Free();
 
 protected:
     TInterfacedObjectEx() noexcept = default;
-    virtual ~TInterfacedObjectEx() = default;
-    // Reachable from the destructors of descendants, which release through it; allocation
-    // itself stays with Make.
-    static void operator delete(void* APointer) noexcept { ::operator delete(APointer); }
-
-    // The interface lookup chain, most derived class first: a class answers its own interfaces
-    // (writing the interface pointer into *Obj without taking a reference) and otherwise calls
-    // its base's. This class answers IID_IUnknown. Obj is never null here.
-    virtual bool GetInterface(REFIID AIID, void** Obj) noexcept;
+    ~TInterfacedObjectEx() override = default;
 
 private:
     template <class T, class... A>
     friend T* Make(A&&...);
 
-    // Only Make allocates such objects (the class-level allocation step): the count is 1 from
-    // here until AfterConstruction.
-    static void* operator new(std::size_t ASize) { return ::operator new(ASize); }
-
-    void AfterConstruction() noexcept { FRefCount.fetch_sub(1, std::memory_order_acq_rel); }
     // Raises "Invalid Pointer" unless the count is 0.
     void BeforeDestruction() const;
-
-    std::atomic<std::int32_t> FRefCount{1};
 };
 
 // The holder of the player's core: HostCore is set from the plug-in's Initialize to its Finalize.
