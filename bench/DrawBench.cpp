@@ -2,6 +2,7 @@
 // interface the player calls, on a stand-in memory context.
 #include "plugin/Selvanore_Main.h"
 #include "rtl/ComPtr.h"
+#include "tests/graphics/CanvasTesting.h"
 
 #include <benchmark/benchmark.h>
 #include <win32_standin.h>
@@ -11,40 +12,10 @@
 
 namespace {
 
-// A memory context on a top-down 32-bit DIB section.
-class TBenchContext {
-public:
-    TBenchContext(int AWidth, int AHeight) : FDC(CreateCompatibleDC(nullptr))
-    {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = AWidth;
-        info.bmiHeader.biHeight = -AHeight;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        FBitmap = CreateDIBSection(FDC, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        FOld = SelectObject(FDC, FBitmap);
-    }
-    ~TBenchContext()
-    {
-        SelectObject(FDC, FOld);
-        DeleteObject(FBitmap);
-        DeleteDC(FDC);
-    }
-    HDC Handle() const { return FDC; }
-
-private:
-    HDC FDC;
-    HBITMAP FBitmap = nullptr;
-    HGDIOBJ FOld = nullptr;
-};
-
 void DrawFrames(benchmark::State& State, int AWidth, int AHeight, BOOL ARasterizing)
 {
     StandInSetRasterizing(ARasterizing);
-    TBenchContext dc(AWidth, AHeight);
+    canvas_testing::TMemoryContext dc(AWidth, AHeight);
     rtl::TComPtr<IAIMPExtensionEmbeddedVisualization> vis(Make<TVisualization>()->Interface());
     vis->Initialize(AWidth, AHeight);
     auto data = std::make_unique<TAIMPVisualData>();

@@ -1,9 +1,11 @@
-// Test support on the Win32 stand-in: a memory context on a 32-bit DIB section, and a recorder
-// of the GDI calls made while it lives.
+// Test support on the Win32 stand-in: a recorder of the GDI calls made while it lives, and the
+// memory context that tests draw on.
 #pragma once
 
 #include <windows.h>
 #include <win32_standin.h>
+
+#include "tests/graphics/CanvasTesting.h"
 
 #include <cstdint>
 #include <string>
@@ -80,51 +82,8 @@ private:
     std::vector<TRecordedCall> FCalls;
 };
 
-// A memory device context with a top-down 32-bit DIB section selected, as a player makes one.
-class TMemoryDC {
-public:
-    TMemoryDC(int AWidth, int AHeight) : FWidth(AWidth), FHeight(AHeight)
-    {
-        FDC = CreateCompatibleDC(nullptr);
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = AWidth;
-        info.bmiHeader.biHeight = -AHeight;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        FBitmap = CreateDIBSection(FDC, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        FBits = static_cast<std::uint32_t*>(bits);
-        FOldBitmap = SelectObject(FDC, FBitmap);
-    }
-    ~TMemoryDC()
-    {
-        SelectObject(FDC, FOldBitmap);
-        DeleteObject(FBitmap);
-        DeleteDC(FDC);
-    }
-    TMemoryDC(const TMemoryDC&) = delete;
-    TMemoryDC& operator=(const TMemoryDC&) = delete;
-
-    HDC Handle() const { return FDC; }
-    // The pixel as 0x00RRGGBB.
-    std::uint32_t Pixel(int X, int Y) const
-    {
-        GdiFlush();
-        return FBits[static_cast<std::size_t>(Y) * static_cast<std::size_t>(FWidth) + static_cast<std::size_t>(X)] & 0xFFFFFF;
-    }
-    int Width() const { return FWidth; }
-    int Height() const { return FHeight; }
-
-private:
-    int FWidth;
-    int FHeight;
-    HDC FDC = nullptr;
-    HBITMAP FBitmap = nullptr;
-    HGDIOBJ FOldBitmap = nullptr;
-    std::uint32_t* FBits = nullptr;
-};
+// A memory device context on a top-down 32-bit DIB section, as a player makes one.
+using TMemoryDC = canvas_testing::TMemoryContext;
 
 // COLORREF 0x00BBGGRR as the 32-bit DIB pixel 0x00RRGGBB.
 constexpr std::uint32_t PixelOf(COLORREF Color)
