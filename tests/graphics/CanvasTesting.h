@@ -39,6 +39,8 @@ public:
 
     HDC Handle() const { return FDc; }
     bool Valid() const { return FDc != nullptr && FBits != nullptr; }
+    std::int32_t Width() const { return FWidth; }
+    std::int32_t Height() const { return FHeight; }
     // The pixel as 0x00RRGGBB (DIB order), or 0 outside the bitmap.
     std::uint32_t Pixel(std::int32_t X, std::int32_t Y) const
     {

@@ -6,89 +6,14 @@
 
 #include <win32_standin.h>
 
+#include "tests/support/CountingAllocator.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <new>
 
-namespace {
-
-std::atomic<bool> GCounting{false};
-std::atomic<std::size_t> GAllocations{0};
-int* volatile GSink = nullptr;  // keeps the compiler from eliding the allocation below
-
-} // namespace
-
-namespace {
-
-void* CountedAllocation(std::size_t ASize) noexcept
-{
-    if (GCounting.load(std::memory_order_relaxed))
-        GAllocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(ASize != 0 ? ASize : 1);
-}
-
-} // namespace
-
-// Every plain form is replaced, so that whichever one a library calls, its pointer comes back
-// to the matching release (a sanitizer's own operators would not know ours).
-void* operator new(std::size_t ASize)
-{
-    if (void* p = CountedAllocation(ASize))
-        return p;
-    throw std::bad_alloc();
-}
-
-void* operator new[](std::size_t ASize)
-{
-    return ::operator new(ASize);
-}
-
-void* operator new(std::size_t ASize, const std::nothrow_t&) noexcept
-{
-    return CountedAllocation(ASize);
-}
-
-void* operator new[](std::size_t ASize, const std::nothrow_t&) noexcept
-{
-    return CountedAllocation(ASize);
-}
-
-// The replaced operator new takes its memory from malloc, so free is the matching release; the
-// compiler cannot see that pairing through the replacement.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* APointer) noexcept
-{
-    std::free(APointer);
-}
-
-void operator delete(void* APointer, std::size_t) noexcept
-{
-    std::free(APointer);
-}
-
-void operator delete[](void* APointer) noexcept
-{
-    std::free(APointer);
-}
-
-void operator delete[](void* APointer, std::size_t) noexcept
-{
-    std::free(APointer);
-}
-
-void operator delete(void* APointer, const std::nothrow_t&) noexcept
-{
-    std::free(APointer);
-}
-
-void operator delete[](void* APointer, const std::nothrow_t&) noexcept
-{
-    std::free(APointer);
-}
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -126,13 +51,12 @@ TEST(PoolAllocation, SteadyFramesMakeNoHeapAllocation)
         const std::size_t poolAllocations =
             GraphicsModule().Pens.HeapAllocationCount() + GraphicsModule().Brushes.HeapAllocationCount();
 
-        GAllocations.store(0);
-        GCounting.store(true);
+        testing_support::TAllocationCounter counter;
         for (int frame = 1; frame <= 3; ++frame)
             DrawFrame(canvas, dc.Handle(), frame);
-        GCounting.store(false);
+        counter.Stop();
 
-        EXPECT_EQ(GAllocations.load(), 0u);
+        EXPECT_EQ(counter.Allocations(), 0u);
         EXPECT_EQ(GraphicsModule().Pens.HeapAllocationCount() + GraphicsModule().Brushes.HeapAllocationCount(),
                   poolAllocations);
     }
@@ -142,12 +66,11 @@ TEST(PoolAllocation, SteadyFramesMakeNoHeapAllocation)
 // The counter itself works, so that a zero above means something.
 TEST(PoolAllocation, TheCounterSeesAnAllocation)
 {
-    GAllocations.store(0);
-    GCounting.store(true);
-    GSink = new int(5);
-    GCounting.store(false);
-    delete GSink;
-    EXPECT_EQ(GAllocations.load(), 1u);
+    testing_support::TAllocationCounter counter;
+    int* volatile sink = new int(5); // volatile: the allocation is not elided
+    counter.Stop();
+    delete sink;
+    EXPECT_EQ(counter.Allocations(), 1u);
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include "tests/stress/StressSupport.h"
 #include "tests/support/GdiRecording.h"
 
+#include "tests/support/CountingAllocator.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,50 +13,6 @@
 #include <new>
 #include <ostream>
 
-namespace {
-
-std::atomic<bool> GCounting{false};
-std::atomic<std::size_t> GAllocations{0};
-int* volatile GSink = nullptr;  // keeps the compiler from eliding the allocation below
-
-} // namespace
-
-void* operator new(std::size_t ASize)
-{
-    if (GCounting.load(std::memory_order_relaxed))
-        GAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(ASize != 0 ? ASize : 1))
-        return p;
-    throw std::bad_alloc();
-}
-
-// The nothrow form is replaced as well, so that every form the plain delete may receive comes
-// from malloc: under AddressSanitizer the forms not replaced here stay the sanitizer's own.
-void* operator new(std::size_t ASize, const std::nothrow_t&) noexcept
-{
-    if (GCounting.load(std::memory_order_relaxed))
-        GAllocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(ASize != 0 ? ASize : 1);
-}
-
-// The replaced operator new takes its memory from malloc, so free is the matching release.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* APointer) noexcept
-{
-    std::free(APointer);
-}
-
-void operator delete(void* APointer, std::size_t) noexcept
-{
-    std::free(APointer);
-}
-
-void operator delete(void* APointer, const std::nothrow_t&) noexcept
-{
-    std::free(APointer);
-}
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -91,15 +49,14 @@ TEST_P(DrawAllocation, SteadyFramesAllocateNothing)
     for (int frame = 0; frame < 160; ++frame)
         slots->Draw(dc.Handle(), block.get());
 
-    GAllocations.store(0);
-    GCounting.store(true);
+    testing_support::TAllocationCounter counter;
     for (int frame = 0; frame < 160; ++frame)  // captures on every fifth of them
         slots->Draw(dc.Handle(), block.get());
     slots->Resize(c.Height, c.Width);
     for (int frame = 0; frame < 10; ++frame)
         slots->Draw(dc.Handle(), block.get());
-    GCounting.store(false);
-    EXPECT_EQ(GAllocations.load(), 0u);
+    counter.Stop();
+    EXPECT_EQ(counter.Allocations(), 0u);
 
     slots->Finalize();
     slots->Release();
@@ -119,12 +76,11 @@ INSTANTIATE_TEST_SUITE_P(
 // The counter itself works, so that a zero above means something.
 TEST(DrawAllocationCounter, SeesAnAllocation)
 {
-    GAllocations.store(0);
-    GCounting.store(true);
-    GSink = new int(5);
-    GCounting.store(false);
-    delete GSink;
-    EXPECT_EQ(GAllocations.load(), 1u);
+    testing_support::TAllocationCounter counter;
+    int* volatile sink = new int(5); // volatile: the allocation is not elided
+    counter.Stop();
+    delete sink;
+    EXPECT_EQ(counter.Allocations(), 1u);
 }
 
 } // namespace

@@ -11,36 +11,14 @@
 #include "tools/preview/SignalSource.h"
 #include "tools/preview/VisualData.h"
 
+#include "tests/support/CountingAllocator.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <atomic>
 #include <cstdlib>
 #include <new>
-
-namespace {
-
-std::atomic<long> Allocations{0};
-
-} // namespace
-
-// Counts every allocation through operator new in this process, the module's included (it
-// shares the C++ runtime).
-void* operator new(std::size_t ASize)
-{
-    ++Allocations;
-    if (void* block = std::malloc(ASize ? ASize : 1))
-        return block;
-    throw std::bad_alloc();
-}
-void operator delete(void* ABlock) noexcept
-{
-    std::free(ABlock);
-}
-void operator delete(void* ABlock, std::size_t) noexcept
-{
-    std::free(ABlock);
-}
 
 namespace {
 
@@ -62,10 +40,11 @@ TEST(PreviewSteadyState, AFrameAllocatesNothing)
     std::int64_t n = 0;
     for (; n < 160; ++n)
         frame(n);
-    const long before = Allocations.load();
+    testing_support::TAllocationCounter counter;
     for (; n < 200; ++n)
         frame(n);
-    EXPECT_EQ(Allocations.load() - before, 0);
+    counter.Stop();
+    EXPECT_EQ(counter.Allocations(), 0u);
 }
 #endif
 
