@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Checks one property of a built module file and explains every way it falls short.
 
-Usage: inspect_module.py CHECK FILE
+Usage: check_module.py CHECK FILE
 
 PE checks (Selvanore.dll, read with pefile): pe-exports, pe-image, pe-imports, pe-version.
 ELF checks (Selvanore.so, read with binutils): elf-symbols, elf-needed.
