@@ -41,9 +41,19 @@ public:
     bool Valid() const { return FDc != nullptr && FBits != nullptr; }
     std::int32_t Width() const { return FWidth; }
     std::int32_t Height() const { return FHeight; }
+    // Sets every pixel to APixel (0x00RRGGBB).
+    void Fill(std::uint32_t APixel)
+    {
+        GdiFlush(); // drawing still batched by GDI must not land on top afterwards
+        if (FBits == nullptr)
+            return;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(FWidth) * static_cast<std::size_t>(FHeight); ++i)
+            FBits[i] = APixel;
+    }
     // The pixel as 0x00RRGGBB (DIB order), or 0 outside the bitmap.
     std::uint32_t Pixel(std::int32_t X, std::int32_t Y) const
     {
+        GdiFlush(); // GDI may batch drawing; the bits are read only after it has finished
         if (X < 0 || Y < 0 || X >= FWidth || Y >= FHeight || FBits == nullptr)
             return 0;
         return FBits[static_cast<std::size_t>(Y) * static_cast<std::size_t>(FWidth) + static_cast<std::size_t>(X)] &

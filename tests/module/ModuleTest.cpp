@@ -5,6 +5,7 @@
 #include "graphics/ACL.Graphics.h"
 #include "host/apiPlugin.h"
 #include "host/apiVisuals.h"
+#include "tests/graphics/CanvasTesting.h"
 #include "tools/player/FakePlayer.h"
 
 #include <gtest/gtest.h>
@@ -140,61 +141,7 @@ std::size_t LivePensAndBrushes()
 
 // A memory context with a top-down 32-bit DIB section selected, its pixels readable as
 // 0x00RRGGBB.
-class TSurface {
-public:
-    TSurface(int AWidth, int AHeight) : FWidth(AWidth), FHeight(AHeight)
-    {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = AWidth;
-        info.bmiHeader.biHeight = -AHeight;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        FDc = CreateCompatibleDC(nullptr);
-        void* bits = nullptr;
-        FBitmap = CreateDIBSection(FDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        FBits = static_cast<std::uint32_t*>(bits);
-        if (FDc && FBitmap)
-            FOldBitmap = SelectObject(FDc, FBitmap);
-    }
-    TSurface(const TSurface&) = delete;
-    TSurface& operator=(const TSurface&) = delete;
-    ~TSurface()
-    {
-        if (FDc && FOldBitmap)
-            SelectObject(FDc, FOldBitmap);
-        if (FBitmap)
-            DeleteObject(FBitmap);
-        if (FDc)
-            DeleteDC(FDc);
-    }
-
-    bool Valid() const noexcept { return FDc && FBitmap && FBits; }
-    HDC Dc() const noexcept { return FDc; }
-    int Width() const noexcept { return FWidth; }
-    int Height() const noexcept { return FHeight; }
-
-    void Fill(std::uint32_t APixel)
-    {
-        GdiFlush();
-        for (int i = 0; i < FWidth * FHeight; ++i)
-            FBits[i] = APixel;
-    }
-    std::uint32_t Pixel(int X, int Y) const
-    {
-        GdiFlush();
-        return FBits[Y * FWidth + X];
-    }
-
-private:
-    int FWidth;
-    int FHeight;
-    HDC FDc = nullptr;
-    HBITMAP FBitmap = nullptr;
-    HGDIOBJ FOldBitmap = nullptr;
-    std::uint32_t* FBits = nullptr;
-};
+using TSurface = canvas_testing::TMemoryContext;
 
 // A colour value (0x00BBGGRR) as a DIB pixel (0x00RRGGBB).
 std::uint32_t PixelOf(TColor AColor)
@@ -356,14 +303,14 @@ TEST_F(ModuleFixture, PlayerSequenceBalancesEveryReference)
         EXPECT_EQ(height, 9);
 
         ASSERT_EQ(visualization->Initialize(AreaWidth, AreaHeight), S_OK);
-        visualization->Draw(surface.Dc(), Silence.get());
+        visualization->Draw(surface.Handle(), Silence.get());
         visualization->Click(1, 2, 0);
         visualization->Resize(AreaWidth, AreaHeight);
-        visualization->Draw(surface.Dc(), Silence.get());
+        visualization->Draw(surface.Handle(), Silence.get());
         // Detaching leaves the stock pen and null brush selected, and the last pen and brush of
         // the frame alive in their pools.
-        EXPECT_EQ(GetCurrentObject(surface.Dc(), OBJ_PEN), GetStockObject(BLACK_PEN));
-        EXPECT_EQ(GetCurrentObject(surface.Dc(), OBJ_BRUSH), GetStockObject(NULL_BRUSH));
+        EXPECT_EQ(GetCurrentObject(surface.Handle(), OBJ_PEN), GetStockObject(BLACK_PEN));
+        EXPECT_EQ(GetCurrentObject(surface.Handle(), OBJ_BRUSH), GetStockObject(NULL_BRUSH));
         EXPECT_GE(LivePensAndBrushes(), objectsBefore + 2) << "the probe does not see the module's objects";
 
         // Freeing the surface deletes every pen and brush the module made.
@@ -400,7 +347,7 @@ TEST_F(ModuleFixture, RingsFlyOutwardAndTheirDotsGrow)
     // Frame 1 captures the silent ring into slot 0 and draws it at depth -5: radius 25, dots of
     // size 0, the open outline in slot 0's pen, HSL (0, 255, 1).
     surface.Fill(0x00FFFFFF);
-    visualization->Draw(surface.Dc(), Silence.get());
+    visualization->Draw(surface.Handle(), Silence.get());
     const std::uint32_t firstPen = PixelOf(0x00000002);
     EXPECT_EQ(surface.Pixel(CenterX + 25, CenterY), firstPen);
     EXPECT_EQ(surface.Pixel(CenterX, CenterY + 25), firstPen);
@@ -436,7 +383,7 @@ TEST_F(ModuleFixture, RingsFlyOutwardAndTheirDotsGrow)
     int previousReach = -1;
     for (const TStage& stage : stages) {
         while (frame < stage.Frame) {
-            visualization->Draw(surface.Dc(), Silence.get());
+            visualization->Draw(surface.Handle(), Silence.get());
             ++frame;
         }
         // The outline starts at point 0 and is drawn over the dot: the pen's colour is there.
@@ -465,7 +412,7 @@ TEST_F(ModuleFixture, DrawingWithoutContextReturnsQuietly)
     visualization->Draw(nullptr, Silence.get());
     // The surface stays usable: the next frame draws the ring captured by the failed one.
     surface.Fill(0x00FFFFFF);
-    visualization->Draw(surface.Dc(), Silence.get());
+    visualization->Draw(surface.Handle(), Silence.get());
     EXPECT_EQ(surface.Pixel(0, 0), 0u);
     EXPECT_NE(surface.Pixel(CenterX + 25, CenterY), 0u);
     Stop(plugin, visualization);
@@ -565,7 +512,7 @@ TEST(ModuleLifetime, LoadsAndUnloadsAHundredTimes)
                                                                   reinterpret_cast<void**>(visualization.Put())),
                   S_OK);
         ASSERT_EQ(visualization->Initialize(64, 48), S_OK);
-        visualization->Draw(surface.Dc(), silence.get());
+        visualization->Draw(surface.Handle(), silence.get());
         visualization->Finalize();
         visualization.Reset();
         core.ReleaseExtensions();
