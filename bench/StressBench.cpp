@@ -10,6 +10,8 @@
 #include "rtl/Math.h"
 #include "tests/support/GdiRecording.h"
 
+#include "bench/BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -22,22 +24,8 @@
 
 namespace {
 
-// The calling thread's CPU time: on a machine shared with other work, the time a side was
-// actually running, not the time it waited for a core.
-struct TClock {
-    using time_point = std::chrono::nanoseconds;
-    static time_point now() noexcept
-    {
-        timespec now{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
-    }
-};
-
-double Seconds(TClock::time_point AFrom, TClock::time_point ATo)
-{
-    return std::chrono::duration<double>(ATo - AFrom).count();
-}
+using bench_support::Seconds;
+using bench_support::TClock;
 
 // Both sides' average time per iteration and the ratio of the first to the second.
 void ReportRatio(benchmark::State& AState, const char* AFirst, double AFirstSeconds, const char* ASecond,
@@ -164,12 +152,7 @@ void BM_FrameVersusBareLoop(benchmark::State& State)
     slots->AddRef();
     slots->Initialize(640, 480);
     testing_support::TMemoryDC dc(640, 480);
-    auto block = std::make_unique<TAIMPVisualData>();
-    std::mt19937 random(5);
-    std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
-    for (auto& channel : block->Waveform)
-        for (float& value : channel)
-            value = sample(random);
+    auto block = bench_support::NoiseBlock(5);
     for (int frame = 0; frame < 160; ++frame)  // every slot captured, every depth in use
         slots->Draw(dc.Handle(), block.get());
 

@@ -5,6 +5,8 @@
 #include "plugin/Selvanore_Main.h"
 #include "tests/support/GdiRecording.h"
 
+#include "bench/BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 #include <cairo.h>
 
@@ -17,17 +19,8 @@
 
 namespace {
 
-// The calling thread's CPU time: on a machine shared with other work, the time a side was
-// actually running, not the time it waited for a core.
-struct TClock {
-    using time_point = std::chrono::nanoseconds;
-    static time_point now() noexcept
-    {
-        timespec now{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
-    }
-};
+using bench_support::Seconds;
+using bench_support::TClock;
 
 // One drawing call of the frame, as the stand-in recorded it.
 struct TTraceCall {
@@ -94,12 +87,7 @@ void BM_FrameVersusCairo(benchmark::State& State)
     slots->AddRef();
     slots->Initialize(width, height);
     testing_support::TMemoryDC dc(width, height);
-    auto block = std::make_unique<TAIMPVisualData>();
-    std::mt19937 random(5);
-    std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
-    for (auto& channel : block->Waveform)
-        for (float& value : channel)
-            value = sample(random);
+    auto block = bench_support::NoiseBlock(5);
     for (int frame = 0; frame < 160; ++frame)  // every slot captured, every depth in use
         slots->Draw(dc.Handle(), block.get());
 
@@ -155,8 +143,8 @@ void BM_FrameVersusCairo(benchmark::State& State)
         Replay(cairo, trace);
         cairo_surface_flush(surface);
         const auto t2 = TClock::now();
-        own += std::chrono::duration<double>(t1 - t0).count();
-        peer += std::chrono::duration<double>(t2 - t1).count();
+        own += Seconds(t0, t1);
+        peer += Seconds(t1, t2);
     }
     if (cairo_status(cairo) != CAIRO_STATUS_SUCCESS)
         State.SkipWithError(cairo_status_to_string(cairo_status(cairo)));

@@ -1,0 +1,42 @@
+// What the side-by-side comparisons share: their clock and their input.
+#pragma once
+
+#include "host/apiVisuals.h"
+
+#include <chrono>
+#include <ctime>
+#include <memory>
+#include <random>
+
+namespace bench_support {
+
+// The calling thread's CPU time: on a machine shared with other work, the time a side was
+// actually running, not the time it waited for a core.
+struct TClock {
+    using time_point = std::chrono::nanoseconds;
+    static time_point now() noexcept
+    {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    }
+};
+
+inline double Seconds(TClock::time_point AFrom, TClock::time_point ATo)
+{
+    return std::chrono::duration<double>(ATo - AFrom).count();
+}
+
+// A visual block of uniform noise in -1 to 1 on both channels: rings of every shape.
+inline std::unique_ptr<TAIMPVisualData> NoiseBlock(unsigned ASeed)
+{
+    auto block = std::make_unique<TAIMPVisualData>();
+    std::mt19937 random(ASeed);
+    std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
+    for (auto& channel : block->Waveform)
+        for (float& value : channel)
+            value = sample(random);
+    return block;
+}
+
+} // namespace bench_support
