@@ -11,6 +11,7 @@
 #include "tools/preview/VisualData.h"
 #include "tools/preview/FrameWriter.h"
 #include "tools/preview/ModuleHost.h"
+#include "tools/preview/WineRenderer.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,7 @@
 #include <sstream>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace preview;
 using preview_test::TScratch;
@@ -418,3 +420,63 @@ TEST(Preview, AStopRequestEndsTheRunAndLeavesNothingBehind)
 
 } // namespace
 #endif
+
+namespace {
+
+// A folder with an executable (or not) file of the given name in it.
+std::string FolderWith(const TScratch& AScratch, const std::string& AFolder, const std::string& AName,
+                       bool AExecutable = true)
+{
+    std::filesystem::create_directories(AScratch / AFolder);
+    const std::string path = AScratch / (AFolder + "/" + AName);
+    std::ofstream(path) << "#!/bin/sh\n";
+    chmod(path.c_str(), AExecutable ? 0755 : 0644);
+    return path;
+}
+
+TEST(WineLoader, FoundFromTheVariableThenPathThenWhereWineInstallsIt)
+{
+    TScratch scratch;
+    const std::string both = FolderWith(scratch, "both", "wine");
+    FolderWith(scratch, "both", "wine64");
+    const std::string only64 = FolderWith(scratch, "only64", "wine64");
+    FolderWith(scratch, "plain", "wine", false); // not executable: passed over
+    const std::string chosen = FolderWith(scratch, "elsewhere", "my-wine");
+
+    struct TCase {
+        std::string Path;
+        std::string Loader;
+        std::string Expected;
+    } const cases[] = {
+        {scratch / "both", "", both},
+        {scratch / "plain" + ":" + scratch / "only64", "", only64},
+        {":" + scratch / "empty" + "::" + scratch / "both", "", both},
+        {scratch / "both", chosen, chosen}, // WINELOADER wins over PATH
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(FindWineLoader(c.Path.c_str(), c.Loader.c_str()), c.Expected) << c.Path << " / " << c.Loader;
+}
+
+TEST(WineLoader, WithoutOneOnPathTheInstalledLoaderOrAClearError)
+{
+    TScratch scratch;
+    const std::string nothing = scratch / "nothing";
+    const auto installed = std::find_if(std::begin(WineLoaderFallbacks), std::end(WineLoaderFallbacks),
+                                        [](const char* APath) { return access(APath, X_OK) == 0; });
+    if (installed != std::end(WineLoaderFallbacks)) {
+        EXPECT_EQ(FindWineLoader(nothing.c_str(), nullptr), *installed);
+    } else {
+        try {
+            FindWineLoader(nothing.c_str(), nullptr);
+            ADD_FAILURE() << "no loader, yet one was found";
+        } catch (const EPreviewError& error) {
+            EXPECT_NE(std::string(error.what()).find("wine64 package"), std::string::npos) << error.what();
+        }
+    }
+    // A WINELOADER that names no program is an error, not a silent fallback.
+    const std::string plain = FolderWith(scratch, "plain", "wine", false);
+    for (const std::string& loader : {plain, scratch / "missing"})
+        EXPECT_THROW(FindWineLoader(nothing.c_str(), loader.c_str()), EPreviewError) << loader;
+}
+
+} // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -50,7 +51,60 @@ bool WriteAll(int AFile, const void* ABuffer, std::size_t ACount)
     return true;
 }
 
+bool IsExecutableFile(const std::string& APath)
+{
+    std::error_code error;
+    return std::filesystem::is_regular_file(APath, error) && access(APath.c_str(), X_OK) == 0;
+}
+
+// Wine's own loader environment: WINEDEBUG=-all keeps Wine's notes out of the way, and unless the
+// user chose otherwise, no Mono or Gecko installer is offered when Wine makes a new prefix (it
+// would wait for an answer that never comes).
+std::vector<std::string> WineEnvironment()
+{
+    std::vector<std::string> environment{"WINEDEBUG=-all"};
+    bool overrides = false;
+    for (char** variable = environ; *variable; ++variable) {
+        if (std::strncmp(*variable, "WINEDEBUG=", 10) == 0)
+            continue;
+        overrides = overrides || std::strncmp(*variable, "WINEDLLOVERRIDES=", 17) == 0;
+        environment.emplace_back(*variable);
+    }
+    if (!overrides)
+        environment.emplace_back("WINEDLLOVERRIDES=mscoree,mshtml=");
+    return environment;
+}
+
 } // namespace
+
+std::string FindWineLoader(const char* ASearchPath, const char* AWineLoader)
+{
+    if (AWineLoader && *AWineLoader) {
+        if (!IsExecutableFile(AWineLoader))
+            throw EPreviewError(std::string("cannot run under Wine: WINELOADER names '") + AWineLoader +
+                                "', which is no program");
+        return AWineLoader;
+    }
+    const std::string search = ASearchPath ? ASearchPath : "";
+    for (const char* name : {"wine", "wine64"}) {
+        std::size_t begin = 0;
+        while (begin <= search.size()) {
+            const std::size_t end = std::min(search.find(':', begin), search.size());
+            // An empty entry of PATH stands for the current folder; a loader is never taken from there.
+            if (end > begin) {
+                const std::string candidate = search.substr(begin, end - begin) + "/" + name;
+                if (IsExecutableFile(candidate))
+                    return candidate;
+            }
+            begin = end + 1;
+        }
+    }
+    for (const char* fixed : WineLoaderFallbacks)
+        if (IsExecutableFile(fixed))
+            return fixed;
+    throw EPreviewError("cannot run under Wine: no wine or wine64 program on PATH, nor " +
+                        std::string(WineLoaderFallbacks[0]) + " (Debian's wine64 package installs it)");
+}
 
 std::string WinePathOf(const std::string& APath)
 {
@@ -71,6 +125,16 @@ TWineRenderer::TWineRenderer(const TWineRendererSetup& ASetup)
                             "' (build the Windows cross build, or give --wine-helper)");
     if (!std::filesystem::is_regular_file(ASetup.Module, error))
         throw EPreviewError("cannot load module '" + ASetup.Module + "': no such file");
+    // Everything that may throw comes before the pipes, which only Stop gives back.
+    std::string program = FindWineLoader(std::getenv("PATH"), std::getenv("WINELOADER"));
+    std::vector<std::string> environment = WineEnvironment();
+    std::vector<char*> envp;
+    for (std::string& variable : environment)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    std::string helper = ASetup.Helper, module = WinePathOf(ASetup.Module),
+                width = std::to_string(ASetup.Width), height = std::to_string(ASetup.Height);
+    char* argv[] = {program.data(), helper.data(), module.data(), width.data(), height.data(), nullptr};
 
     int toHelper[2], fromHelper[2];
     if (pipe(toHelper) != 0)
@@ -92,31 +156,20 @@ TWineRenderer::TWineRenderer(const TWineRendererSetup& ASetup)
     posix_spawn_file_actions_adddup2(&actions, fromHelper[1], STDOUT_FILENO);
     // Wine's own notes would clutter the preview's one-line messages.
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> environment{"WINEDEBUG=-all"};
-    for (char** variable = environ; *variable; ++variable)
-        if (std::strncmp(*variable, "WINEDEBUG=", 10) != 0)
-            environment.emplace_back(*variable);
-    std::vector<char*> envp;
-    for (std::string& variable : environment)
-        envp.push_back(variable.data());
-    envp.push_back(nullptr);
-    std::string program = "wine", helper = ASetup.Helper, module = WinePathOf(ASetup.Module),
-                width = std::to_string(ASetup.Width), height = std::to_string(ASetup.Height);
-    char* argv[] = {program.data(), helper.data(), module.data(), width.data(), height.data(), nullptr};
-    const int spawned = posix_spawnp(&FChild, "wine", &actions, nullptr, argv, envp.data());
+    const int spawned = posix_spawn(&FChild, program.c_str(), &actions, nullptr, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(toHelper[0]);
     close(fromHelper[1]);
     if (spawned != 0) {
         FChild = -1;
         Stop();
-        throw EPreviewError(std::string("cannot start wine: ") + std::strerror(spawned));
+        throw EPreviewError(std::string("cannot start '") + program + "': " + std::strerror(spawned));
     }
 
     TWineHello hello{};
     if (!ReadAll(FFromHelper, &hello, sizeof hello) || std::memcmp(hello.Magic, WineMagic, sizeof WineMagic) != 0) {
         Stop();
-        throw EPreviewError("the helper under Wine did not start (is wine installed?)");
+        throw EPreviewError("the helper did not start under Wine ('" + program + "')");
     }
     if (hello.Status != 0) {
         std::string message(static_cast<std::size_t>(std::clamp(hello.MessageLength, 0, 1000)), '\0');

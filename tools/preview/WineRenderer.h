@@ -38,6 +38,15 @@ private:
     std::vector<std::uint32_t> FPixels;
 };
 
+// Where Wine's own loader installs itself when no wine command is on PATH: Debian's wine64
+// package puts its program there and nothing on PATH.
+inline constexpr const char* WineLoaderFallbacks[] = {"/usr/lib/wine/wine64", "/usr/lib/wine/wine"};
+
+// The Wine program that runs the helper: AWineLoader (the WINELOADER variable) when set, else
+// wine or wine64 from the folders of ASearchPath (the PATH variable), else the first of
+// WineLoaderFallbacks there is. EPreviewError when there is none.
+std::string FindWineLoader(const char* ASearchPath, const char* AWineLoader);
+
 // APath as Wine names it: the absolute path on drive Z:, with backslashes.
 std::string WinePathOf(const std::string& APath);
 
