@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -37,11 +38,14 @@ using player::TFakeCore;
 using player::TObjectKind;
 using player::TText;
 
-// The module file as the loader of this platform names it. Under Wine the build's Unix path
-// is reached through drive Z:, which Wine maps to the root of the Unix file system.
+// The module file as the loader of this platform names it: the one built beside the test, or
+// another build of it that SELVANORE_MODULE_FILE in the environment names, such as the DLL
+// unpacked from a release archive. Under Wine a Unix path is reached through drive Z:, which
+// Wine maps to the root of the Unix file system.
 std::string ModulePath()
 {
-    std::string path = SELVANORE_MODULE_FILE;
+    const char* chosen = std::getenv("SELVANORE_MODULE_FILE");
+    std::string path = chosen && *chosen ? chosen : SELVANORE_MODULE_FILE;
 #ifdef _WIN32
     if (!path.empty() && path.front() == '/') {
         for (char& c : path)

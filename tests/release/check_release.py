@@ -1,0 +1,209 @@
+#!/usr/bin/python3
+"""Checks what scripts/release wrote and unpacks it, as a player's user would.
+
+Usage: check_release.py DIST UNPACK EPOCH
+
+DIST is the folder scripts/release wrote; EPOCH the source's time in seconds since 1970 (the
+commit's). The archives are unpacked into UNPACK, which must not exist yet. Every fault is
+printed on its own line. Exit status 0 when the release passes, 1 when it fails, 2 on misuse.
+"""
+
+import hashlib
+import os
+import re
+import struct
+import subprocess
+import sys
+import time
+import zipfile
+import zlib
+
+FOLDER = "Selvanore/"
+EXPORT = "AIMPPluginGetHeader"
+ADDR2LINE = "x86_64-w64-mingw32-addr2line"
+COFF_SYMBOL_SIZE = 18
+LOCAL_HEADER = struct.Struct("<4s5H3L2H")
+UNIX = 3
+
+
+class Faults(list):
+    def check(self, condition, message):
+        if not condition:
+            self.append(message)
+        return condition
+
+
+def coff_section_names(pe):
+    """Every section's full name, long names resolved through the COFF string table."""
+    header = pe.FILE_HEADER
+    strings = header.PointerToSymbolTable + header.NumberOfSymbols * COFF_SYMBOL_SIZE
+    names = []
+    for section in pe.sections:
+        raw = section.Name.rstrip(b"\0")
+        if raw.startswith(b"/") and header.PointerToSymbolTable:
+            start = strings + int(raw[1:])
+            raw = pe.__data__[start:pe.__data__.index(b"\0", start)]
+        names.append((raw.decode("ascii", "replace"), section))
+    return names
+
+
+def file_version(pe):
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    return ".".join(str(n) for n in (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
+                                     fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF))
+
+
+def check_sums(dist, faults):
+    """The archives SHA256SUMS names, after checking it names exactly them with their hashes."""
+    path = os.path.join(dist, "SHA256SUMS")
+    if not faults.check(os.path.isfile(path), "SHA256SUMS is missing"):
+        return []
+    with open(path, encoding="ascii") as f:
+        lines = f.read().splitlines()
+    names = []
+    for line in lines:
+        match = re.fullmatch(r"([0-9a-f]{64})  (\S+)", line)
+        if not faults.check(match is not None, f"SHA256SUMS: malformed line {line!r}"):
+            continue
+        digest, name = match.groups()
+        names.append(name)
+        archive = os.path.join(dist, name)
+        if faults.check(os.path.isfile(archive), f"SHA256SUMS names {name}, which is missing"):
+            with open(archive, "rb") as f:
+                actual = hashlib.sha256(f.read()).hexdigest()
+            faults.check(actual == digest, f"SHA256SUMS: {name} has SHA-256 {actual}, listed {digest}")
+    found = sorted(n for n in os.listdir(dist) if n.endswith(".zip"))
+    faults.check(names == found, f"SHA256SUMS lists {names}, dist holds {found}")
+    return names
+
+
+def check_archive(path, expected_members, epoch, faults):
+    """Member names and order, dates, permissions and the absence of extras: what decides the
+    archive's bytes beyond the members' contents."""
+    name = os.path.basename(path)
+    # Zip keeps local time in two-second steps and nothing before 1980.
+    date_time = time.gmtime(max(epoch, 315532800))[:6]
+    date_time = date_time[:5] + (date_time[5] // 2 * 2,)
+    with zipfile.ZipFile(path) as archive, open(path, "rb") as raw:
+        infos = archive.infolist()
+        names = [info.filename for info in infos]
+        faults.check(names == expected_members, f"{name}: members {names}, expected {expected_members}")
+        faults.check(archive.comment == b"", f"{name}: has a comment")
+        for info in infos:
+            where = f"{name}: {info.filename}"
+            faults.check(info.date_time == date_time,
+                         f"{where}: dated {info.date_time}, expected the source's time {date_time}")
+            faults.check(info.create_system == UNIX, f"{where}: made on system {info.create_system}, expected {UNIX} (Unix)")
+            mode = info.external_attr >> 16
+            expected_mode = 0o40755 if info.is_dir() else 0o100644
+            faults.check(mode == expected_mode, f"{where}: mode {mode:o}, expected {expected_mode:o}")
+            faults.check(info.extra == b"", f"{where}: extra field {info.extra!r} in the central directory")
+            faults.check(info.comment == b"", f"{where}: has a comment")
+            raw.seek(info.header_offset)
+            local = LOCAL_HEADER.unpack(raw.read(LOCAL_HEADER.size))
+            faults.check(local[-1] == 0, f"{where}: {local[-1]} bytes of extra field in the local header")
+        bad = archive.testzip()
+        faults.check(bad is None, f"{name}: {bad} is damaged")
+
+
+def unpack(path, target, faults):
+    with zipfile.ZipFile(path) as archive:
+        for info in archive.infolist():
+            if not faults.check(info.filename.startswith(FOLDER) and ".." not in info.filename.split("/"),
+                                f"{os.path.basename(path)}: {info.filename} lies outside {FOLDER}"):
+                return
+        archive.extractall(target)
+
+
+def check_dll(dll, debug, epoch, faults):
+    """The shipped DLL: link time, checksum, nothing of the debug information left in it, and a
+    debug link that names the symbols file with its CRC."""
+    import pefile
+
+    pe = pefile.PE(dll)
+    faults.check(pe.FILE_HEADER.TimeDateStamp == epoch,
+                 f"Selvanore.dll: link time {pe.FILE_HEADER.TimeDateStamp}, expected the source's time {epoch}")
+    faults.check(pe.verify_checksum(), "Selvanore.dll: wrong image checksum")
+    faults.check(pe.FILE_HEADER.NumberOfSymbols == 0,
+                 f"Selvanore.dll: {pe.FILE_HEADER.NumberOfSymbols} COFF symbols, expected none (stripped)")
+    sections = coff_section_names(pe)
+    debug_sections = [name for name, _ in sections if name.startswith(".debug")]
+    faults.check(not debug_sections, f"Selvanore.dll: keeps debug sections {debug_sections}")
+    links = [section for name, section in sections if name == ".gnu_debuglink"]
+    if faults.check(len(links) == 1, "Selvanore.dll: no debug link"):
+        data = links[0].get_data()[:links[0].Misc_VirtualSize]
+        with open(debug, "rb") as f:
+            crc = zlib.crc32(f.read())
+        named = data[:data.index(b"\0")] if b"\0" in data else data
+        faults.check(named == b"Selvanore.dll.debug", f"Selvanore.dll: the debug link names {named!r}")
+        faults.check(int.from_bytes(data[-4:], "little") == crc,
+                     "Selvanore.dll: the debug link's CRC does not match Selvanore.dll.debug")
+    symbols = pefile.PE(debug, fast_load=True)
+    faults.check(symbols.FILE_HEADER.TimeDateStamp == epoch,
+                 f"Selvanore.dll.debug: link time {symbols.FILE_HEADER.TimeDateStamp}, expected {epoch}")
+    return pe
+
+
+def check_symbols_read(pe, debug, faults):
+    """A crash report's address in the export reads back as the export's name and source line."""
+    exports = [s for s in pe.DIRECTORY_ENTRY_EXPORT.symbols if s.name == EXPORT.encode()]
+    if not faults.check(len(exports) == 1, f"Selvanore.dll: no export {EXPORT}"):
+        return
+    address = pe.OPTIONAL_HEADER.ImageBase + exports[0].address
+    lines = subprocess.run([ADDR2LINE, "-f", "-e", debug, hex(address)], check=True,
+                           capture_output=True, text=True).stdout.splitlines()
+    faults.check(len(lines) == 2 and lines[0] == EXPORT
+                 and re.fullmatch(r"/selvanore/module/Selvanore\.cpp:\d+", lines[1]) is not None,
+                 f"Selvanore.dll.debug: {hex(address)} reads as {lines}, "
+                 f"expected {EXPORT} in /selvanore/module/Selvanore.cpp")
+
+
+def check_release(dist, target, epoch):
+    faults = Faults()
+    names = check_sums(dist, faults)
+    match = [re.fullmatch(r"Selvanore-(\d+\.\d+\.\d+\.\d+)-win64(-symbols)?\.zip", n) for n in names]
+    if not faults.check(len(names) == 2 and all(match) and match[0][1] == match[1][1],
+                        f"archives {names}, expected Selvanore-<version>-win64.zip and -symbols.zip"):
+        return faults
+    version = match[0][1]
+    main, symbols = (os.path.join(dist, f"Selvanore-{version}-win64{kind}.zip") for kind in ("", "-symbols"))
+    if not faults.check(os.path.isfile(main) and os.path.isfile(symbols), f"archives {names} are misnamed"):
+        return faults
+    with zipfile.ZipFile(main) as archive:
+        licence = [name for name in archive.namelist() if name == f"{FOLDER}LICENCE.txt"]
+    check_archive(main, [FOLDER, f"{FOLDER}Selvanore.dll", f"{FOLDER}README.txt", *licence], epoch, faults)
+    check_archive(symbols, [FOLDER, f"{FOLDER}Selvanore.dll.debug"], epoch, faults)
+    unpack(main, target, faults)
+    unpack(symbols, target, faults)
+    if faults:
+        return faults
+
+    dll = os.path.join(target, FOLDER, "Selvanore.dll")
+    debug = os.path.join(target, FOLDER, "Selvanore.dll.debug")
+    pe = check_dll(dll, debug, epoch, faults)
+    faults.check(file_version(pe) == version,
+                 f"archives are named for version {version}, the DLL's file version is {file_version(pe)}")
+    with open(os.path.join(target, FOLDER, "README.txt"), "rb") as f:
+        readme = f.read()
+    faults.check(b"\n" not in readme.replace(b"\r\n", b""), "README.txt: line ends other than CR LF")
+    faults.check(f"Selvanore {version}".encode() in readme and b"@VERSION@" not in readme,
+                 f"README.txt: does not name version {version}")
+    if not faults:
+        check_symbols_read(pe, debug, faults)
+    return faults
+
+
+def main(argv):
+    if len(argv) != 4 or not argv[3].isdigit() or os.path.exists(argv[2]):
+        print(__doc__, file=sys.stderr)
+        return 2
+    faults = check_release(argv[1], argv[2], int(argv[3]))
+    for fault in faults:
+        print(f"check_release: {fault}")
+    if not faults:
+        print(f"check_release: {argv[1]}: ok, unpacked into {argv[2]}")
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
