@@ -78,6 +78,13 @@ TGraphicsModule& LoadModuleObjects() noexcept
     return *module;
 }
 
+// Wherever the unit is linked (the module, a test program, a tool), it loads with the program or
+// library, so that the stock objects and the pools exist before any surface is made and a
+// surface's first calls are its own. Loading is idempotent, so this needs no order with the
+// module's start-up, which loads the unit explicitly as well. Nothing here is torn down by static
+// destruction: only the unload step does that.
+[[maybe_unused]] const bool LoadedWithTheProgram = (LoadGraphicsUnit(), true);
+
 } // namespace
 
 // --- Colours and modes ---

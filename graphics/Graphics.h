@@ -58,11 +58,12 @@ enum class TBrushStyle : std::uint8_t { bsSolid, bsClear };
 enum class TFontPitch : std::uint8_t { fpDefault, fpVariable, fpFixed };
 
 // The unit's load and unload steps, run by the module's start-up and shut-down. Loading fetches
-// the stock pen, brush and font and makes the pools of pens, brushes and fonts; code that uses the
-// unit without loading it (the tests, the tools) gets the same on first use. Unloading destroys
-// the pools, deleting the GDI objects of entries still in use; it must come after every surface
-// of the module is gone, and it is the only teardown the pools ever get. Both may run more than
-// once; a use after the unload loads the unit afresh.
+// the stock pen, brush and font and makes the pools of pens, brushes and fonts; it also runs while
+// any program or library that links the unit starts, and on first use after an unload.
+// Unloading destroys the pools, deleting the GDI objects of entries still in use; it must come
+// after every surface of the module is gone, and it is the only teardown the pools ever get (a
+// program that never unloads the unit leaves them reachable at exit). Both may run more than
+// once.
 void LoadGraphicsUnit() noexcept;
 void UnloadGraphicsUnit() noexcept;
 

@@ -123,7 +123,7 @@ struct TGraphicsModule {
 };
 
 // The unit's objects, made by the load step before any code of the module can call this, or by
-// the first call where nobody loaded the unit.
+// the first call after an unload.
 TGraphicsModule& GraphicsModule() noexcept;
 
 // --- TResourceManager ---

@@ -1,5 +1,5 @@
-// The graphics unit's load and unload steps: what the module's start-up and shut-down run, and
-// the first use that stands in for the load step wherever the unit is used without the module.
+// The graphics unit's load and unload steps, which the module's start-up and shut-down run, and
+// the first use after an unload, which loads the unit again.
 #include "graphics/Graphics.h"
 #include "graphics/ResourceManager.h"
 #include "tests/graphics/CanvasTesting.h"
@@ -14,6 +14,11 @@
 
 namespace {
 
+// Every test leaves the unit loaded, as the program's start-up left it for the tests that follow.
+struct GraphicsUnit : ::testing::Test {
+    void TearDown() override { LoadGraphicsUnit(); }
+};
+
 // Draws one dot, so that the canvas's pen and brush get their GDI objects, and detaches.
 void DrawDot(TCanvas& ACanvas, HDC ADc)
 {
@@ -24,7 +29,7 @@ void DrawDot(TCanvas& ACanvas, HDC ADc)
     ACanvas.SetHandle(nullptr);
 }
 
-TEST(GraphicsUnit, UnloadDestroysThePoolsAndTheNextUseLoadsAfresh)
+TEST_F(GraphicsUnit, UnloadDestroysThePoolsAndTheNextUseLoadsAfresh)
 {
     canvas_testing::TMemoryContext dc(8, 8);
     ASSERT_TRUE(dc.Valid());
@@ -56,7 +61,7 @@ TEST(GraphicsUnit, UnloadDestroysThePoolsAndTheNextUseLoadsAfresh)
     EXPECT_EQ(StandInLiveObjectCount(), liveBefore);
 }
 
-TEST(GraphicsUnit, UnloadDeletesTheObjectsOfEntriesStillInUse)
+TEST_F(GraphicsUnit, UnloadDeletesTheObjectsOfEntriesStillInUse)
 {
     // Entries whose users outlived the unit, as objects a player never released outlive the
     // module: their GDI objects go with the pools.
@@ -79,7 +84,7 @@ TEST(GraphicsUnit, UnloadDeletesTheObjectsOfEntriesStillInUse)
     EXPECT_EQ(StandInRefusedDeleteCount(), 0u);
 }
 
-TEST(GraphicsUnit, ThreadsRacingForTheFirstUseShareOneLoad)
+TEST_F(GraphicsUnit, ThreadsRacingForTheFirstUseShareOneLoad)
 {
     UnloadGraphicsUnit();
     constexpr int Threads = 8;
