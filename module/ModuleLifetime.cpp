@@ -2,7 +2,9 @@
 // dependency order; unloading runs their unload steps in exactly the reverse order. The order is
 // written out here rather than left to static construction and destruction, whose order depends
 // on the link and on the toolchain's runtime. The objects these steps manage (the held core, the
-// graphics pools) have no static destructors of their own, so nothing else tears them down.
+// graphics pools) have no static destructors of their own, so nothing else tears them down. (The
+// graphics unit also loads itself while the library's statics are constructed; loading twice
+// does nothing, so it does not matter which comes first.)
 #include <windows.h>
 
 #include "graphics/Graphics.h"
