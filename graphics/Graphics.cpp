@@ -3,8 +3,12 @@
 #include "graphics/ResourceManager.h"
 #include "rtl/SysUtils.h"
 
+#include <atomic>
 #include <climits>
 #include <cstddef>
+#include <memory>
+#include <new>
+#include <thread>
 #include <type_traits>
 
 static_assert(sizeof(TPoint) == sizeof(POINT) && offsetof(TPoint, X) == offsetof(POINT, x) &&
@@ -42,8 +46,44 @@ TResourceOf<TFontData>* FontEntry(TResource* AResource) noexcept
     return static_cast<TResourceOf<TFontData>*>(AResource);
 }
 
-// The whole graphics start-up runs while the module loads, before the export can be called.
-[[maybe_unused]] const TGraphicsModule& StartUp = GraphicsModule();
+// The unit's objects live in storage of their own with no destructor: they are built by the load
+// step (or the first use) and torn down by the unload step alone, never by static destruction,
+// whose order depends on the link and the toolchain.
+alignas(TGraphicsModule) unsigned char ModuleStorage[sizeof(TGraphicsModule)];
+constinit std::atomic<TGraphicsModule*> LoadedModule{nullptr};
+// Set while the objects are being built or torn down. Both take microseconds and happen about
+// once per process, so a waiting thread merely yields.
+constinit std::atomic<bool> ModuleChanging{false};
+
+class TModuleChangeGuard {
+public:
+    TModuleChangeGuard() noexcept
+    {
+        while (ModuleChanging.exchange(true, std::memory_order_acquire))
+            std::this_thread::yield();
+    }
+    ~TModuleChangeGuard() { ModuleChanging.store(false, std::memory_order_release); }
+    TModuleChangeGuard(const TModuleChangeGuard&) = delete;
+    TModuleChangeGuard& operator=(const TModuleChangeGuard&) = delete;
+};
+
+TGraphicsModule& LoadModuleObjects() noexcept
+{
+    const TModuleChangeGuard guard;
+    TGraphicsModule* module = LoadedModule.load(std::memory_order_relaxed);
+    if (!module) {
+        module = ::new (static_cast<void*>(ModuleStorage)) TGraphicsModule;
+        LoadedModule.store(module, std::memory_order_release);
+    }
+    return *module;
+}
+
+// Wherever the unit is linked (the module, a test program, a tool), it loads with the program or
+// library, so that the stock objects and the pools exist before any surface is made and a
+// surface's first calls are its own. Loading is idempotent, so this needs no order with the
+// module's start-up, which loads the unit explicitly as well. Nothing here is torn down by static
+// destruction: only the unload step does that.
+[[maybe_unused]] const bool LoadedWithTheProgram = (LoadGraphicsUnit(), true);
 
 } // namespace
 
@@ -119,10 +159,21 @@ TGraphicsModule::TGraphicsModule() noexcept
 
 TGraphicsModule& GraphicsModule() noexcept
 {
-    // Built on first use, which the start-up above makes the module's load; destroyed at
-    // unload after every object built later.
-    static TGraphicsModule module;
-    return module;
+    if (TGraphicsModule* module = LoadedModule.load(std::memory_order_acquire))
+        return *module;
+    return LoadModuleObjects();
+}
+
+void LoadGraphicsUnit() noexcept
+{
+    LoadModuleObjects();
+}
+
+void UnloadGraphicsUnit() noexcept
+{
+    const TModuleChangeGuard guard;
+    if (TGraphicsModule* module = LoadedModule.exchange(nullptr, std::memory_order_acq_rel))
+        std::destroy_at(module);
 }
 
 // --- TGraphicsObject ---

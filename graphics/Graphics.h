@@ -57,6 +57,16 @@ enum class TBrushStyle : std::uint8_t { bsSolid, bsClear };
 
 enum class TFontPitch : std::uint8_t { fpDefault, fpVariable, fpFixed };
 
+// The unit's load and unload steps, run by the module's start-up and shut-down. Loading fetches
+// the stock pen, brush and font and makes the pools of pens, brushes and fonts; it also runs while
+// any program or library that links the unit starts, and on first use after an unload.
+// Unloading destroys the pools, deleting the GDI objects of entries still in use; it must come
+// after every surface of the module is gone, and it is the only teardown the pools ever get (a
+// program that never unloads the unit leaves them reachable at exit). Both may run more than
+// once.
+void LoadGraphicsUnit() noexcept;
+void UnloadGraphicsUnit() noexcept;
+
 // The R2_ raster operation GDI receives for a pen mode.
 int PenModeToROP2(TPenMode AMode) noexcept;
 

@@ -110,7 +110,7 @@ private:
 // The brush pool; its entries may own a pattern bitmap, deleted with the entry.
 using TBrushResourceManager = TResourceManager<TBrushData>;
 
-// What the graphics unit makes at module start-up and keeps until unload.
+// What the graphics unit makes at its load step and keeps until its unload step.
 struct TGraphicsModule {
     TGraphicsModule() noexcept;
 
@@ -122,7 +122,8 @@ struct TGraphicsModule {
     HFONT StockFont;    // SYSTEM_FONT
 };
 
-// Made before any code of the module can call it, during the module's start-up.
+// The unit's objects, made by the load step before any code of the module can call this, or by
+// the first call after an unload.
 TGraphicsModule& GraphicsModule() noexcept;
 
 // --- TResourceManager ---

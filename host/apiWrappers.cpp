@@ -3,6 +3,8 @@
 #include "rtl/Math.h"
 
 #include <limits>
+#include <type_traits>
+#include <utility>
 
 // --- TInterfacedObjectEx ---
 
@@ -20,24 +22,40 @@ void TInterfacedObjectEx::BeforeDestruction() const
 
 // --- The held core ---
 
-// Constant-initialized (empty) before any code of the module runs.
-rtl::TComPtr<IAIMPCore> HostCore;
+// No destructor runs at exit: only the unload step below gives a still-held core back.
+static_assert(std::is_trivially_destructible_v<THostCore>);
 
-void TAIMPAPIWrappers::Initialize(IAIMPCore* Core) noexcept
+// Constant-initialized (empty) before any code of the module runs.
+constinit THostCore HostCore;
+
+void THostCore::Assign(IAIMPCore* ACore) noexcept
 {
     // The new core gains its reference before the old one is released, so handing in the core
     // already held keeps it alive.
-    HostCore = rtl::TComPtr<IAIMPCore>(Core);
+    if (ACore)
+        ACore->AddRef();
+    if (IAIMPCore* old = std::exchange(FCore, ACore))
+        old->Release();
+}
+
+void TAIMPAPIWrappers::Initialize(IAIMPCore* Core) noexcept
+{
+    HostCore.Assign(Core);
 }
 
 void TAIMPAPIWrappers::Finalize() noexcept
 {
-    HostCore.Reset();
+    HostCore.Assign(nullptr);
+}
+
+void UnloadApiWrappersUnit() noexcept
+{
+    HostCore.Assign(nullptr);
 }
 
 rtl::TComPtr<IAIMPCore> RequireCore()
 {
-    rtl::TComPtr<IAIMPCore> core = HostCore;
+    rtl::TComPtr<IAIMPCore> core(HostCore.Get());
     if (!core)
         rtl::Raise(rtl::Exception("Plugin was not initialized"));
     return core;

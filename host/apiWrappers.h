@@ -50,9 +50,34 @@ public:
     static void Finalize() noexcept;
 };
 
-// The player's core while the plug-in is initialized; empty otherwise. Holds one reference. Its
-// destructor, at module unload, releases a core whose Finalize never came.
-extern rtl::TComPtr<IAIMPCore> HostCore;
+// The module-wide reference to the player's core: one counted reference while set. Unlike a
+// TComPtr it has no destructor. The reference goes back through TAIMPAPIWrappers::Finalize or the
+// unit's unload step, at the moment the module's shut-down runs that step, never in whatever order
+// static destruction would choose.
+class THostCore {
+public:
+    constexpr THostCore() noexcept = default;
+    THostCore(const THostCore&) = delete;
+    THostCore& operator=(const THostCore&) = delete;
+
+    IAIMPCore* Get() const noexcept { return FCore; }
+    explicit operator bool() const noexcept { return FCore != nullptr; }
+
+    // Holds ACore (null for none): ACore gains its reference first, then the core held before is
+    // cleared from the holder and released, so that anything its release sets off finds the
+    // holder already changed.
+    void Assign(IAIMPCore* ACore) noexcept;
+
+private:
+    IAIMPCore* FCore = nullptr;
+};
+
+// The player's core while the plug-in is initialized; empty otherwise.
+extern constinit THostCore HostCore;
+
+// The unit's unload step, run by the module's shut-down: releases a core that the plug-in's
+// Finalize never gave back. Does nothing when none is held.
+void UnloadApiWrappersUnit() noexcept;
 
 // Returns HostCore as a new counted reference; raises "Plugin was not initialized" when empty.
 rtl::TComPtr<IAIMPCore> RequireCore();

@@ -1,5 +1,5 @@
-// The module's one export. Loading the module runs nothing of the plug-in: every plug-in object
-// is made here, on the player's call.
+// The module's one export. Loading the module makes nothing of the plug-in (ModuleLifetime.cpp
+// starts only the graphics unit): every plug-in object is made here, on the player's call.
 #include "host/apiPlugin.h"
 #include "plugin/Selvanore_Main.h"
 

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -529,5 +530,114 @@ TEST(ModuleLifetime, LoadsAndUnloadsAHundredTimes)
     EXPECT_EQ(core.RefCount(), 1);
     EXPECT_TRUE(core.Ledger().Balanced()) << core.Ledger().Report();
 }
+
+// An extension of the test's own, registered after the plug-in's visualization. The core lets go
+// of its extensions in the order they came, so the probe's last Release sees the process just
+// after the visualization was released, while the module is still being unloaded.
+class TReleaseProbe final : public IUnknown {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID AIID, void** Obj) override
+    {
+        if (!Obj)
+            return E_POINTER;
+        *Obj = IsEqualIID(AIID, IID_IUnknown) ? static_cast<IUnknown*>(this) : nullptr;
+        if (!*Obj)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++FRefCount; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        if (--FRefCount == 0)
+            ObjectsAtRelease = LivePensAndBrushes();
+        return FRefCount;
+    }
+
+    // The live pens and brushes when the last reference came back; empty until then.
+    std::optional<std::size_t> ObjectsAtRelease;
+
+private:
+    ULONG FRefCount = 0;
+};
+
+// The player that never finalizes anything: it initializes the plug-in and the visualization,
+// drops every reference of its own, the one on its core included, and unloads the module. The
+// module's unload then gives back the core's last reference, and that release makes the core let
+// go of the visualization: its surface is freed in the middle of the unload, and the pools it
+// returns its pen, brush and font to must still be there.
+struct TUnloadCase {
+    const char* Name;
+    int Frames;  // drawn before the player lets go
+};
+
+void PrintTo(const TUnloadCase& ACase, std::ostream* AStream)
+{
+    *AStream << ACase.Name;
+}
+
+const TUnloadCase UnloadCases[] = {
+    // The pen, brush and font are pool entries without GDI objects.
+    {"SurfaceNeverDrew", 0},
+    // The last frame's pen and brush are GDI objects alive in the pools.
+    {"SurfaceDrewFrames", 7},
+};
+
+class ModuleUnload : public ::testing::TestWithParam<TUnloadCase> {};
+
+TEST_P(ModuleUnload, CoreReleasedByTheUnloadFreesTheVisualizationBeforeThePools)
+{
+    TFakeCore core(player::TLastRelease::ReleaseExtensions);
+    TReleaseProbe probe;
+    auto silence = SilentBlock();
+    TSurface surface(64, 48);
+    ASSERT_TRUE(surface.Valid());
+    const std::size_t objectsBefore = LivePensAndBrushes();
+    {
+        TModule module;
+        ASSERT_TRUE(module.Loaded()) << ModulePath();
+        THeld<IAIMPPlugin> plugin;
+        ASSERT_EQ(module.GetHeader()(plugin.Put()), S_OK);
+        ASSERT_EQ(plugin->Initialize(&core), S_OK);
+        ASSERT_EQ(core.Extensions().size(), 1u);
+        ASSERT_EQ(core.AddExtension(IID_IUnknown, &probe), S_OK);
+        THeld<IAIMPExtensionEmbeddedVisualization> visualization;
+        ASSERT_EQ(core.Extensions()[0].Extension->QueryInterface(IID_IAIMPExtensionEmbeddedVisualization,
+                                                                  reinterpret_cast<void**>(visualization.Put())),
+                  S_OK);
+        ASSERT_EQ(visualization->Initialize(64, 48), S_OK);
+        for (int frame = 0; frame < GetParam().Frames; ++frame)
+            visualization->Draw(surface.Handle(), silence.get());
+        if (GetParam().Frames > 0) {
+            EXPECT_GE(LivePensAndBrushes(), objectsBefore + 2) << "the probe does not see the module's objects";
+        }
+
+        visualization.Reset();
+        plugin.Reset();
+        core.DropOwnReference();
+        ASSERT_EQ(core.RefCount(), 1) << "only the module should hold the core now";
+        ASSERT_EQ(core.Extensions().size(), 2u);
+        const auto returned = core.Ledger()[TObjectKind::Core].Returned;
+
+        module.Unload();
+        EXPECT_FALSE(TModule::InProcess());
+        // The unload gave the core back exactly once, and that made the core release the
+        // visualization, which destroyed itself, and then the probe.
+        EXPECT_EQ(core.Ledger()[TObjectKind::Core].Returned, returned + 1);
+        EXPECT_EQ(core.RefCount(), 0);
+        EXPECT_TRUE(core.Extensions().empty());
+        EXPECT_EQ(core.ExtensionReleaseCounts(), (std::vector<ULONG>{0, 0}));
+        // The surface deleted every pen and brush it made when the visualization went, before
+        // the probe was released; nothing was left for a later step of the unload.
+        ASSERT_TRUE(probe.ObjectsAtRelease.has_value());
+        EXPECT_EQ(*probe.ObjectsAtRelease, objectsBefore);
+        EXPECT_EQ(LivePensAndBrushes(), objectsBefore);
+    }
+    EXPECT_EQ(core.Ledger()[TObjectKind::Core].Outstanding(), 0);
+    EXPECT_TRUE(core.Ledger().Balanced()) << core.Ledger().Report();
+}
+
+INSTANTIATE_TEST_SUITE_P(PlayerLetsGo, ModuleUnload, ::testing::ValuesIn(UnloadCases),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 } // namespace

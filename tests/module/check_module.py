@@ -4,7 +4,7 @@
 Usage: check_module.py CHECK FILE
 
 PE checks (Selvanore.dll, read with pefile): pe-exports, pe-image, pe-imports, pe-version.
-ELF checks (Selvanore.so, read with binutils): elf-symbols, elf-needed.
+ELF checks (Selvanore.so, read with binutils): elf-symbols, elf-needed, elf-static-destructors.
 Exit status 0 when the file passes, 1 when it fails (each fault on its own line), 2 on misuse.
 """
 
@@ -207,6 +207,17 @@ def check_elf_needed(path):
     return []
 
 
+def check_elf_static_destructors(path):
+    # The module's shut-down releases the player's core and destroys the graphics pools in an
+    # order of its own. A static object with a destructor would be torn down at some other point
+    # of the unload, chosen by the link order, so the module registers none.
+    lines = [line.split() for line in run("nm", "-D", "--undefined-only", path).splitlines() if line.strip()]
+    registrars = sorted({fields[-1].split("@")[0] for fields in lines} & {"__cxa_atexit", "atexit"})
+    if registrars:
+        return [f"imports {', '.join(registrars)}: a static object registers a destructor"]
+    return []
+
+
 CHECKS = {
     "pe-exports": check_pe_exports,
     "pe-image": check_pe_image,
@@ -214,6 +225,7 @@ CHECKS = {
     "pe-version": check_pe_version,
     "elf-symbols": check_elf_symbols,
     "elf-needed": check_elf_needed,
+    "elf-static-destructors": check_elf_static_destructors,
 }
 
 

@@ -4,7 +4,10 @@
 
 namespace player {
 
-TFakeCore::TFakeCore() : FLedger(std::make_shared<TLedger>()), FConfig(FLedger) {}
+TFakeCore::TFakeCore(TLastRelease AOnLastRelease)
+    : FLedger(std::make_shared<TLedger>()), FConfig(FLedger), FOnLastRelease(AOnLastRelease)
+{
+}
 
 TFakeCore::~TFakeCore()
 {
@@ -17,7 +20,19 @@ void TFakeCore::ReleaseExtensions() noexcept
     std::vector<TExtension> extensions = std::move(FExtensions);
     FExtensions.clear();
     for (const TExtension& extension : extensions)
-        extension.Extension->Release();
+        FExtensionReleaseCounts.push_back(extension.Extension->Release());
+}
+
+void TFakeCore::DropOwnReference() noexcept
+{
+    Dropped(--FRefCount);
+}
+
+ULONG TFakeCore::Dropped(std::int32_t ACount) noexcept
+{
+    if (ACount == 0 && FOnLastRelease == TLastRelease::ReleaseExtensions)
+        ReleaseExtensions();
+    return static_cast<ULONG>(ACount);
 }
 
 IAIMPString* TFakeCore::NewString(const TText& AText)
@@ -55,7 +70,7 @@ ULONG TFakeCore::AddRef()
 ULONG TFakeCore::Release()
 {
     FLedger->Count(TObjectKind::Core, TLedger::TEvent::Returned);
-    return static_cast<ULONG>(--FRefCount);
+    return Dropped(--FRefCount);
 }
 
 HRESULT TFakeCore::MakeObject(REFIID AIID, void** Obj)

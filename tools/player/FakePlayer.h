@@ -254,12 +254,20 @@ struct TExtension {
     IUnknown* Extension;  // counted by the core
 };
 
+// What a core does when its count reaches 0.
+enum class TLastRelease {
+    Nothing,            // the core waits for its owner to destroy it (the usual fake)
+    ReleaseExtensions,  // it gives back the extensions it holds, as a player whose core goes
+                        // away with its last reference
+};
+
 // The player's core. A plain object owned by whoever plays the player: its count starts at 1
 // (the player's own reference) and it is never destroyed by Release. Destroying it releases the
-// extensions it still holds.
+// extensions it still holds; so does the Release that takes the count to 0 when the core is made
+// with TLastRelease::ReleaseExtensions.
 class TFakeCore final : public IAIMPCore {
 public:
-    TFakeCore();
+    explicit TFakeCore(TLastRelease AOnLastRelease = TLastRelease::Nothing);
     TFakeCore(const TFakeCore&) = delete;
     TFakeCore& operator=(const TFakeCore&) = delete;
     ~TFakeCore();
@@ -275,6 +283,13 @@ public:
     const std::vector<TExtension>& Extensions() const noexcept { return FExtensions; }
     // Drops the player's references on every extension, as the player does at shutdown.
     void ReleaseExtensions() noexcept;
+    // What each extension's Release answered when ReleaseExtensions let go of it, in order; 0
+    // means the core held the last reference and the extension destroyed itself.
+    const std::vector<ULONG>& ExtensionReleaseCounts() const noexcept { return FExtensionReleaseCounts; }
+
+    // Gives back the player's own reference, which the ledger never counted as handed out. If it
+    // was the last one, the core reacts as TLastRelease says.
+    void DropOwnReference() noexcept;
 
     // A new string of this player with one reference for the caller.
     IAIMPString* NewString(const TText& AText);
@@ -292,7 +307,12 @@ private:
     std::shared_ptr<TLedger> FLedger;
     TFakeConfig FConfig;
     std::vector<TExtension> FExtensions;
+    std::vector<ULONG> FExtensionReleaseCounts;
     std::atomic<std::int32_t> FRefCount{1};  // the player's own reference
+    TLastRelease FOnLastRelease;
+
+    // The count after one reference came back: reacts to 0 as FOnLastRelease says.
+    ULONG Dropped(std::int32_t ACount) noexcept;
 };
 
 } // namespace player
