@@ -48,12 +48,6 @@ void Write(const std::string& APath, const std::string& AText)
     std::ofstream(APath, std::ios::binary) << AText;
 }
 
-bool OneLineError(const std::string& AErr)
-{
-    return AErr.rfind("selvanore-preview: ", 0) == 0 && AErr.size() > 20 &&
-           std::count(AErr.begin(), AErr.end(), '\n') == 1 && AErr.back() == '\n';
-}
-
 std::vector<std::string> FramesIn(const std::string& AFolder)
 {
     std::vector<std::string> names;
@@ -135,7 +129,7 @@ TEST_P(OutputRun, KeepsEveryInputAndEarlierOutput)
         if (c.Check)
             c.Check(scratch);
     } else {
-        EXPECT_TRUE(OneLineError(run.Err)) << "[" << run.Err << "]";
+        EXPECT_TRUE(preview_test::IsOneLineError(run.Err)) << "[" << run.Err << "]";
         EXPECT_NE(run.Err.find(c.Message), std::string::npos) << run.Err;
         EXPECT_EQ(preview_test::DifferencesBetween(before, preview_test::LookAt(scratch.Path())),
                   std::vector<std::string>{});
@@ -188,15 +182,18 @@ const TOutputCase OutputCases[] = {
      },
      {"--output", "frames/"}, 2, "it holds 'frame-000001.png'"},
 
-    // A run that fails late commits none of its outputs, and earlier files stay as they were.
+    // A write that fails ends the run when it happens, not after a million frames; the run
+    // commits none of its outputs, and earlier files stay as they were.
     {"TraceOntoAFullDevice", [](const TScratch& S) { Write(S / "out.gif", "an earlier GIF"); },
-     {"--trace", "/dev/full", "--output", "out.gif"}, 2, "cannot write output '/dev/full': No space left on device"},
+     {"--trace", "/dev/full", "--frames", "1000000", "--output", "out.gif"}, 2,
+     "cannot write output '/dev/full': No space left on device"},
     {"OutputOntoAFullDevice",
      [](const TScratch& S) {
          Write(S / "calls.txt", "an earlier trace");
          fs::create_symlink("/dev/full", S / "full.gif");
      },
-     {"--trace", "calls.txt", "--output", "full.gif"}, 2, "cannot write output 'full.gif': No space left on device"},
+     {"--trace", "calls.txt", "--frames", "1000000", "--output", "full.gif"}, 2,
+     "cannot write output 'full.gif': No space left on device"},
 
     // Devices and FIFOs are written in place; links are followed and stay.
     {"TraceOntoTheNullDevice", {}, {"--trace", "/dev/null", "--output", "out.gif"}, 0, nullptr,

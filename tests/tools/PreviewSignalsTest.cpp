@@ -34,12 +34,6 @@ const char* const Module = nullptr;
 // is not honoured at all. The time taken is printed for the record.
 constexpr double EndWithin = 3.0;
 
-bool OneLineError(const std::string& AErr)
-{
-    return AErr.rfind("selvanore-preview: ", 0) == 0 && AErr.size() > 20 &&
-           std::count(AErr.begin(), AErr.end(), '\n') == 1 && AErr.back() == '\n';
-}
-
 // The head of a 16-bit stereo WAV at 8 kHz that promises ASeconds of samples.
 std::string WavHeader(int ASeconds)
 {
@@ -190,7 +184,7 @@ TEST_P(LimitedRun, AFileSizeLimitIsAOneLineError)
     const TEnded ended = preview_test::RunToEnd(setup);
     EXPECT_EQ(ended.Signal, 0) << strsignal(ended.Signal);
     EXPECT_EQ(ended.Status, 2) << ended.Err;
-    EXPECT_TRUE(OneLineError(ended.Err)) << "[" << ended.Err << "]";
+    EXPECT_TRUE(preview_test::IsOneLineError(ended.Err)) << "[" << ended.Err << "]";
     EXPECT_NE(ended.Err.find(std::strerror(EFBIG)), std::string::npos) << ended.Err;
     EXPECT_EQ(preview_test::DifferencesBetween(before, preview_test::LookAt(scratch.Path())), std::vector<std::string>{});
 }

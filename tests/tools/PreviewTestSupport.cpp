@@ -351,6 +351,12 @@ bool HoldsTemporaries(const fs::path& ARoot)
     return false;
 }
 
+bool IsOneLineError(const std::string& AErr)
+{
+    return AErr.rfind("selvanore-preview: ", 0) == 0 && AErr.size() > 20 &&
+           std::count(AErr.begin(), AErr.end(), '\n') == 1 && AErr.back() == '\n';
+}
+
 std::string ReadBytes(const std::string& APath)
 {
     return ReadAll(APath);

@@ -127,6 +127,9 @@ std::vector<std::string> DifferencesBetween(const TTree& ABefore, const TTree& A
 // Whether any entry under ARoot has a temporary name of the preview (".sv-").
 bool HoldsTemporaries(const std::filesystem::path& ARoot);
 
+// Whether AErr is exactly one line, "selvanore-preview: " and a message.
+bool IsOneLineError(const std::string& AErr);
+
 // A whole file's bytes; empty when it cannot be read.
 std::string ReadBytes(const std::string& APath);
 

@@ -142,6 +142,9 @@ void ThrowWriteError(const std::string& APath)
     throw EPreviewError("cannot write output '" + APath + "': " + std::strerror(errno));
 }
 
+// The ending signals are held so that no output is left half moved. One that arrives meanwhile
+// is handled as the function returns: the outputs stay (they are complete), and the program
+// still ends as interrupted, since that is what the user asked for.
 void CommitTogether(std::initializer_list<TStagedOutput*> AOutputs)
 {
     const TEndingSignalsHeld held;
