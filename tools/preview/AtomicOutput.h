@@ -122,8 +122,8 @@ public:
     std::string FramePath(std::int64_t AFrame);
     const std::string& Target() const noexcept { return FTarget; }
 
-    // Syncs the folder's entries to disk; EPreviewError when it fails. The files in it are
-    // synced by their writers.
+    // Syncs the frames and the folder's entries to disk; EPreviewError when it fails. Files
+    // written under PathOf are synced by their writers.
     void Finish();
     void Commit();
 
@@ -140,6 +140,7 @@ private:
     std::string FFinal; // the target with symbolic links followed
     TOwnership FOwns;
     std::string FTemporary;
+    std::int64_t FFrames = 0; // frames 0 to FFrames - 1 may have been written
     TTemporaryRecord FRecord;
     TPlacement FPlacement;
     bool FCommitted = false;

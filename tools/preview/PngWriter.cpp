@@ -107,7 +107,7 @@ int WritePngImage(std::FILE* AFile, std::int32_t AWidth, std::int32_t AHeight, c
     return WriteImageTo(sink, AWidth, AHeight, APixels, ARow);
 }
 
-// One frame of a folder, in a file of its own that is synced to disk before it is closed.
+// One frame of a folder, in a file of its own.
 void WritePngFile(const std::string& APath, const std::string& ATarget, std::int32_t AWidth, std::int32_t AHeight,
                   const std::uint32_t* APixels, std::vector<png_byte>& ARow)
 {
@@ -122,8 +122,9 @@ void WritePngFile(const std::string& APath, const std::string& ATarget, std::int
         ThrowWriteError(ATarget);
     }
     int error = WritePngImage(file, AWidth, AHeight, APixels, ARow.data());
-    if (error == 0 && (std::fflush(file) != 0 || fsync(descriptor) != 0))
+    if (error == 0 && std::fflush(file) != 0)
         error = errno;
+    // Synced with all the others by TAtomicFolder::Finish.
     if (std::fclose(file) != 0 && error == 0)
         error = errno;
     if (error != 0) {
