@@ -5,6 +5,8 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -13,6 +15,7 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -174,6 +177,189 @@ std::vector<std::string> ReadLines(const std::string& APath)
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
+}
+
+} // namespace preview_test
+
+// Runs set up for the outputs and signals tests, and looks at folder trees.
+namespace preview_test {
+
+namespace {
+
+double Now()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// In the forked child: standard descriptors, the file-size limit, default signal actions and
+// an empty signal mask, then the program. Only async-signal-safe calls until exec.
+[[noreturn]] void StartProgram(const TChildSetup& ASetup, char** AArgv, const char* AOutPath, const char* AErrPath)
+{
+    const int in = open("/dev/null", O_RDONLY);
+    const int err = open(AErrPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int out = -1;
+    if (ASetup.StandardOutputDescriptor >= 0)
+        out = ASetup.StandardOutputDescriptor;
+    else if (!ASetup.StandardOutput.empty())
+        out = open(ASetup.StandardOutput.c_str(), O_WRONLY); // neither truncated nor created
+    else
+        out = open(AOutPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || err < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        chdir(ASetup.WorkingDir.c_str()) != 0)
+        _exit(127);
+    for (int descriptor = 3; descriptor < 1024; ++descriptor)
+        close(descriptor);
+    if (ASetup.CloseStandardOutput)
+        close(1);
+    if (ASetup.FileSizeLimit >= 0) {
+        const rlimit limit{static_cast<rlim_t>(ASetup.FileSizeLimit), static_cast<rlim_t>(ASetup.FileSizeLimit)};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            _exit(127);
+    }
+    for (int signal = 1; signal < NSIG; ++signal)
+        if (signal != SIGKILL && signal != SIGSTOP)
+            ::signal(signal, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execv(AArgv[0], AArgv);
+    _exit(127);
+}
+
+} // namespace
+
+TRunningPreview::TRunningPreview(const TChildSetup& ASetup)
+{
+    std::vector<std::string> args{PREVIEW_PROGRAM};
+    args.insert(args.end(), ASetup.Args.begin(), ASetup.Args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const std::string outPath = FStreams / "stdout";
+    const std::string errPath = FStreams / "stderr";
+    FOutCaptured = ASetup.StandardOutputDescriptor < 0 && ASetup.StandardOutput.empty();
+    FStart = Now();
+    FChild = fork();
+    if (FChild < 0)
+        throw std::runtime_error("fork failed");
+    if (FChild == 0)
+        StartProgram(ASetup, argv.data(), outPath.c_str(), errPath.c_str());
+}
+
+TRunningPreview::~TRunningPreview()
+{
+    if (FChild > 0) {
+        kill(FChild, SIGKILL);
+        int status = 0;
+        waitpid(FChild, &status, 0);
+    }
+}
+
+void TRunningPreview::Signal(int ASignal)
+{
+    FStart = Now();
+    kill(FChild, ASignal);
+}
+
+TEnded TRunningPreview::Wait(double ASeconds)
+{
+    TEnded ended;
+    int status = 0;
+    pid_t done = 0;
+    const double deadline = Now() + ASeconds;
+    while ((done = waitpid(FChild, &status, WNOHANG)) == 0 && Now() < deadline)
+        usleep(2000);
+    if (done == 0) {
+        ended.TimedOut = true;
+        kill(FChild, SIGKILL);
+        waitpid(FChild, &status, 0);
+    }
+    ended.Seconds = Now() - FStart;
+    FChild = -1;
+    ended.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    ended.Signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    if (FOutCaptured)
+        ended.Out = ReadAll(FStreams / "stdout");
+    ended.Err = ReadAll(FStreams / "stderr");
+    return ended;
+}
+
+TEnded RunToEnd(const TChildSetup& ASetup)
+{
+    TRunningPreview run(ASetup);
+    return run.Wait(60);
+}
+
+bool WaitUntil(const std::function<bool()>& ACondition, double ASeconds)
+{
+    const double deadline = Now() + ASeconds;
+    while (!ACondition()) {
+        if (Now() > deadline)
+            return false;
+        usleep(10000);
+    }
+    return true;
+}
+
+TTree LookAt(const fs::path& ARoot)
+{
+    TTree tree;
+    std::error_code error;
+    for (auto entry = fs::recursive_directory_iterator(ARoot, error); !error && entry != fs::recursive_directory_iterator();
+         entry.increment(error)) {
+        const std::string name = fs::relative(entry->path(), ARoot).string();
+        const fs::file_status status = entry->symlink_status();
+        if (fs::is_symlink(status))
+            tree[name] = "link to " + fs::read_symlink(entry->path()).string();
+        else if (fs::is_regular_file(status))
+            tree[name] = "file of " + std::to_string(static_cast<int>(status.permissions())) + ": " +
+                         ReadAll(entry->path());
+        else if (fs::is_directory(status))
+            tree[name] = "folder";
+        else if (fs::is_fifo(status))
+            tree[name] = "fifo";
+        else
+            tree[name] = "other";
+    }
+    return tree;
+}
+
+std::vector<std::string> DifferencesBetween(const TTree& ABefore, const TTree& AAfter)
+{
+    std::vector<std::string> differences;
+    for (const auto& [name, what] : ABefore) {
+        const auto after = AAfter.find(name);
+        if (after == AAfter.end())
+            differences.push_back(name + ": gone");
+        else if (after->second != what)
+            differences.push_back(name + ": changed");
+    }
+    for (const auto& [name, what] : AAfter)
+        if (ABefore.find(name) == ABefore.end())
+            differences.push_back(name + ": new");
+    return differences;
+}
+
+bool HoldsTemporaries(const fs::path& ARoot)
+{
+    std::error_code error;
+    for (auto entry = fs::recursive_directory_iterator(ARoot, error); !error && entry != fs::recursive_directory_iterator();
+         entry.increment(error))
+        if (entry->path().filename().string().rfind(".sv-", 0) == 0)
+            return true;
+    return false;
+}
+
+bool IsOneLineError(const std::string& AErr)
+{
+    return AErr.rfind("selvanore-preview: ", 0) == 0 && AErr.size() > 20 &&
+           std::count(AErr.begin(), AErr.end(), '\n') == 1 && AErr.back() == '\n';
+}
+
+std::string ReadBytes(const std::string& APath)
+{
+    return ReadAll(APath);
 }
 
 } // namespace preview_test

@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 namespace preview_test {
 
@@ -61,5 +64,73 @@ TGif ReadGif(const std::string& APath);
 
 // The lines of a text file, without their newlines.
 std::vector<std::string> ReadLines(const std::string& APath);
+
+} // namespace preview_test
+
+// Runs of the program set up as the outputs and signals tests need them: a chosen standard
+// output, a file-size limit, a signal sent while it runs, and a look at the whole folder tree
+// before and after.
+namespace preview_test {
+
+struct TChildSetup {
+    std::vector<std::string> Args;
+    std::filesystem::path WorkingDir;
+    std::string StandardOutput;       // a file opened as standard output, kept as it is; empty: captured
+    int StandardOutputDescriptor = -1; // a descriptor to use as standard output (a pipe's end)
+    bool CloseStandardOutput = false;  // start with descriptor 1 closed
+    long long FileSizeLimit = -1;      // RLIMIT_FSIZE in bytes; negative: unchanged
+};
+
+struct TEnded {
+    int Status = -1;       // exit status; -1 when it did not exit
+    int Signal = 0;        // the signal that ended it, if one did
+    bool TimedOut = false; // still running at the deadline, then killed
+    double Seconds = 0;    // from the start, or from the last Signal call, to the end
+    std::string Out;       // standard output, when captured
+    std::string Err;
+};
+
+// The program running in the background. Ending signals start at their default action in it,
+// whatever the test runner inherited.
+class TRunningPreview {
+public:
+    explicit TRunningPreview(const TChildSetup& ASetup);
+    // Kills and reaps a child still running.
+    ~TRunningPreview();
+    TRunningPreview(const TRunningPreview&) = delete;
+    TRunningPreview& operator=(const TRunningPreview&) = delete;
+
+    // Sends ASignal and restarts the clock that Wait reports.
+    void Signal(int ASignal);
+    // Waits up to ASeconds for the end; kills it past that.
+    TEnded Wait(double ASeconds);
+
+private:
+    TScratch FStreams;
+    pid_t FChild = -1;
+    bool FOutCaptured = true;
+    double FStart = 0;
+};
+
+// Runs to the end (at most 60 seconds).
+TEnded RunToEnd(const TChildSetup& ASetup);
+
+// Polls ACondition every 10 ms for up to ASeconds; whether it came true.
+bool WaitUntil(const std::function<bool()>& ACondition, double ASeconds);
+
+// What a folder tree holds, by path relative to its root: each entry's kind, and a regular
+// file's bytes or a link's target, so that two looks compare byte for byte.
+using TTree = std::map<std::string, std::string>;
+TTree LookAt(const std::filesystem::path& ARoot);
+// The paths whose entries differ between two looks, each with how.
+std::vector<std::string> DifferencesBetween(const TTree& ABefore, const TTree& AAfter);
+// Whether any entry under ARoot has a temporary name of the preview (".sv-").
+bool HoldsTemporaries(const std::filesystem::path& ARoot);
+
+// Whether AErr is exactly one line, "selvanore-preview: " and a message.
+bool IsOneLineError(const std::string& AErr);
+
+// A whole file's bytes; empty when it cannot be read.
+std::string ReadBytes(const std::string& APath);
 
 } // namespace preview_test

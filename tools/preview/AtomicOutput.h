@@ -1,57 +1,166 @@
-// Outputs that appear whole or not at all: everything is written under a temporary name beside
-// the target and renamed onto it by Commit. Destroyed without a Commit (an error, a bad input
-// found late), they remove what they wrote.
+// Outputs that appear whole or not at all, and all of a run's outputs together.
+//
+// Each output is written under a short temporary name (".sv-XXXXXX") beside its final place,
+// flushed to disk by Finish, and moved into place by CommitTogether only once every output of
+// the run is finished. Destroyed without a commit (an error, a bad input found late, an
+// interrupt), they remove what they wrote.
+//
+// The target is the path's final place: a symbolic link is followed and the file it points to
+// is replaced, the link stays. An existing path that is no regular file (a device such as
+// /dev/null, a FIFO) is written in place and never replaced; such an output cannot be taken
+// back, so it is not atomic.
 #pragma once
 
+#include "tools/preview/Interrupt.h"
+
 #include <cstdio>
+#include <functional>
+#include <initializer_list>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace preview {
 
-// One file.
-class TAtomicFile {
+// A finished output that CommitTogether can move into place beside others.
+class TStagedOutput {
 public:
-    // Creates the temporary file beside ATarget; EPreviewError when that folder cannot take it.
+    virtual ~TStagedOutput() = default;
+
+    // Moves the output into place, keeping what it replaces aside; EPreviewError when it cannot.
+    virtual void Place() = 0;
+    // Undoes a successful Place: what was replaced is back, the output under its temporary name.
+    virtual void Restore() noexcept = 0;
+    // Drops what Place kept aside: the output is committed for good.
+    virtual void Settle() noexcept = 0;
+};
+
+// Moves AOutputs (nulls are skipped) into place together: when one cannot be placed, those
+// placed before it are restored and the error is thrown. The ending signals are held meanwhile.
+void CommitTogether(std::initializer_list<TStagedOutput*> AOutputs);
+
+// How the moving into place is done, shared by files and folders (AtomicOutput.cpp).
+class TPlacement {
+public:
+    enum class TKind { File, Folder };
+    // Removes a replaced output that waits at APath.
+    using TRemover = std::function<void(const std::string& APath)>;
+
+    TPlacement() = default;
+    TPlacement(std::string AShownName, std::string ATarget, TKind AKind, TRemover ARemover);
+
+    void Place(const std::string& ATemporary);
+    void Restore(const std::string& ATemporary) noexcept;
+    void Settle(const std::string& ATemporary) noexcept;
+
+private:
+    enum class TState { Staged, Created, Exchanged, MovedAside };
+
+    std::string FShownName;
+    std::string FTarget;
+    TKind FKind = TKind::File;
+    TRemover FRemover;
+    TState FState = TState::Staged;
+    std::string FAside; // MovedAside: where the replaced output waits
+};
+
+// One file.
+class TAtomicFile final : public TStagedOutput {
+public:
+    // Opens the temporary file beside ATarget's final place, or ATarget itself when that is a
+    // device or a FIFO; EPreviewError when it cannot be written.
     explicit TAtomicFile(std::string ATarget);
-    ~TAtomicFile();
+    ~TAtomicFile() override;
     TAtomicFile(const TAtomicFile&) = delete;
     TAtomicFile& operator=(const TAtomicFile&) = delete;
 
-    // The open temporary file (borrowed; closed by Commit or the destructor).
+    // The open file (borrowed; closed by Finish or the destructor).
     std::FILE* Stream() const noexcept { return FStream; }
+    // The path as the user gave it, for messages.
     const std::string& Target() const noexcept { return FTarget; }
+    // Written in place (a device, a FIFO): nothing to commit or remove.
+    bool InPlace() const noexcept { return FInPlace; }
 
-    // Flushes, closes and renames onto the target; EPreviewError when any step fails.
+    // Flushes, syncs to disk and closes; EPreviewError when any step fails.
+    void Finish();
+    // Finish, then this file's CommitTogether alone.
     void Commit();
 
+    void Place() override;
+    void Restore() noexcept override;
+    void Settle() noexcept override;
+
 private:
+    void Discard() noexcept;
+
     std::string FTarget;
     std::string FTemporary;
+    bool FInPlace = false;
     std::FILE* FStream = nullptr;
+    TTemporaryRecord FRecord;
+    TPlacement FPlacement;
     bool FCommitted = false;
 };
 
-// One folder of files. The target may exist: its files of the same names are replaced.
-class TAtomicFolder {
+// One folder of files. An existing folder is replaced as a whole, so that it holds exactly the
+// new files; it may hold only entries that AOwns accepts (the files an earlier run wrote) or
+// that this one writes, and is refused untouched otherwise.
+class TAtomicFolder final : public TStagedOutput {
 public:
-    explicit TAtomicFolder(std::string ATarget);
-    ~TAtomicFolder();
+    using TOwnership = std::function<bool(std::string_view AName)>;
+
+    // AOwns empty: only names this run writes may be in an existing target.
+    explicit TAtomicFolder(std::string ATarget, TOwnership AOwns = {});
+    ~TAtomicFolder() override;
     TAtomicFolder(const TAtomicFolder&) = delete;
     TAtomicFolder& operator=(const TAtomicFolder&) = delete;
 
-    // The path under which a file named AName is written before the Commit.
+    // The path under which a file named AName is written before the commit.
     std::string PathOf(const std::string& AName) const { return FTemporary + "/" + AName; }
+    // The path of frame AFrame ("frame-NNNNNN.png"), frames counted from 0 and written in
+    // order; an interrupt removes the frames up to it.
+    std::string FramePath(std::int64_t AFrame);
     const std::string& Target() const noexcept { return FTarget; }
 
+    // Syncs the frames and the folder's entries to disk; EPreviewError when it fails. Files
+    // written under PathOf are synced by their writers.
+    void Finish();
     void Commit();
 
+    void Place() override;
+    void Restore() noexcept override;
+    void Settle() noexcept override;
+
 private:
+    // EPreviewError naming the first entry of AFolder that is neither ours nor in the temporary.
+    void RequireOnlyOurs(const std::string& AFolder) const;
+    void Discard() noexcept;
+
     std::string FTarget;
+    std::string FFinal; // the target with symbolic links followed
+    TOwnership FOwns;
     std::string FTemporary;
+    std::int64_t FFrames = 0; // frames 0 to FFrames - 1 may have been written
+    TTemporaryRecord FRecord;
+    TPlacement FPlacement;
     bool FCommitted = false;
 };
 
 // "cannot write output 'APath': <the C library's text for errno>".
 [[noreturn]] void ThrowWriteError(const std::string& APath);
+
+// A path named on the command line, and what it is for ("--input", "--trace").
+struct TNamedPath {
+    std::string Role;
+    std::string Path;
+};
+
+// EPreviewError when an output is an input or another output (the same file however it is
+// spelt: through symbolic links, "..", hard links), when an output lies inside AOutputFolder
+// (empty: none) that the run replaces, or, when AStandardOutput, when standard output is a
+// regular file or FIFO that is one of them. Paths that cannot be resolved are left for the
+// opening to report.
+void RequireSeparateFiles(const std::vector<TNamedPath>& AInputs, const std::vector<TNamedPath>& AOutputs,
+                          const TNamedPath* AOutputFolder, bool AStandardOutput);
 
 } // namespace preview

@@ -2,7 +2,28 @@
 
 #include "tools/preview/PreviewError.h"
 
+#include <vector>
+
 namespace preview {
+
+void RequireSeparateOutputs(const TOptions& AOptions)
+{
+    std::vector<TNamedPath> inputs;
+    if (!AOptions.Input.empty())
+        inputs.push_back({"--input", AOptions.Input});
+    if (!AOptions.Module.empty())
+        inputs.push_back({"--module", AOptions.Module});
+    if (AOptions.Wine && !AOptions.WineHelper.empty())
+        inputs.push_back({"--wine-helper", AOptions.WineHelper});
+    std::vector<TNamedPath> outputs;
+    if (!AOptions.Trace.empty())
+        outputs.push_back({"--trace", AOptions.Trace});
+    const TNamedPath output{"--output", AOptions.Output};
+    if (AOptions.OutputKind == TOutputKind::Gif || AOptions.OutputKind == TOutputKind::PngFrame)
+        outputs.push_back(output);
+    RequireSeparateFiles(inputs, outputs, AOptions.OutputKind == TOutputKind::PngFolder ? &output : nullptr,
+                         AOptions.OutputKind == TOutputKind::Stream);
+}
 
 std::unique_ptr<TFrameWriter> MakeFrameWriter(const TOptions& AOptions)
 {

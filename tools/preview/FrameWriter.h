@@ -1,6 +1,7 @@
 // Where finished frames go: an animated GIF, numbered PNGs, one PNG, or a stream of PPM frames.
 #pragma once
 
+#include "tools/preview/AtomicOutput.h"
 #include "tools/preview/Options.h"
 
 #include <cstdint>
@@ -15,9 +16,24 @@ public:
     // Takes frame AFrame: Height rows of Width pixels, top row first, each 0x00RRGGBB (the top
     // byte is ignored). Frames come in order, from 0.
     virtual void Write(std::int64_t AFrame, const std::uint32_t* APixels) = 0;
-    // Makes the output appear whole. Destroyed without it, a writer leaves nothing behind.
-    virtual void Commit() = 0;
+    // Completes the output under its temporary name, synced to disk; EPreviewError when it
+    // cannot. Destroyed without a commit, a writer leaves nothing behind.
+    virtual void Finish() = 0;
+    // What CommitTogether moves into place once every output of the run is finished (borrowed);
+    // null for standard output, which is written as it goes.
+    virtual TStagedOutput* Staged() noexcept = 0;
+
+    // Finish, then the commit of this output alone.
+    void Commit()
+    {
+        Finish();
+        CommitTogether({Staged()});
+    }
 };
+
+// EPreviewError when AOptions name an output that is an input or another output, or an output
+// inside the PNG folder the run replaces (see RequireSeparateFiles).
+void RequireSeparateOutputs(const TOptions& AOptions);
 
 // The writer that AOptions' output asks for, its target opened (EPreviewError when it cannot
 // be written).

@@ -5,6 +5,7 @@
 #include <gif_lib.h>
 
 #include <array>
+#include <cerrno>
 #include <vector>
 
 namespace preview {
@@ -54,11 +55,6 @@ private:
     int FCount = 0;
 };
 
-int WriteToFile(GifFileType* AGif, const GifByteType* ABytes, int ACount)
-{
-    return static_cast<int>(std::fwrite(ABytes, 1, static_cast<std::size_t>(ACount), static_cast<std::FILE*>(AGif->UserData)));
-}
-
 class TGifWriter final : public TFrameWriter {
 public:
     TGifWriter(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight, std::int32_t AFps)
@@ -66,7 +62,7 @@ public:
           FIndexes(static_cast<std::size_t>(AWidth) * static_cast<std::size_t>(AHeight))
     {
         int error = 0;
-        FGif = EGifOpen(FFile.Stream(), &WriteToFile, &error);
+        FGif = EGifOpen(this, &TGifWriter::WriteToFile, &error);
         if (!FGif)
             Fail(error);
         EGifSetGifVersion(FGif, true);
@@ -139,15 +135,19 @@ public:
             Fail(FGif->Error);
     }
 
-    void Commit() override
+    void Finish() override
     {
-        int error = 0;
-        GifFileType* gif = FGif;
-        FGif = nullptr;
-        if (EGifCloseFile(gif, &error) == GIF_ERROR)
-            Fail(error);
-        FFile.Commit();
+        if (FGif) {
+            int error = 0;
+            GifFileType* gif = FGif;
+            FGif = nullptr;
+            if (EGifCloseFile(gif, &error) == GIF_ERROR)
+                Fail(error);
+        }
+        FFile.Finish();
     }
+
+    TStagedOutput* Staged() noexcept override { return &FFile; }
 
 private:
     // A frame of more than 256 colours (not one of the rings') is mapped onto a fixed cube of
@@ -177,8 +177,24 @@ private:
         return value(red, CubeRed) << 16 | value(green, CubeGreen) << 8 | value(blue, CubeBlue);
     }
 
+    static int WriteToFile(GifFileType* AGif, const GifByteType* ABytes, int ACount)
+    {
+        auto* self = static_cast<TGifWriter*>(AGif->UserData);
+        errno = 0;
+        const std::size_t written = std::fwrite(ABytes, 1, static_cast<std::size_t>(ACount), self->FFile.Stream());
+        if (written != static_cast<std::size_t>(ACount) && self->FWriteError == 0)
+            self->FWriteError = errno != 0 ? errno : EIO;
+        return static_cast<int>(written);
+    }
+
+    // The system's reason when a write failed (a full disk, a file-size limit), giflib's
+    // otherwise.
     [[noreturn]] void Fail(int AError)
     {
+        if (FWriteError != 0) {
+            errno = FWriteError;
+            ThrowWriteError(FFile.Target());
+        }
         const char* text = GifErrorString(AError);
         throw EPreviewError("cannot write output '" + FFile.Target() + "': " + (text ? text : "GIF error"));
     }
@@ -191,6 +207,7 @@ private:
     std::vector<GifByteType> FIndexes;
     TPalette FPalette;
     int FColorCount = 0;
+    int FWriteError = 0; // errno of the first failed write
 };
 
 } // namespace

@@ -20,12 +20,6 @@ const std::uint32_t* TNativeRenderer::Render(std::int64_t AFrame, TAIMPVisualDat
     return FSurface.Pixels();
 }
 
-void TNativeRenderer::CommitTrace()
-{
-    if (FTrace)
-        FTrace->Commit();
-}
-
 std::unique_ptr<TNativeRenderer> MakeNativeRenderer(const TNativeRendererSetup& ASetup)
 {
     return std::make_unique<TNativeRenderer>(ASetup);

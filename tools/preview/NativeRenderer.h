@@ -17,8 +17,8 @@ public:
 
     const std::uint32_t* Render(std::int64_t AFrame, TAIMPVisualData& AData) override;
 
-    // Writes the trace file out; EPreviewError when it cannot be written. No-op without one.
-    void CommitTrace();
+    // The trace writer (borrowed); null without --trace.
+    TTraceWriter* Trace() noexcept { return FTrace ? &*FTrace : nullptr; }
 
 private:
     // Declared in this order so that the module is unloaded before the context goes, and the

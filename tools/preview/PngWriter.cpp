@@ -5,33 +5,79 @@
 
 #include <png.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <string_view>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace preview {
 
 namespace {
 
-// Writes one 8-bit RGB image to AFile and reports whether libpng finished without error.
-// libpng reports errors by longjmp, so this function holds no object with a destructor and
-// calls nothing but C between setjmp and its end.
-bool WritePngImage(std::FILE* AFile, std::int32_t AWidth, std::int32_t AHeight, const std::uint32_t* APixels,
-                   png_byte* ARow)
+// Where libpng's bytes go, and why they did not get there.
+struct TPngSink {
+    std::FILE* File;
+    int Error; // errno of the failed write; 0 while all is well
+};
+
+void WriteToSink(png_structp APng, png_bytep ABytes, std::size_t ACount)
 {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!png)
+    auto* sink = static_cast<TPngSink*>(png_get_io_ptr(APng));
+    errno = 0;
+    if (std::fwrite(ABytes, 1, ACount, sink->File) != ACount) {
+        sink->Error = errno != 0 ? errno : EIO;
+        png_error(APng, "write failed");
+    }
+}
+
+void FlushNothing(png_structp) {}
+
+// The names the folder writer gives its frames: "frame-" and six or more digits and ".png". A
+// folder that holds anything else is no folder of ours.
+bool IsFrameName(std::string_view AName)
+{
+    constexpr std::string_view Prefix = "frame-", Suffix = ".png";
+    if (AName.size() < Prefix.size() + 6 + Suffix.size() || AName.substr(0, Prefix.size()) != Prefix ||
+        AName.substr(AName.size() - Suffix.size()) != Suffix)
         return false;
+    const std::string_view digits = AName.substr(Prefix.size(), AName.size() - Prefix.size() - Suffix.size());
+    return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// libpng's default handlers print ("libpng error: Write Error") before the preview's own
+// one-line message; these print nothing. An error must not return: it jumps back to setjmp.
+void FailSilently(png_structp APng, png_const_charp)
+{
+    png_longjmp(APng, 1);
+}
+
+void WarnNowhere(png_structp, png_const_charp) {}
+
+// Writes one 8-bit RGB image to ASink; 0 when libpng finished, otherwise the errno to report.
+// libpng reports errors by longjmp, so this function holds no object with a destructor, calls
+// nothing but C between setjmp and its end, and changes no local after setjmp (the sink lives
+// in the caller).
+int WriteImageTo(TPngSink& ASink, std::int32_t AWidth, std::int32_t AHeight, const std::uint32_t* APixels,
+                 png_byte* ARow)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, &FailSilently, &WarnNowhere);
+    if (!png)
+        return ENOMEM;
     png_infop info = png_create_info_struct(png);
     if (!info) {
         png_destroy_write_struct(&png, nullptr);
-        return false;
+        return ENOMEM;
     }
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        return false;
+        return ASink.Error != 0 ? ASink.Error : EIO;
     }
-    png_init_io(png, AFile);
+    png_set_write_fn(png, &ASink, &WriteToSink, &FlushNothing);
     // The frames are mostly black: the fastest level and the one cheap row filter cost little
     // in size and most of the time that libpng's default choice of filters would take.
     png_set_compression_level(png, 1);
@@ -51,37 +97,56 @@ bool WritePngImage(std::FILE* AFile, std::int32_t AWidth, std::int32_t AHeight, 
     }
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
-    return true;
+    return 0;
 }
 
+int WritePngImage(std::FILE* AFile, std::int32_t AWidth, std::int32_t AHeight, const std::uint32_t* APixels,
+                  png_byte* ARow)
+{
+    TPngSink sink{AFile, 0};
+    return WriteImageTo(sink, AWidth, AHeight, APixels, ARow);
+}
+
+// One frame of a folder, in a file of its own.
 void WritePngFile(const std::string& APath, const std::string& ATarget, std::int32_t AWidth, std::int32_t AHeight,
                   const std::uint32_t* APixels, std::vector<png_byte>& ARow)
 {
-    std::FILE* file = std::fopen(APath.c_str(), "wb");
-    if (!file)
+    const int descriptor = open(APath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (descriptor < 0)
         ThrowWriteError(ATarget);
-    const bool written = WritePngImage(file, AWidth, AHeight, APixels, ARow.data());
-    const bool flushed = std::fflush(file) == 0 && !std::ferror(file);
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !flushed || !closed)
+    std::FILE* file = fdopen(descriptor, "wb");
+    if (!file) {
+        const int error = errno;
+        close(descriptor);
+        errno = error;
         ThrowWriteError(ATarget);
+    }
+    int error = WritePngImage(file, AWidth, AHeight, APixels, ARow.data());
+    if (error == 0 && std::fflush(file) != 0)
+        error = errno;
+    // Synced with all the others by TAtomicFolder::Finish.
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno;
+    if (error != 0) {
+        errno = error;
+        ThrowWriteError(ATarget);
+    }
 }
 
 class TPngFolderWriter final : public TFrameWriter {
 public:
     TPngFolderWriter(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight)
-        : FFolder(APath), FWidth(AWidth), FHeight(AHeight), FRow(static_cast<std::size_t>(AWidth) * 3)
+        : FFolder(APath, &IsFrameName), FWidth(AWidth), FHeight(AHeight), FRow(static_cast<std::size_t>(AWidth) * 3)
     {
     }
 
     void Write(std::int64_t AFrame, const std::uint32_t* APixels) override
     {
-        char name[32];
-        std::snprintf(name, sizeof name, "frame-%06lld.png", static_cast<long long>(AFrame));
-        WritePngFile(FFolder.PathOf(name), FFolder.Target(), FWidth, FHeight, APixels, FRow);
+        WritePngFile(FFolder.FramePath(AFrame), FFolder.Target(), FWidth, FHeight, APixels, FRow);
     }
 
-    void Commit() override { FFolder.Commit(); }
+    void Finish() override { FFolder.Finish(); }
+    TStagedOutput* Staged() noexcept override { return &FFolder; }
 
 private:
     TAtomicFolder FFolder;
@@ -101,17 +166,22 @@ public:
     {
         if (AFrame != FFrame)
             return;
-        if (!WritePngImage(FFile.Stream(), FWidth, FHeight, APixels, FRow.data()))
+        const int error = WritePngImage(FFile.Stream(), FWidth, FHeight, APixels, FRow.data());
+        if (error != 0) {
+            errno = error;
             ThrowWriteError(FFile.Target());
+        }
         FWritten = true;
     }
 
-    void Commit() override
+    void Finish() override
     {
         if (!FWritten)
             throw EPreviewError("frame " + std::to_string(FFrame) + " was never drawn");
-        FFile.Commit();
+        FFile.Finish();
     }
+
+    TStagedOutput* Staged() noexcept override { return &FFile; }
 
 private:
     TAtomicFile FFile;

@@ -36,11 +36,13 @@ public:
             Fail();
     }
 
-    void Commit() override
+    void Finish() override
     {
-        if (std::fflush(stdout) != 0)
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
             Fail();
     }
+
+    TStagedOutput* Staged() noexcept override { return nullptr; }
 
 private:
     [[noreturn]] static void Fail()

@@ -33,6 +33,7 @@ void ClearStopRequest() noexcept
 
 void RunPreview(const TOptions& AOptions)
 {
+    RequireSeparateOutputs(AOptions);
     const std::unique_ptr<TSignalSource> signal =
         AOptions.Input.empty() ? MakeDefaultSignal() : OpenSoundFile(AOptions.Input);
     const std::int64_t whole = FramesForLength(signal->Length(), signal->Rate(), AOptions.Fps);
@@ -76,9 +77,12 @@ void RunPreview(const TOptions& AOptions)
             progress.Update(frame + 1);
         }
     }
-    if (native)
-        native->CommitTrace();
-    writer->Commit();
+    // Every output is complete and on disk before any of them appears.
+    TTraceWriter* const trace = native ? native->Trace() : nullptr;
+    writer->Finish();
+    if (trace)
+        trace->Finish();
+    CommitTogether({writer->Staged(), trace ? trace->Staged() : nullptr});
 }
 
 } // namespace preview

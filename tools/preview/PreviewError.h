@@ -13,7 +13,8 @@ public:
     explicit EPreviewError(const std::string& AMessage) : std::runtime_error(AMessage) {}
 };
 
-// The run was interrupted (SIGINT, SIGTERM) between two frames; what it wrote is removed.
+// The run was stopped by RequestStop between two frames; what it wrote is removed. (A signal
+// ends the program from its handler instead: see Interrupt.h.)
 class EPreviewInterrupted : public std::runtime_error {
 public:
     EPreviewInterrupted() : std::runtime_error("interrupted") {}

@@ -1,5 +1,7 @@
 #include "tools/preview/Progress.h"
 
+#include "tools/preview/Interrupt.h"
+
 #include <unistd.h>
 
 namespace preview {
@@ -12,8 +14,10 @@ TProgress::TProgress(std::int64_t ATotal, std::FILE* AStream)
 
 TProgress::~TProgress()
 {
-    if (FShown)
+    if (FShown) {
         std::fputc('\n', FStream);
+        SetProgressLineOpen(false);
+    }
 }
 
 void TProgress::Update(std::int64_t ADone)
@@ -36,6 +40,7 @@ void TProgress::Update(std::int64_t ADone)
     std::fprintf(FStream, "\r[%s] %lld/%lld frames  %.1f fps  %.1f s left  ", bar, static_cast<long long>(ADone),
                  static_cast<long long>(FTotal), fps, left);
     std::fflush(FStream);
+    SetProgressLineOpen(true);
 }
 
 } // namespace preview

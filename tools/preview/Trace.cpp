@@ -1,5 +1,6 @@
 #include "tools/preview/Trace.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 
@@ -97,16 +98,42 @@ TTraceWriter::~TTraceWriter()
 
 void TTraceWriter::BeginFrame(std::int64_t AFrame)
 {
+    ThrowIfFailed();
     FLine = "frame ";
     Append(FLine, AFrame);
     FLine += '\n';
-    std::fwrite(FLine.data(), 1, FLine.size(), FFile.Stream());
+    Put();
+    ThrowIfFailed();
+}
+
+void TTraceWriter::Finish()
+{
+    StandInSetRecorder(nullptr, nullptr);
+    ThrowIfFailed();
+    FFile.Finish();
 }
 
 void TTraceWriter::Commit()
 {
-    StandInSetRecorder(nullptr, nullptr);
-    FFile.Commit();
+    Finish();
+    CommitTogether({&FFile});
+}
+
+void TTraceWriter::Put() noexcept
+{
+    if (FWriteError != 0)
+        return;
+    errno = 0;
+    if (std::fwrite(FLine.data(), 1, FLine.size(), FFile.Stream()) != FLine.size())
+        FWriteError = errno != 0 ? errno : EIO;
+}
+
+void TTraceWriter::ThrowIfFailed()
+{
+    if (FWriteError != 0) {
+        errno = FWriteError;
+        ThrowWriteError(FFile.Target());
+    }
 }
 
 std::string TTraceWriter::LineOf(const STANDIN_CALL& ACall)
@@ -127,8 +154,9 @@ void TTraceWriter::Record(const STANDIN_CALL* ACall, void* AUser)
     if (self->FLine.empty())
         return;
     self->FLine += '\n';
-    // A failed write shows in the stream's error flag, which Commit reports.
-    std::fwrite(self->FLine.data(), 1, self->FLine.size(), self->FFile.Stream());
+    // The recorder is called from inside the stand-in and must not throw: a failed write is
+    // kept and reported when the next frame begins.
+    self->Put();
 }
 
 } // namespace preview

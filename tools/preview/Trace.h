@@ -28,8 +28,15 @@ public:
     TTraceWriter(const TTraceWriter&) = delete;
     TTraceWriter& operator=(const TTraceWriter&) = delete;
 
-    // Writes the "frame" line that precedes Draw for frame AFrame.
+    // Writes the "frame" line that precedes Draw for frame AFrame; EPreviewError when the trace
+    // could not be written since the last frame began, so that a full disk ends the run at once
+    // rather than after all its frames.
     void BeginFrame(std::int64_t AFrame);
+    // Stops recording and completes the file, synced to disk; EPreviewError when it cannot.
+    void Finish();
+    // What CommitTogether moves into place (borrowed).
+    TStagedOutput* Staged() noexcept { return &FFile; }
+    // Finish, then the commit of the trace alone.
     void Commit();
 
     // One recorded call as its trace line, without the newline; empty for calls the trace
@@ -38,10 +45,13 @@ public:
 
 private:
     static void Record(const STANDIN_CALL* ACall, void* AUser);
+    void Put() noexcept;
+    void ThrowIfFailed();
 
     TAtomicFile FFile;
     HDC FDc;
     std::string FLine; // reused for every line
+    int FWriteError = 0; // errno of the first failed write; nothing is written after it
 };
 
 } // namespace preview

@@ -1,10 +1,10 @@
 // selvanore-preview: a stand-in player that plays a sound to the visualization module and writes
 // the frames it draws.
+#include "tools/preview/Interrupt.h"
 #include "tools/preview/Options.h"
 #include "tools/preview/Preview.h"
 #include "tools/preview/PreviewError.h"
 
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -30,21 +30,15 @@ void Report(const char* AMessage)
     std::fprintf(stderr, "selvanore-preview: %s\n", line.c_str());
 }
 
-// Interrupted, the run stops before its next frame and removes what it wrote, so that no
-// half-written output stays behind.
-void OnStopSignal(int)
-{
-    preview::RequestStop();
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // A reader that goes away (ffmpeg stopping early) is then a write error, reported as one.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
+    // Before anything is opened: no file of ours may take a closed standard descriptor.
+    preview::OccupyStandardDescriptors();
+    // A reader that goes away (ffmpeg stopping early) and a file-size limit are then write
+    // errors, reported as one; an ending signal removes what the run wrote (Interrupt.h).
+    preview::InstallEndingHandlers();
     try {
         const auto options = preview::ParseOptions(
             argc, argv, {SELVANORE_DEFAULT_MODULE, SELVANORE_WINE_MODULE, SELVANORE_WINE_HELPER}, std::cout);

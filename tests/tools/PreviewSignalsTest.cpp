@@ -1,0 +1,202 @@
+// How selvanore-preview ends on a signal and on a file-size limit: at once, even while blocked on
+// a FIFO or a pipe nobody reads, with its one line on standard error, the status a shell gives
+// (128 + signal, or 2 for a write that failed), and every file as it was before the run.
+#include "PreviewTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using preview_test::TChildSetup;
+using preview_test::TEnded;
+using preview_test::TScratch;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+#ifdef PREVIEW_MODULE
+const char* const Module = PREVIEW_MODULE;
+#else
+const char* const Module = nullptr;
+#endif
+
+// Generous: an interrupt is honoured within a fraction of a second; this only catches one that
+// is not honoured at all. The time taken is printed for the record.
+constexpr double EndWithin = 3.0;
+
+// The head of a 16-bit stereo WAV at 8 kHz that promises ASeconds of samples.
+std::string WavHeader(int ASeconds)
+{
+    const auto u32 = [](std::uint32_t AValue) {
+        return std::string{static_cast<char>(AValue), static_cast<char>(AValue >> 8), static_cast<char>(AValue >> 16),
+                           static_cast<char>(AValue >> 24)};
+    };
+    const auto u16 = [](std::uint16_t AValue) {
+        return std::string{static_cast<char>(AValue), static_cast<char>(AValue >> 8)};
+    };
+    const std::uint32_t data = static_cast<std::uint32_t>(ASeconds) * 8000 * 4;
+    return "RIFF" + u32(36 + data) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(8000) + u32(8000 * 4) + u16(4) +
+           u16(16) + "data" + u32(data);
+}
+
+// The state a run is in when the signal comes.
+enum class TStall {
+    FifoWithoutWriter,   // --input is a FIFO nobody opened for writing: open() waits
+    FifoThatStops,       // --input is a FIFO whose writer sent a part of the sound and went quiet
+    FifoWithoutReader,   // --output is a FIFO nobody reads: open() waits
+    PipeNobodyReads,     // standard output is a pipe that is full
+    Running,             // drawing and writing frames into a folder
+};
+
+struct TSignalCase {
+    const char* Name;
+    int Signal;
+    TStall Stall;
+    std::vector<std::string> Args; // after "--module M --size 32x24"
+    bool EarlierFrames = false;    // "frames" holds frames of an earlier run, which must stay
+};
+
+// A failing case is named by its name, not its bytes.
+void PrintTo(const TSignalCase& ACase, std::ostream* AOut)
+{
+    *AOut << ACase.Name;
+}
+
+class SignalledRun : public ::testing::TestWithParam<TSignalCase> {};
+
+TEST_P(SignalledRun, EndsAtOnceWithOneLineAndLeavesNothing)
+{
+    if (!Module)
+        FAIL() << "cannot run: the module is not part of this build";
+    const TSignalCase& c = GetParam();
+    TScratch scratch;
+    preview_test::WriteWav(scratch / "song.wav", 8000, 2, 800, [](int, std::int64_t AIndex) {
+        return 0.5 * std::sin(static_cast<double>(AIndex) * 0.3);
+    });
+    int held[2] = {-1, -1}; // descriptors the test holds for the run: a FIFO's end, a pipe
+    if (c.Stall == TStall::FifoWithoutWriter || c.Stall == TStall::FifoThatStops) {
+        ASSERT_EQ(mkfifo((scratch / "in.wav").c_str(), 0600), 0);
+    }
+    if (c.Stall == TStall::FifoWithoutReader) {
+        ASSERT_EQ(mkfifo((scratch / "out.gif").c_str(), 0600), 0);
+    }
+    if (c.Stall == TStall::FifoThatStops) {
+        // Read and write, so that opening does not wait; a quarter of the two promised seconds.
+        held[0] = open((scratch / "in.wav").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(held[0], 0);
+        const std::string sound = WavHeader(2) + std::string(2000 * 4, '\x10');
+        ASSERT_EQ(write(held[0], sound.data(), sound.size()), static_cast<ssize_t>(sound.size()));
+    }
+    if (c.Stall == TStall::PipeNobodyReads) {
+        ASSERT_EQ(pipe2(held, O_CLOEXEC), 0);
+    }
+    if (c.EarlierFrames) {
+        fs::create_directory(scratch / "frames");
+        for (const char* name : {"frame-000000.png", "frame-000001.png"})
+            std::ofstream(scratch / (std::string("frames/") + name)) << "an earlier frame";
+    }
+    const preview_test::TTree before = preview_test::LookAt(scratch.Path());
+
+    TChildSetup setup;
+    setup.Args = {"--module", Module, "--size", "32x24"};
+    setup.Args.insert(setup.Args.end(), c.Args.begin(), c.Args.end());
+    setup.WorkingDir = scratch.Path();
+    if (c.Stall == TStall::PipeNobodyReads)
+        setup.StandardOutputDescriptor = held[1];
+    TEnded ended;
+    {
+        preview_test::TRunningPreview run(setup);
+        // Once its temporaries are there the run is under way; a moment more and it is blocked
+        // (or, for the stalls in open(), it has been blocked all along).
+        const bool opensOutputs = c.Stall != TStall::FifoWithoutWriter && c.Stall != TStall::FifoWithoutReader;
+        if (opensOutputs) {
+            EXPECT_TRUE(preview_test::WaitUntil([&] { return preview_test::HoldsTemporaries(scratch.Path()); }, 20));
+        }
+        usleep(300000);
+        run.Signal(c.Signal);
+        ended = run.Wait(EndWithin);
+    }
+    for (const int descriptor : held)
+        if (descriptor >= 0)
+            close(descriptor);
+
+    std::printf("[ %s ] ended %.3f s after the signal\n", c.Name, ended.Seconds);
+    EXPECT_FALSE(ended.TimedOut) << "still running " << EndWithin << " s after " << strsignal(c.Signal);
+    EXPECT_EQ(ended.Status, 128 + c.Signal) << ended.Err;
+    EXPECT_EQ(ended.Err, "selvanore-preview: interrupted\n");
+    EXPECT_EQ(preview_test::DifferencesBetween(before, preview_test::LookAt(scratch.Path())), std::vector<std::string>{});
+}
+
+const TSignalCase SignalCases[] = {
+    {"InterruptWhileOpeningAFifoInput", SIGINT, TStall::FifoWithoutWriter, {"--input", "in.wav", "--output", "out.gif"}},
+    {"TerminateWhileReadingAFifoInput", SIGTERM, TStall::FifoThatStops,
+     {"--input", "in.wav", "--trace", "calls.txt", "--output", "out.gif"}},
+    {"InterruptWhileOpeningAFifoOutput", SIGINT, TStall::FifoWithoutReader, {"--input", "song.wav", "--output", "out.gif"}},
+    {"TerminateWhileWritingAFullPipe", SIGTERM, TStall::PipeNobodyReads,
+     {"--frames", "100000", "--trace", "calls.txt", "--output", "-"}},
+    {"HangUpWhileWritingFrames", SIGHUP, TStall::Running, {"--frames", "100000", "--output", "frames"}},
+    {"QuitWhileWritingAGifAndTrace", SIGQUIT, TStall::Running,
+     {"--frames", "100000", "--trace", "calls.txt", "--output", "out.gif"}},
+    {"AlarmWhileWritingOneFrame", SIGALRM, TStall::Running, {"--frames", "1000000", "--frame", "999999", "--output", "one.png"}},
+    {"UserSignalIntoAnExistingFolder", SIGUSR1, TStall::Running, {"--frames", "100000", "--output", "frames"}, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Preview, SignalledRun, ::testing::ValuesIn(SignalCases),
+                         [](const ::testing::TestParamInfo<TSignalCase>& AInfo) { return AInfo.param.Name; });
+
+// A file-size limit (ulimit -f) is a write that fails, not a SIGXFSZ that kills the program:
+// status 2, one line, and no temporary left.
+struct TLimitCase {
+    const char* Name;
+    long long Limit; // bytes
+    std::vector<std::string> Args;
+};
+
+// A failing case is named by its name, not its bytes.
+void PrintTo(const TLimitCase& ACase, std::ostream* AOut)
+{
+    *AOut << ACase.Name;
+}
+
+class LimitedRun : public ::testing::TestWithParam<TLimitCase> {};
+
+TEST_P(LimitedRun, AFileSizeLimitIsAOneLineError)
+{
+    if (!Module)
+        FAIL() << "cannot run: the module is not part of this build";
+    TScratch scratch;
+    const preview_test::TTree before = preview_test::LookAt(scratch.Path());
+    TChildSetup setup;
+    setup.Args = {"--module", Module};
+    setup.Args.insert(setup.Args.end(), GetParam().Args.begin(), GetParam().Args.end());
+    setup.WorkingDir = scratch.Path();
+    setup.FileSizeLimit = GetParam().Limit;
+    const TEnded ended = preview_test::RunToEnd(setup);
+    EXPECT_EQ(ended.Signal, 0) << strsignal(ended.Signal);
+    EXPECT_EQ(ended.Status, 2) << ended.Err;
+    EXPECT_TRUE(preview_test::IsOneLineError(ended.Err)) << "[" << ended.Err << "]";
+    EXPECT_NE(ended.Err.find(std::strerror(EFBIG)), std::string::npos) << ended.Err;
+    EXPECT_EQ(preview_test::DifferencesBetween(before, preview_test::LookAt(scratch.Path())), std::vector<std::string>{});
+}
+
+const TLimitCase LimitCases[] = {
+    {"Gif", 16 * 1024, {"--size", "320x240", "--output", "out.gif"}},
+    {"PngFrame", 1024, {"--size", "320x240", "--output", "one.png", "--frame", "100"}},
+    {"PngFolder", 1024, {"--size", "320x240", "--output", "frames"}},
+    {"Trace", 64 * 1024, {"--size", "32x24", "--trace", "calls.txt", "--output", "out.gif"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Preview, LimitedRun, ::testing::ValuesIn(LimitCases),
+                         [](const ::testing::TestParamInfo<TLimitCase>& AInfo) { return AInfo.param.Name; });
+
+} // namespace

@@ -1,0 +1,233 @@
+#include "tools/preview/Interrupt.h"
+
+#include "tools/preview/PreviewError.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace preview {
+
+namespace {
+
+// Why the handler is safe. It calls only functions that POSIX lists as async-signal-safe
+// (unlink, rmdir, write, _exit) and reads nothing but this fixed table, which no one allocates
+// or frees. Each slot is published with a lock-free atomic state: the path is filled in while
+// the slot is "claimed" and becomes visible to the handler only once the state turns "live"
+// (release order), and a slot stops being live before it is reused. Every change to the table
+// and to the files it names is made while the ending signals are held (TEndingSignalsHeld), so
+// that the handler never sees a file that is not yet recorded or a record whose file was
+// already renamed into place. The handler runs with all the ending signals blocked, so it runs
+// once, and it never returns: there is no interrupted state to resume.
+enum : int { SlotFree = 0, SlotClaimed = 1, SlotLive = 2 };
+
+struct TSlot {
+    std::atomic<int> State{SlotFree};
+    std::atomic<std::int64_t> Frames{0};
+    TTemporaryKind Kind = TTemporaryKind::File;
+    char Path[PATH_MAX] = {};
+};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::int64_t>::is_always_lock_free,
+              "the handler may read only lock-free atomics");
+
+// A trace, a GIF or a PNG and a folder at most are written at once; the rest is headroom.
+constexpr int SlotCount = 8;
+TSlot Slots[SlotCount];
+
+std::atomic<bool> ProgressLineOpen{false};
+
+// The same prefix as main's messages.
+constexpr char InterruptedMessage[] = "selvanore-preview: interrupted\n";
+
+void WriteAll(int AFile, const char* AText, std::size_t ACount) noexcept
+{
+    while (ACount > 0) {
+        const ssize_t put = write(AFile, AText, ACount);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return;
+        AText += put;
+        ACount -= static_cast<std::size_t>(put);
+    }
+}
+
+// The signals whose default action ends the process and that a user or the system sends to
+// stop it. The signals of faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS)
+// are left alone: they mean a bug, the state is not to be trusted, and the sanitizers report
+// there. SIGQUIT is handled too: a core of the preview helps nobody, and Ctrl-\ is one more way
+// for a user to stop a run that must leave nothing half-written.
+sigset_t EndingSignals() noexcept
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU,
+                       SIGIO, SIGPWR})
+        sigaddset(&set, signal);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+        sigaddset(&set, signal);
+    return set;
+}
+
+extern "C" void OnEndingSignal(int ASignal)
+{
+    RemoveRecordedTemporaries();
+    if (ProgressLineOpen.load())
+        WriteAll(STDERR_FILENO, "\n", 1);
+    WriteAll(STDERR_FILENO, InterruptedMessage, sizeof InterruptedMessage - 1);
+    _exit(128 + ASignal);
+}
+
+} // namespace
+
+void OccupyStandardDescriptors() noexcept
+{
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor is taken, and those below this one are open by now.
+        const int opened = open("/dev/null", O_RDONLY);
+        if (opened >= 0 && opened != descriptor) {
+            dup2(opened, descriptor);
+            close(opened);
+        }
+    }
+}
+
+void InstallEndingHandlers() noexcept
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct sigaction action{};
+    action.sa_handler = OnEndingSignal;
+    action.sa_mask = EndingSignals();
+    action.sa_flags = 0;
+    for (int signal = 1; signal <= SIGRTMAX; ++signal) {
+        if (sigismember(&action.sa_mask, signal) != 1)
+            continue;
+        // A signal already ignored stays so (nohup, a shell's background job), and one with a
+        // handler of its own (a profiler's SIGPROF) keeps it.
+        struct sigaction current{};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_DFL &&
+            (current.sa_flags & SA_SIGINFO) == 0)
+            sigaction(signal, &action, nullptr);
+    }
+}
+
+TEndingSignalsHeld::TEndingSignalsHeld() noexcept
+{
+    const sigset_t set = EndingSignals();
+    sigprocmask(SIG_BLOCK, &set, &FPrevious);
+}
+
+TEndingSignalsHeld::~TEndingSignalsHeld()
+{
+    sigprocmask(SIG_SETMASK, &FPrevious, nullptr);
+}
+
+TTemporaryRecord::TTemporaryRecord(const std::string& APath, TTemporaryKind AKind)
+{
+    if (APath.size() >= PATH_MAX)
+        throw EPreviewError("cannot write output '" + APath + "': the path is too long");
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        int expected = SlotFree;
+        if (!Slots[slot].State.compare_exchange_strong(expected, SlotClaimed))
+            continue;
+        TSlot& entry = Slots[slot];
+        std::memcpy(entry.Path, APath.c_str(), APath.size() + 1);
+        entry.Kind = AKind;
+        entry.Frames.store(0);
+        entry.State.store(SlotLive, std::memory_order_release);
+        FSlot = slot;
+        return;
+    }
+    throw EPreviewError("cannot write output '" + APath + "': too many outputs at once");
+}
+
+TTemporaryRecord::~TTemporaryRecord()
+{
+    Drop();
+}
+
+TTemporaryRecord::TTemporaryRecord(TTemporaryRecord&& AOther) noexcept : FSlot(AOther.FSlot)
+{
+    AOther.FSlot = -1;
+}
+
+TTemporaryRecord& TTemporaryRecord::operator=(TTemporaryRecord&& AOther) noexcept
+{
+    if (this != &AOther) {
+        Drop();
+        FSlot = AOther.FSlot;
+        AOther.FSlot = -1;
+    }
+    return *this;
+}
+
+void TTemporaryRecord::SetFrameCount(std::int64_t ACount) noexcept
+{
+    if (FSlot >= 0)
+        Slots[FSlot].Frames.store(ACount);
+}
+
+void TTemporaryRecord::Drop() noexcept
+{
+    if (FSlot >= 0)
+        Slots[FSlot].State.store(SlotFree, std::memory_order_release);
+    FSlot = -1;
+}
+
+int FormatFrameName(std::int64_t AFrame, char* AOut) noexcept
+{
+    char digits[24];
+    int count = 0;
+    auto value = static_cast<std::uint64_t>(AFrame < 0 ? 0 : AFrame);
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    while (count < 6)
+        digits[count++] = '0';
+    int length = 0;
+    for (const char c : {'f', 'r', 'a', 'm', 'e', '-'})
+        AOut[length++] = c;
+    while (count > 0)
+        AOut[length++] = digits[--count];
+    for (const char c : {'.', 'p', 'n', 'g'})
+        AOut[length++] = c;
+    AOut[length] = 0;
+    return length;
+}
+
+void SetProgressLineOpen(bool AOpen) noexcept
+{
+    ProgressLineOpen.store(AOpen);
+}
+
+void RemoveRecordedTemporaries() noexcept
+{
+    for (TSlot& slot : Slots) {
+        if (slot.State.load(std::memory_order_acquire) != SlotLive)
+            continue;
+        if (slot.Kind == TTemporaryKind::File) {
+            unlink(slot.Path);
+            continue;
+        }
+        char path[PATH_MAX + 40];
+        const std::size_t folder = std::strlen(slot.Path);
+        std::memcpy(path, slot.Path, folder);
+        path[folder] = '/';
+        const std::int64_t frames = slot.Frames.load();
+        for (std::int64_t frame = 0; frame < frames; ++frame) {
+            FormatFrameName(frame, path + folder + 1);
+            unlink(path);
+        }
+        rmdir(slot.Path);
+    }
+}
+
+} // namespace preview
