@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,6 +58,16 @@ std::string ReadAll(const fs::path& APath)
 
 TRun RunPreview(const std::vector<std::string>& AArgs, const fs::path& AWorkingDir)
 {
+    return RunPreviewWith({}, AArgs, AWorkingDir);
+}
+
+std::string ReadBytes(const std::string& APath)
+{
+    return ReadAll(APath);
+}
+
+TRun RunPreviewWith(const TRunSetup& ASetup, const std::vector<std::string>& AArgs, const fs::path& AWorkingDir)
+{
     // The captured streams live beside the scratch folder, not in it, so that the folder's
     // entries show only what the program wrote.
     const TScratch streams;
@@ -75,11 +86,22 @@ TRun RunPreview(const std::vector<std::string>& AArgs, const fs::path& AWorkingD
         throw std::runtime_error("fork failed");
     if (child == 0) {
         const int in = open("/dev/null", O_RDONLY);
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out = ASetup.Stdout == TStdout::Full ? open("/dev/full", O_WRONLY)
+                                                       : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
             chdir(AWorkingDir.c_str()) != 0)
             _exit(127);
+        if (ASetup.Stdout == TStdout::Closed)
+            close(1);
+        if (ASetup.LimitedResource >= 0) {
+            const rlimit limit{ASetup.LimitBytes, ASetup.LimitBytes};
+            if (setrlimit(ASetup.LimitedResource, &limit) != 0)
+                _exit(127);
+        }
+        for (const std::string& variable : ASetup.Environment)
+            if (putenv(const_cast<char*>(variable.c_str())) != 0)
+                _exit(127);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -111,6 +133,59 @@ void WriteWav(const std::string& APath, int ARate, int AChannels, std::int64_t A
         sf_writef_short(file, frame.data(), 1);
     }
     sf_close(file);
+}
+
+void WriteSound(const std::string& APath, int AFormat, int ARate, int AChannels, std::int64_t AFrames,
+                const std::function<double(int, std::int64_t)>& ASample)
+{
+    SF_INFO info{};
+    info.samplerate = ARate;
+    info.channels = AChannels;
+    info.format = AFormat;
+    SNDFILE* file = sf_open(APath.c_str(), SFM_WRITE, &info);
+    if (!file)
+        throw std::runtime_error("libsndfile cannot write " + APath + ": " + sf_strerror(nullptr));
+    std::vector<double> frame(static_cast<std::size_t>(AChannels));
+    for (std::int64_t i = 0; i < AFrames; ++i) {
+        for (int c = 0; c < AChannels; ++c)
+            frame[static_cast<std::size_t>(c)] = ASample(c, i);
+        sf_writef_double(file, frame.data(), 1);
+    }
+    if (sf_close(file) != 0)
+        throw std::runtime_error("libsndfile cannot finish " + APath);
+}
+
+namespace {
+
+// Opens APath for reading, calls AUse with the file and its description, and closes it; -1
+// when it does not open.
+std::int64_t WithSoundFile(const std::string& APath, const std::function<std::int64_t(SNDFILE*, const SF_INFO&)>& AUse)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(APath.c_str(), SFM_READ, &info);
+    if (!file)
+        return -1;
+    const std::int64_t result = AUse(file, info);
+    sf_close(file);
+    return result;
+}
+
+} // namespace
+
+std::int64_t ClaimedLength(const std::string& APath)
+{
+    return WithSoundFile(APath, [](SNDFILE*, const SF_INFO& AInfo) { return static_cast<std::int64_t>(AInfo.frames); });
+}
+
+std::int64_t DecodedLength(const std::string& APath)
+{
+    return WithSoundFile(APath, [](SNDFILE* AFile, const SF_INFO& AInfo) {
+        std::vector<float> chunk(1024 * static_cast<std::size_t>(AInfo.channels));
+        std::int64_t length = 0;
+        for (sf_count_t got; (got = sf_readf_float(AFile, chunk.data(), 1024)) > 0 && sf_error(AFile) == 0;)
+            length += got;
+        return length;
+    });
 }
 
 TImage ReadPng(const std::string& APath)

@@ -36,10 +36,42 @@ struct TRun {
 // Runs the preview with AArgs in the folder AWorkingDir, standard output and error captured.
 TRun RunPreview(const std::vector<std::string>& AArgs, const std::filesystem::path& AWorkingDir);
 
+// Where a run's standard output goes.
+enum class TStdout {
+    Captured, // into TRun::Out
+    Full,     // /dev/full: every write fails with ENOSPC
+    Closed,   // no descriptor 1 at all
+};
+
+// How the process of a run is set up beyond its arguments.
+struct TRunSetup {
+    TStdout Stdout = TStdout::Captured;
+    int LimitedResource = -1;        // RLIMIT_AS or RLIMIT_DATA set to LimitBytes; -1: none
+    std::uint64_t LimitBytes = 0;
+    std::vector<std::string> Environment; // "NAME=value", added to the test's own
+};
+
+// RunPreview in a process set up as ASetup says.
+TRun RunPreviewWith(const TRunSetup& ASetup, const std::vector<std::string>& AArgs,
+                    const std::filesystem::path& AWorkingDir);
+
 // Writes a 16-bit PCM WAV of AChannels channels and AFrames samples per channel; ASample gives
 // the value of channel c at sample i, in -1..1.
 void WriteWav(const std::string& APath, int ARate, int AChannels, std::int64_t AFrames,
               const std::function<double(int, std::int64_t)>& ASample);
+
+// Writes APath in libsndfile's AFormat (SF_FORMAT_OGG | SF_FORMAT_VORBIS, ...) from doubles in
+// -1..1; std::runtime_error, with libsndfile's reason, when this libsndfile cannot.
+void WriteSound(const std::string& APath, int AFormat, int ARate, int AChannels, std::int64_t AFrames,
+                const std::function<double(int, std::int64_t)>& ASample);
+
+// Samples per channel that libsndfile claims when it opens APath, and that actually decode
+// before the end or the first error; -1 when it does not open.
+std::int64_t ClaimedLength(const std::string& APath);
+std::int64_t DecodedLength(const std::string& APath);
+
+// The bytes of a file; empty when it cannot be read.
+std::string ReadBytes(const std::string& APath);
 
 struct TImage {
     int Width = 0;
