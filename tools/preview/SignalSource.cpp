@@ -158,22 +158,25 @@ private:
 
 std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
 {
-    // The file is opened here first for the reason it cannot be, which libsndfile does not
-    // tell: a name too long, a loop of links or no permission are not a missing file.
-    {
-        const int probe = open(APath.c_str(), O_RDONLY | O_CLOEXEC);
-        if (probe < 0) {
-            const int error = errno;
-            throw EPreviewError("cannot open input '" + APath + "': " +
-                                (error == ENOENT ? "no such file" : std::strerror(error)));
-        }
-        struct stat status {};
-        const bool known = fstat(probe, &status) == 0;
-        close(probe);
-        if (known && S_ISDIR(status.st_mode))
-            throw EPreviewError("cannot open input '" + APath + "': it is a folder");
-        if (known && S_ISREG(status.st_mode) && status.st_size == 0)
+    // Why a path cannot be read, which libsndfile does not tell: a name too long, a loop of
+    // links or no permission are not a missing file. Only a plain file is opened to find out:
+    // opening a pipe or a FIFO and closing it again would take its data from the decoder.
+    const auto openError = [&](int AError) {
+        return EPreviewError("cannot open input '" + APath + "': " +
+                             (AError == ENOENT ? "no such file" : std::strerror(AError)));
+    };
+    struct stat status {};
+    if (stat(APath.c_str(), &status) != 0)
+        throw openError(errno);
+    if (S_ISDIR(status.st_mode))
+        throw EPreviewError("cannot open input '" + APath + "': it is a folder");
+    if (S_ISREG(status.st_mode)) {
+        if (status.st_size == 0)
             throw EPreviewError("input '" + APath + "' is empty");
+        const int probe = open(APath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (probe < 0)
+            throw openError(errno);
+        close(probe);
     }
 
     auto quiet = std::make_unique<TQuietDecoders>();
