@@ -34,11 +34,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#ifdef PREVIEW_MODULE
-const char* const Module = PREVIEW_MODULE;
-#else
-const char* const Module = nullptr;
-#endif
+const char* const Module = preview_test::ModuleUnderTest;
 
 constexpr std::uint64_t MiB = std::uint64_t{1} << 20;
 
@@ -178,6 +174,14 @@ void ExpectRefused(const TRun& ARun, const TScratch& AWork, const std::string& A
     EXPECT_TRUE(AWork.Entries().empty()) << AWork.Entries().front();
 }
 
+// Failures name a table's case rather than dump its bytes.
+template <typename TCase>
+    requires requires(const TCase& ACase) { std::string(ACase.Name); }
+void PrintTo(const TCase& ACase, std::ostream* AOut)
+{
+    *AOut << ACase.Name;
+}
+
 // ---- Messages: what was typed, quoted; the reason a path cannot be opened; one line ----
 
 struct TMessageCase {
@@ -187,12 +191,6 @@ struct TMessageCase {
     std::string Line;              // the whole message, expanded likewise
     bool Whole = true;             // false: the message starts with Line (the rest is libsndfile's)
 };
-
-// Failures name the case rather than dump its bytes.
-void PrintTo(const TMessageCase& ACase, std::ostream* AOut)
-{
-    *AOut << ACase.Name;
-}
 
 class PreviewMessages : public ::testing::TestWithParam<TMessageCase> {
 protected:
@@ -293,11 +291,6 @@ struct TLengthCase {
     double Cut;                        // the share of the bytes kept; 1: the whole file
     std::size_t BlankAt, BlankCount;   // a stretch lost in the middle; 0 bytes: none
 };
-
-void PrintTo(const TLengthCase& ACase, std::ostream* AOut)
-{
-    *AOut << ACase.Name;
-}
 
 class PreviewLengths : public ::testing::TestWithParam<TLengthCase> {};
 
@@ -420,11 +413,6 @@ struct TLimitCase {
     const char* Limit;               // what the refusal names; null: the run fits and succeeds
 };
 
-void PrintTo(const TLimitCase& ACase, std::ostream* AOut)
-{
-    *AOut << ACase.Name;
-}
-
 class PreviewUnderAMemoryLimit : public ::testing::TestWithParam<TLimitCase> {};
 
 TEST_P(PreviewUnderAMemoryLimit, RefusesUpFrontWhatDoesNotFit)
@@ -480,11 +468,6 @@ struct TFailingCase {
     std::size_t FailingBytes; // of the 1000x999 run's buffers
     const char* Line;
 };
-
-void PrintTo(const TFailingCase& ACase, std::ostream* AOut)
-{
-    *AOut << ACase.Name;
-}
 
 class PreviewOutOfMemory : public ::testing::TestWithParam<TFailingCase> {};
 

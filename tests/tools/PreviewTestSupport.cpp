@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,6 +74,10 @@ TRun RunPreviewWith(const TRunSetup& ASetup, const std::vector<std::string>& AAr
     const TScratch streams;
     const std::string outPath = streams / "stdout";
     const std::string errPath = streams / "stderr";
+
+    struct stat device {};
+    if (ASetup.Stdout == TStdout::Full && (stat("/dev/full", &device) != 0 || !S_ISCHR(device.st_mode)))
+        throw std::runtime_error("/dev/full is not the full device: something has replaced it");
 
     std::vector<std::string> args{PREVIEW_PROGRAM};
     args.insert(args.end(), AArgs.begin(), AArgs.end());

@@ -10,6 +10,13 @@
 
 namespace preview_test {
 
+// The native module that runs load; null when the build has none.
+#ifdef PREVIEW_MODULE
+inline const char* const ModuleUnderTest = PREVIEW_MODULE;
+#else
+inline const char* const ModuleUnderTest = nullptr;
+#endif
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TScratch {
 public:

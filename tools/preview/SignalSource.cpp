@@ -27,11 +27,19 @@ using TSndFile = std::unique_ptr<SNDFILE, TSndFileCloser>;
 // that decoder (mpg123) writes notes and errors of its own to standard error on a damaged
 // file, which would break the preview's one-line messages; what went wrong comes back through
 // sf_error anyway. So standard error points at /dev/null while a decoder runs, and back at
-// the original for everything else (the progress bar, the messages). Without /dev/null or a
-// spare descriptor, the decoders are left to speak.
+// the original for everything else (the progress bar, the messages). Without the null device
+// or a spare descriptor, the decoders are left to speak.
 class TQuietDecoders {
 public:
-    TQuietDecoders() : FNull(open("/dev/null", O_WRONLY | O_CLOEXEC)), FSaved(fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3)) {}
+    TQuietDecoders() : FNull(open("/dev/null", O_WRONLY | O_CLOEXEC)), FSaved(fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3))
+    {
+        // A /dev/null that something replaced by a plain file would collect the notes instead.
+        struct stat status {};
+        if (FNull >= 0 && (fstat(FNull, &status) != 0 || !S_ISCHR(status.st_mode))) {
+            close(FNull);
+            FNull = -1;
+        }
+    }
     ~TQuietDecoders()
     {
         if (FNull >= 0)
