@@ -6,6 +6,7 @@
 #include "tools/preview/MemoryBudget.h"
 #include "tools/preview/Options.h"
 #include "tools/preview/PreviewError.h"
+#include "tools/preview/SignalSource.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 using preview_test::RunPreview;
 using preview_test::RunPreviewWith;
@@ -344,6 +346,47 @@ INSTANTIATE_TEST_SUITE_P(Preview, PreviewLengths, ::testing::ValuesIn(LengthCase
                              std::replace(name.begin(), name.end(), '.', '_');
                              return name;
                          });
+
+// A FIFO can be read only once, as it comes: the checks before decoding must leave it to the
+// decoder whole.
+TEST(PreviewInputs, AWavThroughAFifoPlaysWhole)
+{
+    TScratch scratch;
+    preview_test::WriteWav(scratch / "song.wav", 8000, 2, 8000,
+                           [](int AChannel, std::int64_t AIndex) { return Tone(AChannel, AIndex, 8000); });
+    const std::string bytes = preview_test::ReadBytes(scratch / "song.wav");
+    const std::string fifo = scratch / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    // The writer waits for a reader for at most ten seconds, so a reader that never comes ends
+    // the test instead of hanging it.
+    std::thread writer([&] {
+        int out = -1;
+        for (int tries = 0; out < 0 && tries < 1000; ++tries) {
+            out = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (out < 0)
+                usleep(10000);
+        }
+        if (out < 0)
+            return;
+        fcntl(out, F_SETFL, 0);
+        for (std::size_t at = 0; at < bytes.size();) {
+            const ssize_t put = write(out, bytes.data() + at, bytes.size() - at);
+            if (put <= 0)
+                break;
+            at += static_cast<std::size_t>(put);
+        }
+        close(out);
+    });
+    std::unique_ptr<preview::TSignalSource> signal;
+    EXPECT_NO_THROW(signal = preview::OpenSoundFile(fifo));
+    if (signal) {
+        EXPECT_EQ(signal->Length(), 8000);
+        float left[preview::BlockSize], right[preview::BlockSize];
+        signal->ReadBlock(7000, left, right);
+        EXPECT_EQ(left[10], static_cast<float>(std::lround(Tone(0, 7010, 8000) * 32768.0) / 32768.0));
+    }
+    writer.join();
+}
 
 // ---- Memory: what a size needs against what the process may have ----
 

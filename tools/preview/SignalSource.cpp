@@ -201,9 +201,10 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
         throw decodeError(sf_strerror(nullptr));
     if (info.channels < 1 || info.samplerate < 1)
         throw decodeError("no channels or no sample rate");
-    if (LengthIsClaimed(info)) {
+    if (LengthIsClaimed(info) && S_ISREG(status.st_mode)) {
         // Count what decodes, then start again from the top: libsndfile's seeking in these
-        // formats goes by the same pages that misled the count.
+        // formats goes by the same pages that misled the count. A pipe cannot be read twice;
+        // its claimed length stands (a run with --frames or --seconds does not need it).
         std::vector<float> chunk(static_cast<std::size_t>(BlockSize) * static_cast<std::size_t>(info.channels));
         sf_count_t length = 0;
         for (;;) {
