@@ -522,8 +522,8 @@ TEST_P(PreviewOutOfMemory, EndsWithOneLineAndNothingLeftBehind)
     TRunSetup setup;
     setup.Environment = {std::string("LD_PRELOAD=") + PREVIEW_FAILING_ALLOCATION,
                          "PREVIEW_FAIL_ALLOCATION=" + std::to_string(c.FailingBytes)};
-    const TRun run =
-        RunPreviewWith(setup, {"--module", Module, "--size", "1000x999", "--frames", "2", "--output", c.Output}, work.Path());
+    const TRun run = RunPreviewWith(
+        setup, {"--module", Module, "--size", "1000x999", "--frames", "2", "--output", c.Output}, work.Path());
     ExpectRefused(run, work, c.Line);
 }
 

@@ -199,10 +199,12 @@ void CheckMemoryFor(const TOptions& AOptions)
 std::string MemoryHelpText()
 {
     const auto example = [](std::int32_t AWidth, std::int32_t AHeight) {
-        return "  " + SizeText(AWidth, AHeight) + std::string(11 - SizeText(AWidth, AHeight).size(), ' ') +
-               std::to_string(CeilMiB(MemoryNeededFor(AWidth, AHeight, TOutputKind::Gif))) + " MiB as a GIF, " +
-               std::to_string(CeilMiB(MemoryNeededFor(AWidth, AHeight, TOutputKind::PngFolder))) + " MiB as PNG frames, " +
-               std::to_string(CeilMiB(MemoryNeededFor(AWidth, AHeight, TOutputKind::Stream))) + " MiB as a stream\n";
+        const auto mib = [&](TOutputKind AKind) {
+            return std::to_string(CeilMiB(MemoryNeededFor(AWidth, AHeight, AKind))) + " MiB";
+        };
+        const std::string size = SizeText(AWidth, AHeight);
+        return "  " + size + std::string(11 - size.size(), ' ') + mib(TOutputKind::Gif) + " as a GIF, " +
+               mib(TOutputKind::PngFolder) + " as PNG frames, " + mib(TOutputKind::Stream) + " as a stream\n";
     };
     return "Memory:\n"
            "  A run needs about " + std::to_string(FixedBytes / MiB) + " MiB, and for each pixel of --size: " +

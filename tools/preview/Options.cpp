@@ -165,7 +165,8 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
                  "selvanore-preview");
     app.footer(std::string(HelpFooter) + "\n" + MemoryHelpText());
     app.get_formatter()->column_width(30);
-    auto* inputOption = app.add_option("--input", options.Input, "Audio file to play, any format libsndfile reads (default: built-in signal)");
+    auto* inputOption = app.add_option("--input", options.Input,
+                                       "Audio file to play, any format libsndfile reads (default: built-in signal)");
     auto* moduleOption = app.add_option("--module", options.Module, "The plug-in library to load (default: " +
                                         ADefaults.Module + ", or with --wine " + ADefaults.WineModule + ")");
     auto* sizeOption = app.add_option("--size", size, "Drawing area, WIDTHxHEIGHT in pixels (memory: see below)")
