@@ -426,6 +426,52 @@ TEST(PreviewMemory, ASizeIsRefusedByTheFirstLimitItDoesNotFit)
     }
 }
 
+// Control groups as /proc/self/cgroup and the cgroup file systems show them, written into a
+// scratch folder: each case is a set of files and the headroom they leave.
+TEST(PreviewMemory, ControlGroupLimitsAreReadAtEveryLevelWithThePageCacheAsFree)
+{
+    struct TCase {
+        const char* Name;
+        std::string Membership;
+        std::vector<std::pair<std::string, std::string>> Files; // path under the hierarchy, content
+        std::optional<std::uint64_t> Headroom;
+    } const cases[] = {
+        {"V2NoLimit", "0::/user/session\n",
+         {{"user/session/memory.max", "max\n"}, {"user/session/memory.current", "1000\n"},
+          {"user/memory.max", "max\n"}, {"user/memory.current", "5000\n"}},
+         std::nullopt},
+        {"V2LimitOnTheGroup", "0::/box\n",
+         {{"box/memory.max", "1000000\n"}, {"box/memory.current", "400000\n"},
+          {"box/memory.stat", "anon 300000\nfile 100000\nactive_file 60000\ninactive_file 40000\n"}},
+         700000},
+        {"V2TighterParent", "0::/outer/inner\n",
+         {{"outer/inner/memory.max", "max\n"}, {"outer/inner/memory.current", "100\n"},
+          {"outer/memory.max", "5000\n"}, {"outer/memory.current", "4000\n"}},
+         1000},
+        {"V2OverTheLimit", "0::/box\n", {{"box/memory.max", "1000\n"}, {"box/memory.current", "1200\n"}}, 0},
+        {"V1Hierarchical", "12:pids:/x\n4:memory:/jobs/one\n1:cpu,cpuacct:/x\n",
+         {{"memory/jobs/one/memory.stat",
+           "cache 10\nhierarchical_memory_limit 2000000\ntotal_inactive_file 1000\ntotal_active_file 500\n"},
+          {"memory/jobs/one/memory.usage_in_bytes", "1500000\n"}},
+         501500},
+        {"V1Unlimited", "4:memory:/jobs/one\n",
+         {{"memory/jobs/one/memory.stat", "hierarchical_memory_limit 9223372036854771712\n"},
+          {"memory/jobs/one/memory.usage_in_bytes", "1500000\n"}},
+         std::nullopt},
+        {"NoFiles", "0::/gone\n", {}, std::nullopt},
+    };
+    for (const TCase& c : cases) {
+        TScratch scratch;
+        const fs::path hierarchy = scratch.Path() / "cgroup";
+        for (const auto& [path, content] : c.Files) {
+            fs::create_directories((hierarchy / path).parent_path());
+            std::ofstream(hierarchy / path) << content;
+        }
+        std::ofstream(scratch / "membership") << c.Membership;
+        EXPECT_EQ(preview::GroupHeadroomOf(scratch / "membership", hierarchy.string()), c.Headroom) << c.Name;
+    }
+}
+
 TEST(PreviewMemory, HelpStatesWhatASizeNeedsAsTheRefusalDoes)
 {
     TScratch scratch;

@@ -89,38 +89,38 @@ std::uint64_t Reclaimable(const std::string& AStat, const char* AInactive, const
     return ReadKey(AStat, AInactive, 1).value_or(0) + ReadKey(AStat, AActive, 1).value_or(0);
 }
 
-// The least headroom of the control groups this process is in, their ancestors included;
-// cgroup v2 and the memory controller of v1.
-std::optional<std::uint64_t> GroupHeadroom()
+} // namespace
+
+std::optional<std::uint64_t> GroupHeadroomOf(const std::string& AMembership, const std::string& AHierarchy)
 {
     std::optional<std::uint64_t> least;
-    std::ifstream groups("/proc/self/cgroup");
+    std::ifstream groups(AMembership);
     for (std::string line; std::getline(groups, line);) {
         const std::size_t first = line.find(':');
-        const std::size_t second = line.find(':', first + 1);
-        if (first == std::string::npos || second == std::string::npos)
+        const std::size_t second = first == std::string::npos ? std::string::npos : line.find(':', first + 1);
+        if (second == std::string::npos)
             continue;
         const std::string controllers = line.substr(first + 1, second - first - 1);
         std::string path = line.substr(second + 1);
+        if (path.empty() || path.front() != '/')
+            continue;
         if (controllers.empty()) {
             // v2: each level from this group up to the root may hold a limit of its own.
             for (;;) {
-                const std::string folder = "/sys/fs/cgroup" + (path == "/" ? std::string() : path);
+                const std::string folder = AHierarchy + (path == "/" ? std::string() : path);
                 const std::optional<std::uint64_t> limit = ReadNumber(folder + "/memory.max");
                 const std::optional<std::uint64_t> used = ReadNumber(folder + "/memory.current");
                 if (limit && used)
                     KeepLeast(least, Headroom(*limit + Reclaimable(folder + "/memory.stat", "inactive_file",
                                                                    "active_file"),
                                               *used));
-                if (path.empty() || path == "/")
+                if (path == "/")
                     break;
-                path.erase(path.rfind('/'));
-                if (path.empty())
-                    path = "/";
+                path.erase(std::max<std::size_t>(path.rfind('/'), 1));
             }
         } else if (("," + controllers + ",").find(",memory,") != std::string::npos) {
             // v1: the statistics name the limit in force over the whole hierarchy.
-            const std::string folder = "/sys/fs/cgroup/memory" + (path == "/" ? std::string() : path);
+            const std::string folder = AHierarchy + "/memory" + (path == "/" ? std::string() : path);
             const std::string stat = folder + "/memory.stat";
             const std::optional<std::uint64_t> limit = ReadKey(stat, "hierarchical_memory_limit", 1);
             const std::optional<std::uint64_t> used = ReadNumber(folder + "/memory.usage_in_bytes");
@@ -132,6 +132,8 @@ std::optional<std::uint64_t> GroupHeadroom()
     }
     return least;
 }
+
+namespace {
 
 std::string SizeText(std::int32_t AWidth, std::int32_t AHeight)
 {
@@ -162,7 +164,7 @@ TMemoryHeadroom CurrentMemoryHeadroom()
     TMemoryHeadroom headroom;
     headroom.AddressSpace = RlimitHeadroom(RLIMIT_AS, "VmSize");
     headroom.Data = RlimitHeadroom(RLIMIT_DATA, "VmData");
-    headroom.Group = GroupHeadroom();
+    headroom.Group = GroupHeadroomOf("/proc/self/cgroup", "/sys/fs/cgroup");
     const std::optional<std::uint64_t> available = ReadKey("/proc/meminfo", "MemAvailable", 1024);
     if (available)
         headroom.System = *available + ReadKey("/proc/meminfo", "SwapFree", 1024).value_or(0);

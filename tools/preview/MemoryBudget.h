@@ -49,6 +49,13 @@ struct TMemoryHeadroom {
 // Reads the limits as they stand now.
 TMemoryHeadroom CurrentMemoryHeadroom();
 
+// The least headroom of the control groups that AMembership (the form of /proc/self/cgroup)
+// names under AHierarchy (where the cgroup file systems are mounted, /sys/fs/cgroup): under
+// cgroup v2 every level from the group up to the root, under v1 the memory controller's limit
+// over the hierarchy. The page cache counts as free, as the kernel reclaims it before it
+// refuses memory. Empty when no group has a limit.
+std::optional<std::uint64_t> GroupHeadroomOf(const std::string& AMembership, const std::string& AHierarchy);
+
 // EPreviewError with a one-line message when ANeed does not fit AHeadroom; ASize is the --size
 // text the message quotes.
 void CheckMemory(const TMemoryNeed& ANeed, const TMemoryHeadroom& AHeadroom, const std::string& ASize);
