@@ -159,13 +159,16 @@ std::string Expand(std::string AText, const TInputs& AInputs)
     return AText;
 }
 
+// How much of the message a case knows: all of it, or how it starts (the rest is a library's).
+enum class TMatch { Whole, Start };
+
 // A run refused with status 2, the one line ALine (or a line that starts with it), nothing on
 // standard output and nothing left in the working folder.
-void ExpectRefused(const TRun& ARun, const TScratch& AWork, const std::string& ALine, bool AWhole = true)
+void ExpectRefused(const TRun& ARun, const TScratch& AWork, const std::string& ALine, TMatch AMatch = TMatch::Whole)
 {
     EXPECT_EQ(ARun.Status, 2) << ARun.Err;
     const std::string prefix = "selvanore-preview: " + ALine;
-    if (AWhole) {
+    if (AMatch == TMatch::Whole) {
         EXPECT_EQ(ARun.Err, prefix + "\n");
     } else {
         EXPECT_EQ(ARun.Err.compare(0, prefix.size(), prefix), 0) << ARun.Err;
@@ -173,7 +176,7 @@ void ExpectRefused(const TRun& ARun, const TScratch& AWork, const std::string& A
         EXPECT_EQ(ARun.Err.back(), '\n');
     }
     EXPECT_TRUE(ARun.Out.empty());
-    EXPECT_TRUE(AWork.Entries().empty()) << AWork.Entries().front();
+    EXPECT_EQ(AWork.Entries(), std::vector<std::string>{});
 }
 
 // Failures name a table's case rather than dump its bytes.
@@ -191,22 +194,18 @@ struct TMessageCase {
     std::vector<std::string> Args; // "{in}" and "{deep}" expanded
     TStdout Stdout;
     std::string Line;              // the whole message, expanded likewise
-    bool Whole = true;             // false: the message starts with Line (the rest is libsndfile's)
+    TMatch Match = TMatch::Whole;
 };
 
 class PreviewMessages : public ::testing::TestWithParam<TMessageCase> {
 protected:
-    static void SetUpTestSuite() { FInputs = new TInputs(); }
-    static void TearDownTestSuite()
-    {
-        delete FInputs;
-        FInputs = nullptr;
-    }
+    static void SetUpTestSuite() { FInputs = std::make_unique<TInputs>(); }
+    static void TearDownTestSuite() { FInputs.reset(); }
 
-    static TInputs* FInputs;
+    static std::unique_ptr<TInputs> FInputs;
 };
 
-TInputs* PreviewMessages::FInputs = nullptr;
+std::unique_ptr<TInputs> PreviewMessages::FInputs;
 
 TEST_P(PreviewMessages, AreOneLineThatQuotesTheInputAndLeaveEverythingAsItWas)
 {
@@ -224,7 +223,7 @@ TEST_P(PreviewMessages, AreOneLineThatQuotesTheInputAndLeaveEverythingAsItWas)
     TRunSetup setup;
     setup.Stdout = c.Stdout;
     const TRun run = RunPreviewWith(setup, args, work.Path());
-    ExpectRefused(run, work, Expand(c.Line, *FInputs), c.Whole);
+    ExpectRefused(run, work, Expand(c.Line, *FInputs), c.Match);
     EXPECT_EQ(Contents(FInputs->Folder()), before);
 }
 
@@ -254,7 +253,7 @@ const TMessageCase MessageCases[] = {
     {"InputMissing", {"--input", "{in}/nowhere.wav"}, TStdout::Captured,
      "cannot open input '{in}/nowhere.wav': no such file"},
     {"Mp3WhoseDecoderGivesUp", {"--input", "{in}/damaged.mp3", "--size", "16x12", "--output", "out.gif"},
-     TStdout::Captured, "cannot decode input '{in}/damaged.mp3': ", false},
+     TStdout::Captured, "cannot decode input '{in}/damaged.mp3': ", TMatch::Start},
     {"GifFasterThanItsDelaysGo", {"--input", "{in}/song.wav", "--fps", "51", "--output", "fast.gif"},
      TStdout::Captured,
      "--fps '51' is too fast for a GIF, which shows at most 50 frames per second (its delays are in hundredths "
@@ -527,7 +526,7 @@ TEST_P(PreviewUnderAMemoryLimit, RefusesUpFrontWhatDoesNotFit)
     const preview::TOutputKind kind = preview::OutputKindOf(c.Output.at(1));
     const std::uint64_t need = (preview::MemoryNeededFor(width, height, kind) + MiB - 1) / MiB;
     ExpectRefused(run, work, "--size " + std::string(c.Size) + " needs about " + std::to_string(need) +
-                                 " MiB of memory, more than the ", false);
+                                 " MiB of memory, more than the ", TMatch::Start);
     EXPECT_NE(run.Err.find(std::string(" MiB this process may still use under ") + c.Limit +
                            ": choose a smaller --size\n"),
               std::string::npos)
