@@ -23,12 +23,14 @@ struct TSndFileCloser {
 };
 using TSndFile = std::unique_ptr<SNDFILE, TSndFileCloser>;
 
-// Keeps the decoders quiet. libsndfile gives no way to reach its MP3 decoder's switches, and
-// that decoder (mpg123) writes notes and errors of its own to standard error on a damaged
-// file, which would break the preview's one-line messages; what went wrong comes back through
-// sf_error anyway. So standard error points at /dev/null while a decoder runs, and back at
-// the original for everything else (the progress bar, the messages). Without the null device
-// or a spare descriptor, the decoders are left to speak.
+// Keeps the MP3 decoder quiet. libsndfile gives no way to reach the switches of its MP3
+// decoder (mpg123), which writes notes and errors of its own to standard error on a damaged
+// file (and may while libsndfile tries formats on opening any file), breaking the preview's
+// one-line messages; what went wrong comes back through sf_error anyway. So standard error
+// points at /dev/null while that decoder may run, and back at the original for everything else
+// (the progress bar, the messages). The other decoders are silent and run without the two
+// system calls a scope costs. Without the null device or a spare descriptor, the decoder is
+// left to speak.
 class TQuietDecoders {
 public:
     TQuietDecoders() : FNull(open("/dev/null", O_WRONLY | O_CLOEXEC)), FSaved(fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3))
@@ -50,26 +52,26 @@ public:
     TQuietDecoders(const TQuietDecoders&) = delete;
     TQuietDecoders& operator=(const TQuietDecoders&) = delete;
 
-    // Standard error goes nowhere for the guard's lifetime.
+    // Standard error goes nowhere for the scope's lifetime; a null owner (borrowed) leaves it.
     class TScope {
     public:
-        explicit TScope(const TQuietDecoders& AOwner) : FOwner(AOwner)
+        explicit TScope(const TQuietDecoders* AOwner) : FOwner(AOwner)
         {
-            FActive = FOwner.FNull >= 0 && FOwner.FSaved >= 0 && std::fflush(stderr) == 0 &&
-                      dup2(FOwner.FNull, STDERR_FILENO) >= 0;
+            FActive = FOwner && FOwner->FNull >= 0 && FOwner->FSaved >= 0 && std::fflush(stderr) == 0 &&
+                      dup2(FOwner->FNull, STDERR_FILENO) >= 0;
         }
         ~TScope()
         {
             if (FActive) {
                 std::fflush(stderr);
-                dup2(FOwner.FSaved, STDERR_FILENO);
+                dup2(FOwner->FSaved, STDERR_FILENO);
             }
         }
         TScope(const TScope&) = delete;
         TScope& operator=(const TScope&) = delete;
 
     private:
-        const TQuietDecoders& FOwner;
+        const TQuietDecoders* FOwner;
         bool FActive = false;
     };
 
@@ -130,7 +132,7 @@ private:
     {
         sf_count_t got = 0;
         {
-            const TQuietDecoders::TScope quiet(*FQuiet);
+            const TQuietDecoders::TScope quiet(FQuiet.get());
             got = sf_readf_float(FFile.get(), FChunk.data(), ACount);
         }
         if (sf_error(FFile.get()) != SF_ERR_NO_ERROR)
@@ -150,7 +152,7 @@ private:
         return static_cast<int>(got);
     }
 
-    std::unique_ptr<TQuietDecoders> FQuiet; // silences every decoding call
+    std::unique_ptr<TQuietDecoders> FQuiet; // for an MP3: silences every decoding call; else null
     TSndFile FFile;
     SF_INFO FInfo;
     std::string FPath;
@@ -189,7 +191,7 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
 
     auto quiet = std::make_unique<TQuietDecoders>();
     const auto openFile = [&](SF_INFO& AInfo) {
-        const TQuietDecoders::TScope scope(*quiet);
+        const TQuietDecoders::TScope scope(quiet.get());
         return TSndFile(sf_open(APath.c_str(), SFM_READ, &AInfo));
     };
     const auto decodeError = [&](const char* AText) {
@@ -201,6 +203,9 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
         throw decodeError(sf_strerror(nullptr));
     if (info.channels < 1 || info.samplerate < 1)
         throw decodeError("no channels or no sample rate");
+    // Only the MP3 decoder speaks; the others decode without the guard.
+    if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG)
+        quiet.reset();
     if (LengthIsClaimed(info) && S_ISREG(status.st_mode)) {
         // Count what decodes, then start again from the top: libsndfile's seeking in these
         // formats goes by the same pages that misled the count. A pipe cannot be read twice;
@@ -210,7 +215,7 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
         for (;;) {
             sf_count_t got = 0;
             {
-                const TQuietDecoders::TScope scope(*quiet);
+                const TQuietDecoders::TScope scope(quiet.get());
                 got = sf_readf_float(file.get(), chunk.data(), BlockSize);
             }
             if (sf_error(file.get()) != SF_ERR_NO_ERROR)
@@ -220,7 +225,7 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
             length += got;
         }
         {
-            const TQuietDecoders::TScope scope(*quiet);
+            const TQuietDecoders::TScope scope(quiet.get());
             file.reset();
         }
         SF_INFO again{};
