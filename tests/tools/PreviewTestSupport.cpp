@@ -16,6 +16,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,40 +61,33 @@ std::string ReadAll(const fs::path& APath)
 
 TRun RunPreview(const std::vector<std::string>& AArgs, const fs::path& AWorkingDir)
 {
-    // The captured streams live beside the scratch folder, not in it, so that the folder's
-    // entries show only what the program wrote.
-    const TScratch streams;
-    const std::string outPath = streams / "stdout";
-    const std::string errPath = streams / "stderr";
+    return RunPreviewWith({}, AArgs, AWorkingDir);
+}
 
-    std::vector<std::string> args{PREVIEW_PROGRAM};
-    args.insert(args.end(), AArgs.begin(), AArgs.end());
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+std::string ReadBytes(const std::string& APath)
+{
+    return ReadAll(APath);
+}
 
-    const pid_t child = fork();
-    if (child < 0)
-        throw std::runtime_error("fork failed");
-    if (child == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-            chdir(AWorkingDir.c_str()) != 0)
-            _exit(127);
-        execv(argv[0], argv.data());
-        _exit(127);
+TRun RunPreviewWith(const TRunSetup& ASetup, const std::vector<std::string>& AArgs, const fs::path& AWorkingDir)
+{
+    TChildSetup child;
+    child.Args = AArgs;
+    child.WorkingDir = AWorkingDir;
+    if (ASetup.Stdout == TStdout::Full) {
+        struct stat device {};
+        if (stat("/dev/full", &device) != 0 || !S_ISCHR(device.st_mode))
+            throw std::runtime_error("/dev/full is not the full device: something has replaced it");
+        child.StandardOutput = "/dev/full";
     }
-    int status = 0;
-    if (waitpid(child, &status, 0) != child)
-        throw std::runtime_error("waitpid failed");
-    TRun run;
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.Out = ReadAll(outPath);
-    run.Err = ReadAll(errPath);
-    return run;
+    child.CloseStandardOutput = ASetup.Stdout == TStdout::Closed;
+    child.LimitedResource = ASetup.LimitedResource;
+    child.LimitBytes = ASetup.LimitBytes;
+    child.Environment = ASetup.Environment;
+    const TEnded ended = RunToEnd(child);
+    if (ended.TimedOut)
+        throw std::runtime_error("the preview did not end in time");
+    return {ended.Status, ended.Out, ended.Err};
 }
 
 void WriteWav(const std::string& APath, int ARate, int AChannels, std::int64_t AFrames,
@@ -114,6 +108,59 @@ void WriteWav(const std::string& APath, int ARate, int AChannels, std::int64_t A
         sf_writef_short(file, frame.data(), 1);
     }
     sf_close(file);
+}
+
+void WriteSound(const std::string& APath, int AFormat, int ARate, int AChannels, std::int64_t AFrames,
+                const std::function<double(int, std::int64_t)>& ASample)
+{
+    SF_INFO info{};
+    info.samplerate = ARate;
+    info.channels = AChannels;
+    info.format = AFormat;
+    SNDFILE* file = sf_open(APath.c_str(), SFM_WRITE, &info);
+    if (!file)
+        throw std::runtime_error("libsndfile cannot write " + APath + ": " + sf_strerror(nullptr));
+    std::vector<double> frame(static_cast<std::size_t>(AChannels));
+    for (std::int64_t i = 0; i < AFrames; ++i) {
+        for (int c = 0; c < AChannels; ++c)
+            frame[static_cast<std::size_t>(c)] = ASample(c, i);
+        sf_writef_double(file, frame.data(), 1);
+    }
+    if (sf_close(file) != 0)
+        throw std::runtime_error("libsndfile cannot finish " + APath);
+}
+
+namespace {
+
+// Opens APath for reading, calls AUse with the file and its description, and closes it; -1
+// when it does not open.
+std::int64_t WithSoundFile(const std::string& APath, const std::function<std::int64_t(SNDFILE*, const SF_INFO&)>& AUse)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(APath.c_str(), SFM_READ, &info);
+    if (!file)
+        return -1;
+    const std::int64_t result = AUse(file, info);
+    sf_close(file);
+    return result;
+}
+
+} // namespace
+
+std::int64_t ClaimedLength(const std::string& APath)
+{
+    return WithSoundFile(APath, [](SNDFILE*, const SF_INFO& AInfo) { return static_cast<std::int64_t>(AInfo.frames); });
+}
+
+std::int64_t DecodedLength(const std::string& APath)
+{
+    return WithSoundFile(APath, [](SNDFILE* AFile, const SF_INFO& AInfo) {
+        std::vector<float> chunk(1024 * static_cast<std::size_t>(AInfo.channels));
+        std::int64_t length = 0;
+        for (sf_count_t got; (got = sf_readf_float(AFile, chunk.data(), 1024)) > 0 && sf_error(AFile) == 0;)
+            length += got;
+        return length;
+    });
 }
 
 TImage ReadPng(const std::string& APath)
@@ -193,7 +240,8 @@ double Now()
 
 // In the forked child: standard descriptors, the file-size limit, default signal actions and
 // an empty signal mask, then the program. Only async-signal-safe calls until exec.
-[[noreturn]] void StartProgram(const TChildSetup& ASetup, char** AArgv, const char* AOutPath, const char* AErrPath)
+[[noreturn]] void StartProgram(const TChildSetup& ASetup, char** AArgv, char** AEnvironment, const char* AOutPath,
+                               const char* AErrPath)
 {
     const int in = open("/dev/null", O_RDONLY);
     const int err = open(AErrPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -216,13 +264,18 @@ double Now()
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
             _exit(127);
     }
+    if (ASetup.LimitedResource >= 0) {
+        const rlimit limit{ASetup.LimitBytes, ASetup.LimitBytes};
+        if (setrlimit(ASetup.LimitedResource, &limit) != 0)
+            _exit(127);
+    }
     for (int signal = 1; signal < NSIG; ++signal)
         if (signal != SIGKILL && signal != SIGSTOP)
             ::signal(signal, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    execv(AArgv[0], AArgv);
+    execve(AArgv[0], AArgv, AEnvironment);
     _exit(127);
 }
 
@@ -236,6 +289,23 @@ TRunningPreview::TRunningPreview(const TChildSetup& ASetup)
     for (std::string& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
+    // The test's own environment and the setup's additions, made before the fork: the child
+    // makes only async-signal-safe calls.
+    // An addition replaces the test's own variable of that name.
+    const auto added = [&](const std::string& AVariable) {
+        const std::string name = AVariable.substr(0, AVariable.find('=') + 1);
+        return std::any_of(ASetup.Environment.begin(), ASetup.Environment.end(),
+                           [&](const std::string& AOther) { return AOther.rfind(name, 0) == 0; });
+    };
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable; ++variable)
+        if (!added(*variable))
+            variables.emplace_back(*variable);
+    variables.insert(variables.end(), ASetup.Environment.begin(), ASetup.Environment.end());
+    std::vector<char*> environment;
+    for (std::string& variable : variables)
+        environment.push_back(variable.data());
+    environment.push_back(nullptr);
     const std::string outPath = FStreams / "stdout";
     const std::string errPath = FStreams / "stderr";
     FOutCaptured = ASetup.StandardOutputDescriptor < 0 && ASetup.StandardOutput.empty();
@@ -244,7 +314,7 @@ TRunningPreview::TRunningPreview(const TChildSetup& ASetup)
     if (FChild < 0)
         throw std::runtime_error("fork failed");
     if (FChild == 0)
-        StartProgram(ASetup, argv.data(), outPath.c_str(), errPath.c_str());
+        StartProgram(ASetup, argv.data(), environment.data(), outPath.c_str(), errPath.c_str());
 }
 
 TRunningPreview::~TRunningPreview()
@@ -288,7 +358,7 @@ TEnded TRunningPreview::Wait(double ASeconds)
 TEnded RunToEnd(const TChildSetup& ASetup)
 {
     TRunningPreview run(ASetup);
-    return run.Wait(60);
+    return run.Wait(300);
 }
 
 bool WaitUntil(const std::function<bool()>& ACondition, double ASeconds)
@@ -355,11 +425,6 @@ bool IsOneLineError(const std::string& AErr)
 {
     return AErr.rfind("selvanore-preview: ", 0) == 0 && AErr.size() > 20 &&
            std::count(AErr.begin(), AErr.end(), '\n') == 1 && AErr.back() == '\n';
-}
-
-std::string ReadBytes(const std::string& APath)
-{
-    return ReadAll(APath);
 }
 
 } // namespace preview_test

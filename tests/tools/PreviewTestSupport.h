@@ -13,6 +13,13 @@
 
 namespace preview_test {
 
+// The native module that runs load; null when the build has none.
+#ifdef PREVIEW_MODULE
+inline const char* const ModuleUnderTest = PREVIEW_MODULE;
+#else
+inline const char* const ModuleUnderTest = nullptr;
+#endif
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TScratch {
 public:
@@ -39,10 +46,42 @@ struct TRun {
 // Runs the preview with AArgs in the folder AWorkingDir, standard output and error captured.
 TRun RunPreview(const std::vector<std::string>& AArgs, const std::filesystem::path& AWorkingDir);
 
+// Where a run's standard output goes.
+enum class TStdout {
+    Captured, // into TRun::Out
+    Full,     // /dev/full: every write fails with ENOSPC
+    Closed,   // no descriptor 1 at all
+};
+
+// How the process of a run is set up beyond its arguments.
+struct TRunSetup {
+    TStdout Stdout = TStdout::Captured;
+    int LimitedResource = -1;        // RLIMIT_AS or RLIMIT_DATA set to LimitBytes; -1: none
+    std::uint64_t LimitBytes = 0;
+    std::vector<std::string> Environment; // "NAME=value", added to the test's own
+};
+
+// RunPreview in a process set up as ASetup says.
+TRun RunPreviewWith(const TRunSetup& ASetup, const std::vector<std::string>& AArgs,
+                    const std::filesystem::path& AWorkingDir);
+
 // Writes a 16-bit PCM WAV of AChannels channels and AFrames samples per channel; ASample gives
 // the value of channel c at sample i, in -1..1.
 void WriteWav(const std::string& APath, int ARate, int AChannels, std::int64_t AFrames,
               const std::function<double(int, std::int64_t)>& ASample);
+
+// Writes APath in libsndfile's AFormat (SF_FORMAT_OGG | SF_FORMAT_VORBIS, ...) from doubles in
+// -1..1; std::runtime_error, with libsndfile's reason, when this libsndfile cannot.
+void WriteSound(const std::string& APath, int AFormat, int ARate, int AChannels, std::int64_t AFrames,
+                const std::function<double(int, std::int64_t)>& ASample);
+
+// Samples per channel that libsndfile claims when it opens APath, and that actually decode
+// before the end or the first error; -1 when it does not open.
+std::int64_t ClaimedLength(const std::string& APath);
+std::int64_t DecodedLength(const std::string& APath);
+
+// The bytes of a file; empty when it cannot be read.
+std::string ReadBytes(const std::string& APath);
 
 struct TImage {
     int Width = 0;
@@ -79,6 +118,9 @@ struct TChildSetup {
     int StandardOutputDescriptor = -1; // a descriptor to use as standard output (a pipe's end)
     bool CloseStandardOutput = false;  // start with descriptor 1 closed
     long long FileSizeLimit = -1;      // RLIMIT_FSIZE in bytes; negative: unchanged
+    int LimitedResource = -1;          // RLIMIT_AS or RLIMIT_DATA set to LimitBytes; -1: none
+    std::uint64_t LimitBytes = 0;
+    std::vector<std::string> Environment; // "NAME=value", added to the test's own
 };
 
 struct TEnded {
@@ -112,7 +154,7 @@ private:
     double FStart = 0;
 };
 
-// Runs to the end (at most 60 seconds).
+// Runs to the end (at most 300 seconds, then killed).
 TEnded RunToEnd(const TChildSetup& ASetup);
 
 // Polls ACondition every 10 ms for up to ASeconds; whether it came true.
@@ -129,8 +171,5 @@ bool HoldsTemporaries(const std::filesystem::path& ARoot);
 
 // Whether AErr is exactly one line, "selvanore-preview: " and a message.
 bool IsOneLineError(const std::string& AErr);
-
-// A whole file's bytes; empty when it cannot be read.
-std::string ReadBytes(const std::string& APath);
 
 } // namespace preview_test

@@ -73,12 +73,17 @@ sigset_t EndingSignals() noexcept
     return set;
 }
 
+// The standard error the run started with. Decoding may point descriptor 2 at /dev/null for a
+// while (to keep a decoder's own messages out), and a signal may come just then.
+std::atomic<int> MessageDescriptor{STDERR_FILENO};
+
 extern "C" void OnEndingSignal(int ASignal)
 {
     RemoveRecordedTemporaries();
+    const int descriptor = MessageDescriptor.load();
     if (ProgressLineOpen.load())
-        WriteAll(STDERR_FILENO, "\n", 1);
-    WriteAll(STDERR_FILENO, InterruptedMessage, sizeof InterruptedMessage - 1);
+        WriteAll(descriptor, "\n", 1);
+    WriteAll(descriptor, InterruptedMessage, sizeof InterruptedMessage - 1);
     _exit(128 + ASignal);
 }
 
@@ -100,6 +105,8 @@ void OccupyStandardDescriptors() noexcept
 
 void InstallEndingHandlers() noexcept
 {
+    if (const int saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3); saved >= 0)
+        MessageDescriptor.store(saved);
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
     struct sigaction action{};

@@ -1,12 +1,17 @@
 #include "tools/preview/Options.h"
 
+#include "tools/preview/MemoryBudget.h"
 #include "tools/preview/PreviewError.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <ostream>
 
@@ -38,13 +43,56 @@ Outputs (chosen by the ending of --output):
 
 With --wine the frames are drawn by the real DLL on Wine's GDI, through a small
 helper of the Windows cross build that runs under Wine; decoding and encoding
-stay here.
+stay here. Wine's program is WINELOADER when set, else wine or wine64 on PATH,
+else /usr/lib/wine/wine64 (Debian's wine64 package); WINEPREFIX chooses the
+prefix as usual.
 
 Without --input the preview plays a built-in signal of 8 seconds: a chord,
 beats, a sweep and a moment of silence.
 
 Exit status: 0 on success, 2 on bad input (nothing is left half-written).
 )";
+
+// AText without the blanks around it, as a shell user may quote a number with them.
+std::string Trimmed(const std::string& AText)
+{
+    const std::size_t first = AText.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return AText.substr(first, AText.find_last_not_of(" \t") - first + 1);
+}
+
+// A whole decimal number in AMin..AMax, with an optional sign; otherwise EPreviewError saying
+// so and quoting AText as typed. Leading zeros are decimal too: 010 is ten.
+std::int64_t ParseWhole(const std::string& AOption, const std::string& AText, std::int64_t AMin, std::int64_t AMax,
+                        const std::string& ARange)
+{
+    const std::string text = Trimmed(AText);
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (first != last && *first == '+')
+        ++first;
+    // from_chars takes a '-' but no '+', and nothing else before the digits.
+    std::int64_t value = 0;
+    std::from_chars_result parsed{first, std::errc::invalid_argument};
+    if (first != last && (std::isdigit(static_cast<unsigned char>(*first)) || *first == '-'))
+        parsed = std::from_chars(first, last, value);
+    if (parsed.ec != std::errc() || parsed.ptr != last || value < AMin || value > AMax)
+        throw EPreviewError(AOption + " must be a whole number " + ARange + ", not '" + AText + "'");
+    return value;
+}
+
+// A decimal or scientific number, "2.5" or "1e-3"; otherwise EPreviewError quoting AText.
+double ParseReal(const std::string& AOption, const std::string& AText, const std::string& ARule)
+{
+    const std::string text = Trimmed(AText);
+    errno = 0;
+    char* end = nullptr;
+    const double value = text.empty() ? 0.0 : std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value))
+        throw EPreviewError(AOption + " " + ARule + ", not '" + AText + "'");
+    return value;
+}
 
 // "640x480" into its two extents; EPreviewError unless both are whole numbers in 1..MaxExtent.
 void ParseSize(const std::string& AText, std::int32_t& AWidth, std::int32_t& AHeight)
@@ -108,21 +156,25 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
 {
     TOptions options;
     options.WineHelper = ADefaults.WineHelper;
+    // Numbers are taken as text and converted here, so that a message quotes what was typed.
     std::string size = "640x480";
-    std::int64_t fps = options.Fps;
-    std::int64_t frames = 0;
-    double seconds = 0;
-    std::int64_t frame = 0;
+    std::string fps = std::to_string(options.Fps);
+    std::string frames;
+    std::string seconds;
+    std::string frame;
 
     CLI::App app("Plays a sound to the Selvanore visualization, as the player would, and writes the frames.",
                  "selvanore-preview");
-    app.footer(HelpFooter);
+    app.footer(std::string(HelpFooter) + "\n" + MemoryHelpText());
     app.get_formatter()->column_width(30);
-    app.add_option("--input", options.Input, "Audio file to play, any format libsndfile reads (default: built-in signal)");
+    auto* inputOption = app.add_option("--input", options.Input,
+                                       "Audio file to play, any format libsndfile reads (default: built-in signal)");
     auto* moduleOption = app.add_option("--module", options.Module, "The plug-in library to load (default: " +
                                         ADefaults.Module + ", or with --wine " + ADefaults.WineModule + ")");
-    app.add_option("--size", size, "Drawing area, WIDTHxHEIGHT in pixels")->capture_default_str();
-    app.add_option("--fps", fps, "Frames per second")->capture_default_str();
+    auto* sizeOption = app.add_option("--size", size, "Drawing area, WIDTHxHEIGHT in pixels (memory: see below)")
+                           ->capture_default_str();
+    app.add_option("--fps", fps, "Frames per second (at most " + std::to_string(MaxGifFps) + " for a GIF)")
+        ->capture_default_str();
     auto* framesOption = app.add_option("--frames", frames, "Number of frames to draw (default: the whole input)");
     auto* secondsOption = app.add_option("--seconds", seconds, "Seconds of input to draw (default: the whole input)");
     framesOption->excludes(secondsOption);
@@ -136,40 +188,51 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     try {
         app.parse(AArgc, AArgv);
     } catch (const CLI::CallForHelp&) {
-        AHelpOut << app.help();
+        // Help that did not arrive whole (a full disk, a closed output) is a failure like any
+        // other write.
+        errno = 0;
+        AHelpOut << app.help() << std::flush;
+        if (!AHelpOut) {
+            const int error = errno;
+            throw EPreviewError(std::string("cannot write the help: ") +
+                                (error != 0 ? std::strerror(error) : "the output failed"));
+        }
         return std::nullopt;
     } catch (const CLI::ParseError& error) {
         throw EPreviewError(error.what());
     }
 
+    if (inputOption->count() > 0 && options.Input.empty())
+        throw EPreviewError("--input must name a file (leave it out for the built-in signal)");
     ParseSize(size, options.Width, options.Height);
-    if (fps < 1 || fps > MaxFps)
-        throw EPreviewError("--fps must be from 1 to " + std::to_string(MaxFps) + ", not " + std::to_string(fps));
-    options.Fps = static_cast<std::int32_t>(fps);
+    if (sizeOption->count() > 0)
+        options.SizeText = size;
+    options.Fps = static_cast<std::int32_t>(
+        ParseWhole("--fps", fps, 1, MaxFps, "from 1 to " + std::to_string(MaxFps)));
 
-    if (framesOption->count() > 0) {
-        if (frames < 1 || frames > MaxFrames)
-            throw EPreviewError("--frames must be from 1 to " + std::to_string(MaxFrames) + ", not " +
-                                std::to_string(frames));
-        options.Frames = frames;
-    }
+    if (framesOption->count() > 0)
+        options.Frames = ParseWhole("--frames", frames, 1, MaxFrames, "from 1 to " + std::to_string(MaxFrames));
     if (secondsOption->count() > 0) {
+        const std::string rule = "must be positive and give at most " + std::to_string(MaxFrames) + " frames";
+        const double value = ParseReal("--seconds", seconds, rule);
         // The frames that start within the first S seconds; the small allowance keeps 8 s at
         // 30 fps at 240 frames despite binary fractions.
-        const double count = std::ceil(seconds * options.Fps - 1e-9);
-        if (!(seconds > 0) || !(count >= 1) || count > static_cast<double>(MaxFrames))
-            throw EPreviewError("--seconds must be positive and give at most " + std::to_string(MaxFrames) +
-                                " frames, not '" + std::to_string(seconds) + "'");
+        const double count = std::ceil(value * options.Fps - 1e-9);
+        if (!(value > 0) || !(count >= 1) || count > static_cast<double>(MaxFrames))
+            throw EPreviewError("--seconds " + rule + ", not '" + seconds + "'");
         options.Frames = static_cast<std::int64_t>(count);
     }
 
     options.OutputKind = OutputKindOf(options.Output);
+    if (options.OutputKind == TOutputKind::Gif && options.Fps > MaxGifFps)
+        throw EPreviewError("--fps '" + fps + "' is too fast for a GIF, which shows at most " +
+                            std::to_string(MaxGifFps) +
+                            " frames per second (its delays are in hundredths of a second): use --fps " +
+                            std::to_string(MaxGifFps) + " or less, or write PNG frames or the stream");
     if (frameOption->count() > 0) {
         if (options.OutputKind != TOutputKind::PngFrame)
             throw EPreviewError("--frame needs an --output ending in .png");
-        if (frame < 0)
-            throw EPreviewError("--frame must not be negative, not " + std::to_string(frame));
-        options.Frame = frame;
+        options.Frame = ParseWhole("--frame", frame, 0, INT64_MAX, "from 0");
     } else if (options.OutputKind == TOutputKind::PngFrame) {
         throw EPreviewError("an --output ending in .png holds one frame: say which with --frame N");
     }

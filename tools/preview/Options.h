@@ -19,6 +19,9 @@ enum class TOutputKind {
 // Bounds past which a request is taken for a mistake rather than a wish.
 inline constexpr std::int32_t MaxExtent = 8192;      // pixels a side
 inline constexpr std::int32_t MaxFps = 1000;
+// A GIF's frame delays are whole hundredths of a second, and players stretch delays below two
+// hundredths, so no faster rate plays true.
+inline constexpr std::int32_t MaxGifFps = 50;
 inline constexpr std::int64_t MaxFrames = 10000000;  // about 92 hours at 30 frames per second
 
 struct TOptions {
@@ -26,6 +29,7 @@ struct TOptions {
     std::string Module; // the plug-in library to load
     std::int32_t Width = 640;
     std::int32_t Height = 480;
+    std::string SizeText;  // --size as typed, for messages; empty when not given
     std::int32_t Fps = 30;
     std::optional<std::int64_t> Frames;  // from --frames, or --seconds converted at Fps
     std::optional<std::int64_t> Frame;   // the one frame a .png output holds, counted from 0
@@ -43,8 +47,10 @@ struct TDefaults {
     std::string WineHelper;
 };
 
-// Parses and checks the command line; ADefaults name what is loaded without --module. Returns nothing when the run ends at once (--help, written to AHelpOut); throws EPreviewError
-// with a one-line message for a bad argument.
+// Parses and checks the command line; ADefaults name what is loaded without --module. Returns
+// nothing when the run ends at once (--help, written to AHelpOut); throws EPreviewError with a
+// one-line message for a bad argument, or when the help cannot be written whole. Messages quote
+// each value as it was typed.
 std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const TDefaults& ADefaults,
                                      std::ostream& AHelpOut);
 

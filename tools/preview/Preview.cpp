@@ -1,6 +1,7 @@
 #include "tools/preview/Preview.h"
 
 #include "tools/preview/FrameWriter.h"
+#include "tools/preview/MemoryBudget.h"
 #include "tools/preview/NativeRenderer.h"
 #include "tools/preview/PreviewError.h"
 #include "tools/preview/Progress.h"
@@ -33,6 +34,7 @@ void ClearStopRequest() noexcept
 
 void RunPreview(const TOptions& AOptions)
 {
+    CheckMemoryFor(AOptions);
     RequireSeparateOutputs(AOptions);
     const std::unique_ptr<TSignalSource> signal =
         AOptions.Input.empty() ? MakeDefaultSignal() : OpenSoundFile(AOptions.Input);

@@ -4,8 +4,13 @@
 
 #include <sndfile.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <filesystem>
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -18,13 +23,80 @@ struct TSndFileCloser {
 };
 using TSndFile = std::unique_ptr<SNDFILE, TSndFileCloser>;
 
+// Keeps the MP3 decoder quiet. libsndfile gives no way to reach the switches of its MP3
+// decoder (mpg123), which writes notes and errors of its own to standard error on a damaged
+// file (and may while libsndfile tries formats on opening any file), breaking the preview's
+// one-line messages; what went wrong comes back through sf_error anyway. So standard error
+// points at /dev/null while that decoder may run, and back at the original for everything else
+// (the progress bar, the messages). The other decoders are silent and run without the two
+// system calls a scope costs. Without the null device or a spare descriptor, the decoder is
+// left to speak.
+class TQuietDecoders {
+public:
+    TQuietDecoders() : FNull(open("/dev/null", O_WRONLY | O_CLOEXEC)), FSaved(fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3))
+    {
+        // A /dev/null that something replaced by a plain file would collect the notes instead.
+        struct stat status {};
+        if (FNull >= 0 && (fstat(FNull, &status) != 0 || !S_ISCHR(status.st_mode))) {
+            close(FNull);
+            FNull = -1;
+        }
+    }
+    ~TQuietDecoders()
+    {
+        if (FNull >= 0)
+            close(FNull);
+        if (FSaved >= 0)
+            close(FSaved);
+    }
+    TQuietDecoders(const TQuietDecoders&) = delete;
+    TQuietDecoders& operator=(const TQuietDecoders&) = delete;
+
+    // Standard error goes nowhere for the scope's lifetime; a null owner (borrowed) leaves it.
+    class TScope {
+    public:
+        explicit TScope(const TQuietDecoders* AOwner) : FOwner(AOwner)
+        {
+            FActive = FOwner && FOwner->FNull >= 0 && FOwner->FSaved >= 0 && std::fflush(stderr) == 0 &&
+                      dup2(FOwner->FNull, STDERR_FILENO) >= 0;
+        }
+        ~TScope()
+        {
+            if (FActive) {
+                std::fflush(stderr);
+                dup2(FOwner->FSaved, STDERR_FILENO);
+            }
+        }
+        TScope(const TScope&) = delete;
+        TScope& operator=(const TScope&) = delete;
+
+    private:
+        const TQuietDecoders* FOwner;
+        bool FActive = false;
+    };
+
+private:
+    int FNull;
+    int FSaved; // the original standard error
+};
+
+// Formats whose length libsndfile takes from a header or the last page rather than from the
+// data: a truncated or damaged file claims a length it does not have (an Ogg file cut short
+// claims the largest count there is). Their length is counted by decoding them.
+bool LengthIsClaimed(const SF_INFO& AInfo) noexcept
+{
+    const int container = AInfo.format & SF_FORMAT_TYPEMASK;
+    return container == SF_FORMAT_OGG || container == SF_FORMAT_MPEG || AInfo.frames <= 0 ||
+           AInfo.frames == SF_COUNT_MAX;
+}
+
 // Decodes sequentially and keeps a window of one block, so that memory stays small for a
 // long file and every format reads the same way, seekable or not. Frames hop further than a
 // block at usual rates; the samples between windows are decoded and dropped.
 class TSoundFileSignal final : public TSignalSource {
 public:
-    TSoundFileSignal(TSndFile AFile, const SF_INFO& AInfo, std::string APath)
-        : FFile(std::move(AFile)), FInfo(AInfo), FPath(std::move(APath)),
+    TSoundFileSignal(std::unique_ptr<TQuietDecoders> AQuiet, TSndFile AFile, const SF_INFO& AInfo, std::string APath)
+        : FQuiet(std::move(AQuiet)), FFile(std::move(AFile)), FInfo(AInfo), FPath(std::move(APath)),
           FChunk(static_cast<std::size_t>(BlockSize) * static_cast<std::size_t>(AInfo.channels)),
           FLeft(BlockSize), FRight(BlockSize)
     {
@@ -58,7 +130,11 @@ private:
     // are null) and returns how many came.
     int Decode(int ACount, float* ALeft, float* ARight)
     {
-        const sf_count_t got = sf_readf_float(FFile.get(), FChunk.data(), ACount);
+        sf_count_t got = 0;
+        {
+            const TQuietDecoders::TScope quiet(FQuiet.get());
+            got = sf_readf_float(FFile.get(), FChunk.data(), ACount);
+        }
         if (sf_error(FFile.get()) != SF_ERR_NO_ERROR)
             throw EPreviewError("cannot decode input '" + FPath + "': " + sf_strerror(FFile.get()));
         if (got <= 0) {
@@ -76,6 +152,7 @@ private:
         return static_cast<int>(got);
     }
 
+    std::unique_ptr<TQuietDecoders> FQuiet; // for an MP3: silences every decoding call; else null
     TSndFile FFile;
     SF_INFO FInfo;
     std::string FPath;
@@ -91,27 +168,78 @@ private:
 
 std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
 {
-    std::error_code error;
-    const std::filesystem::path path(APath);
-    if (!std::filesystem::exists(path, error))
-        throw EPreviewError("cannot open input '" + APath + "': no such file");
-    if (std::filesystem::is_directory(path, error))
+    // Why a path cannot be read, which libsndfile does not tell: a name too long, a loop of
+    // links or no permission are not a missing file. Only a plain file is opened to find out:
+    // opening a pipe or a FIFO and closing it again would take its data from the decoder.
+    const auto openError = [&](int AError) {
+        return EPreviewError("cannot open input '" + APath + "': " +
+                             (AError == ENOENT ? "no such file" : std::strerror(AError)));
+    };
+    struct stat status {};
+    if (stat(APath.c_str(), &status) != 0)
+        throw openError(errno);
+    if (S_ISDIR(status.st_mode))
         throw EPreviewError("cannot open input '" + APath + "': it is a folder");
-    if (std::filesystem::is_regular_file(path, error) && std::filesystem::file_size(path, error) == 0)
-        throw EPreviewError("input '" + APath + "' is empty");
+    if (S_ISREG(status.st_mode)) {
+        if (status.st_size == 0)
+            throw EPreviewError("input '" + APath + "' is empty");
+        const int probe = open(APath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (probe < 0)
+            throw openError(errno);
+        close(probe);
+    }
 
+    auto quiet = std::make_unique<TQuietDecoders>();
+    const auto openFile = [&](SF_INFO& AInfo) {
+        const TQuietDecoders::TScope scope(quiet.get());
+        return TSndFile(sf_open(APath.c_str(), SFM_READ, &AInfo));
+    };
+    const auto decodeError = [&](const char* AText) {
+        return EPreviewError("cannot decode input '" + APath + "': " + AText);
+    };
     SF_INFO info{};
-    TSndFile file(sf_open(APath.c_str(), SFM_READ, &info));
+    TSndFile file = openFile(info);
     if (!file)
-        throw EPreviewError("cannot decode input '" + APath + "': " + sf_strerror(nullptr));
+        throw decodeError(sf_strerror(nullptr));
     if (info.channels < 1 || info.samplerate < 1)
-        throw EPreviewError("cannot decode input '" + APath + "': no channels or no sample rate");
+        throw decodeError("no channels or no sample rate");
+    // Only the MP3 decoder speaks; the others decode without the guard.
+    if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG)
+        quiet.reset();
+    if (LengthIsClaimed(info) && S_ISREG(status.st_mode)) {
+        // Count what decodes, then start again from the top: libsndfile's seeking in these
+        // formats goes by the same pages that misled the count. A pipe cannot be read twice;
+        // its claimed length stands (a run with --frames or --seconds does not need it).
+        std::vector<float> chunk(static_cast<std::size_t>(BlockSize) * static_cast<std::size_t>(info.channels));
+        sf_count_t length = 0;
+        for (;;) {
+            sf_count_t got = 0;
+            {
+                const TQuietDecoders::TScope scope(quiet.get());
+                got = sf_readf_float(file.get(), chunk.data(), BlockSize);
+            }
+            if (sf_error(file.get()) != SF_ERR_NO_ERROR)
+                throw decodeError(sf_strerror(file.get()));
+            if (got <= 0)
+                break;
+            length += got;
+        }
+        {
+            const TQuietDecoders::TScope scope(quiet.get());
+            file.reset();
+        }
+        SF_INFO again{};
+        file = openFile(again);
+        if (!file)
+            throw decodeError(sf_strerror(nullptr));
+        info.frames = length;
+    }
     if (info.frames <= 0)
         throw EPreviewError("input '" + APath + "' holds no samples");
     // Integer samples become floats in -1..1 (16-bit PCM scaled by 1/32768), as the player's
     // decoders give them.
     sf_command(file.get(), SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
-    return std::make_unique<TSoundFileSignal>(std::move(file), info, APath);
+    return std::make_unique<TSoundFileSignal>(std::move(quiet), std::move(file), info, APath);
 }
 
 std::int64_t FramesForLength(std::int64_t ALength, std::int32_t ARate, std::int32_t AFps)

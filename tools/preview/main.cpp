@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <new>
 #include <string>
 
 #ifndef SELVANORE_DEFAULT_MODULE
@@ -51,6 +52,10 @@ int main(int argc, char** argv)
         return preview::ExitInterrupted;
     } catch (const preview::EPreviewError& error) {
         Report(error.what());
+        return preview::ExitBadInput;
+    } catch (const std::bad_alloc&) {
+        // What the estimate up front missed; the outputs are gone with the unwinding.
+        Report("out of memory: choose a smaller --size (see --help)");
         return preview::ExitBadInput;
     } catch (const std::exception& error) {
         Report(error.what());

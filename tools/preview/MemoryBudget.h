@@ -1,0 +1,68 @@
+// What a run needs in memory, and what this process may still have. A size whose buffers do not
+// fit is refused before anything is decoded, drawn or written, instead of failing half-way
+// (an allocation error) or being killed by the system.
+#pragma once
+
+#include "tools/preview/Options.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace preview {
+
+// Bytes a run holds for every pixel of the drawing area: the drawing surface's 32-bit pixels
+// (with --wine, the copy the helper sends back), and the output's own frame buffer.
+inline constexpr std::uint64_t SurfaceBytesPerPixel = 4;
+inline constexpr std::uint64_t GifBytesPerPixel = 1;    // the frame's palette indexes
+inline constexpr std::uint64_t StreamBytesPerPixel = 3; // the frame's PPM image
+// PNG frames are written a row at a time: nothing per pixel beyond the surface.
+// Under Wine the helper holds its own surface, in its own process.
+inline constexpr std::uint64_t WineHelperBytesPerPixel = 4;
+// All that a run adds beyond the size's buffers and what the process holds when it starts: the
+// decoded built-in signal (2.8 MB), the decoder's and encoders' state, the module's rings and
+// pools. The least address-space limit under which an 8x8 run of each output succeeds lies
+// 3.1 MiB above the address space in use at the start of the run with the built-in signal,
+// 0.7 MiB with an Ogg file; this leaves room for larger inputs' blocks and the libraries'
+// growth.
+inline constexpr std::uint64_t FixedBytes = std::uint64_t{8} << 20;
+
+struct TMemoryNeed {
+    std::uint64_t Process = 0; // in this process's address space
+    std::uint64_t Machine = 0; // in all, counting the helper under Wine
+};
+
+// The estimate for a run of AOptions' size, output and renderer.
+TMemoryNeed MemoryNeededFor(const TOptions& AOptions) noexcept;
+// The same for AWidth x AHeight pixels of the given output, natively; for --help.
+std::uint64_t MemoryNeededFor(std::int32_t AWidth, std::int32_t AHeight, TOutputKind AKind) noexcept;
+
+// How much more each limit lets this process take, in bytes; empty where there is no such limit
+// or it cannot be read.
+struct TMemoryHeadroom {
+    std::optional<std::uint64_t> AddressSpace; // RLIMIT_AS less the address space in use
+    std::optional<std::uint64_t> Data;         // RLIMIT_DATA less the data in use
+    std::optional<std::uint64_t> Group;        // the control group's limit less its use, page cache aside
+    std::optional<std::uint64_t> System;       // the system's available memory and free swap
+};
+
+// Reads the limits as they stand now.
+TMemoryHeadroom CurrentMemoryHeadroom();
+
+// The least headroom of the control groups that AMembership (the form of /proc/self/cgroup)
+// names under AHierarchy (where the cgroup file systems are mounted, /sys/fs/cgroup): under
+// cgroup v2 every level from the group up to the root, under v1 the memory controller's limit
+// over the hierarchy. The page cache counts as free, as the kernel reclaims it before it
+// refuses memory. Empty when no group has a limit.
+std::optional<std::uint64_t> GroupHeadroomOf(const std::string& AMembership, const std::string& AHierarchy);
+
+// EPreviewError with a one-line message when ANeed does not fit AHeadroom; ASize is the --size
+// text the message quotes.
+void CheckMemory(const TMemoryNeed& ANeed, const TMemoryHeadroom& AHeadroom, const std::string& ASize);
+// The same for AOptions' run and the limits as they stand now.
+void CheckMemoryFor(const TOptions& AOptions);
+
+// The text of --help about memory: what a size needs, with examples.
+std::string MemoryHelpText();
+
+} // namespace preview
