@@ -29,18 +29,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#ifdef PREVIEW_MODULE
-const char* const Module = PREVIEW_MODULE;
-#else
-const char* const Module = nullptr;
-#endif
+const char* const Module = preview_test::ModuleUnderTest;
 
-// 0.2 s of a stereo tone at 8 kHz: six frames at 30 per second.
+// 0.2 s of the stereo song: six frames at 30 per second.
 void MakeSong(const std::string& APath)
 {
-    preview_test::WriteWav(APath, 8000, 2, 1600, [](int AChannel, std::int64_t AIndex) {
-        return 0.6 * std::sin(2 * 3.141592653589793 * (AChannel == 0 ? 440.0 : 110.0) * static_cast<double>(AIndex) / 8000.0);
-    });
+    preview_test::WriteSong(APath, 0.2);
 }
 
 void Write(const std::string& APath, const std::string& AText)

@@ -19,20 +19,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#ifdef PREVIEW_MODULE
-const char* const Module = PREVIEW_MODULE;
-#else
-const char* const Module = nullptr;
-#endif
+const char* const Module = preview_test::ModuleUnderTest;
 
-// A stereo WAV of ASeconds at 8 kHz: a tone on the left, a slower one on the right.
+// The song of ASeconds, named AName in AScratch.
 std::string MakeSong(const TScratch& AScratch, double ASeconds = 1.0, const std::string& AName = "song.wav")
 {
     const std::string path = AScratch / AName;
-    preview_test::WriteWav(path, 8000, 2, static_cast<std::int64_t>(ASeconds * 8000), [](int AChannel, std::int64_t AIndex) {
-        const double t = static_cast<double>(AIndex) / 8000.0;
-        return 0.6 * std::sin(2 * 3.141592653589793 * (AChannel == 0 ? 440.0 : 110.0) * t);
-    });
+    preview_test::WriteSong(path, ASeconds);
     return path;
 }
 

@@ -24,11 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#ifdef PREVIEW_MODULE
-const char* const Module = PREVIEW_MODULE;
-#else
-const char* const Module = nullptr;
-#endif
+const char* const Module = preview_test::ModuleUnderTest;
 
 // Generous: an interrupt is honoured within a fraction of a second; this only catches one that
 // is not honoured at all. The time taken is printed for the record.

@@ -90,6 +90,14 @@ TRun RunPreviewWith(const TRunSetup& ASetup, const std::vector<std::string>& AAr
     return {ended.Status, ended.Out, ended.Err};
 }
 
+void WriteSong(const std::string& APath, double ASeconds)
+{
+    WriteWav(APath, 8000, 2, static_cast<std::int64_t>(ASeconds * 8000), [](int AChannel, std::int64_t AIndex) {
+        const double t = static_cast<double>(AIndex) / 8000.0;
+        return 0.6 * std::sin(2 * 3.141592653589793 * (AChannel == 0 ? 440.0 : 110.0) * t);
+    });
+}
+
 void WriteWav(const std::string& APath, int ARate, int AChannels, std::int64_t AFrames,
               const std::function<double(int, std::int64_t)>& ASample)
 {

@@ -65,6 +65,10 @@ struct TRunSetup {
 TRun RunPreviewWith(const TRunSetup& ASetup, const std::vector<std::string>& AArgs,
                     const std::filesystem::path& AWorkingDir);
 
+// The tests' usual song: a 16-bit stereo WAV of ASeconds at 8 kHz, a 440 Hz tone on the left
+// and a 110 Hz one on the right, at 0.6 of full scale.
+void WriteSong(const std::string& APath, double ASeconds);
+
 // Writes a 16-bit PCM WAV of AChannels channels and AFrames samples per channel; ASample gives
 // the value of channel c at sample i, in -1..1.
 void WriteWav(const std::string& APath, int ARate, int AChannels, std::int64_t AFrames,
