@@ -70,18 +70,22 @@ bool TGifLzwCoder::Encode(const std::uint8_t* AIndexes, std::size_t ACount, int 
             ++FWidth;
     };
     if (ACount > 0) {
+        // Locals, so that the stores of the coded bytes do not make the compiler load these
+        // again for every index.
+        std::uint16_t* const next = FNext.data();
+        const std::size_t stride = FStride;
         std::uint32_t prefix = AIndexes[0];
         for (std::size_t i = 1; i < ACount; ++i) {
             const std::uint32_t index = AIndexes[i];
-            const std::size_t slot = prefix * FStride + index;
-            if (const std::uint16_t code = FNext[slot]; code != 0) {
+            const std::size_t slot = prefix * stride + index;
+            if (const std::uint16_t code = next[slot]; code != 0) {
                 prefix = code;
                 continue;
             }
             putCode(prefix);
             if (FFree < MaxCodes) {
-                FNext[slot] = static_cast<std::uint16_t>(FFree);
-                std::fill_n(FNext.begin() + static_cast<std::ptrdiff_t>(FFree * FStride), FStride, std::uint16_t{0});
+                next[slot] = static_cast<std::uint16_t>(FFree);
+                std::fill_n(next + FFree * stride, stride, std::uint16_t{0});
                 ++FFree;
             } else {
                 // The table is full: start afresh, as a decoder does on the clear code.

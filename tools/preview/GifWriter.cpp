@@ -219,59 +219,47 @@ private:
     }
 
     // Indexes of AArea from the exact colours of the changed pixels, from index 1; false when
-    // they are more than 255. A pixel that did not change may show either its own colour, when
-    // that is in the palette, or the transparent index: it takes the one that continues the
-    // run before it, then its own colour, so that the indexes differ from those of the whole
-    // frame only where that colour is missing. (Transparent pixels between equal colours would
-    // break the runs that the LZW coder lives on.)
+    // they are more than 255. A pixel that did not change may show either the transparent index
+    // or its own colour when that is in the palette already: it takes the one that continues the
+    // run before it, and its own colour when neither does, so that transparent pixels rarely
+    // break a run of one colour (the runs are what the LZW coder lives on). The palette is
+    // looked at only where the colour changes along a row.
     bool MapChanges(const std::uint32_t* APixels, const TRectangle& AArea) noexcept
     {
         FPalette.Clear();
         if (FPalette.IndexOf(TransparentKey) != TransparentIndex)
             return false;
-        const auto rows = [&](auto AEach) {
-            for (std::int32_t y = AArea.Top; y < AArea.Top + AArea.Height; ++y) {
-                const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(FWidth);
-                const std::uint32_t* now = APixels + row;
-                const std::uint32_t* before = FPrevious.data() + row;
-                for (std::int32_t x = AArea.Left; x < AArea.Left + AArea.Width; ++x)
-                    if (!AEach(now[x], before[x]))
-                        return false;
-            }
-            return true;
-        };
-        std::uint32_t lastColor = TransparentKey;
-        const bool fits = rows([&](std::uint32_t ANow, std::uint32_t ABefore) {
-            const std::uint32_t color = ANow & 0x00FFFFFFu;
-            if (ANow == ABefore || color == lastColor)
-                return true;
-            lastColor = color;
-            return FPalette.IndexOf(color) >= 0;
-        });
-        if (!fits)
-            return false;
-
         GifByteType* out = FIndexes.data();
-        // The colour and index written last; pixels come in runs of one colour.
-        lastColor = TransparentKey;
+        // The colour and index written last.
+        std::uint32_t lastColor = TransparentKey;
         GifByteType lastIndex = TransparentIndex;
-        rows([&](std::uint32_t ANow, std::uint32_t ABefore) {
-            const std::uint32_t color = ANow & 0x00FFFFFFu;
-            if (color != lastColor) {
-                const int index = FPalette.Find(color);
-                if (index >= 0) {
-                    lastColor = color;
-                    lastIndex = static_cast<GifByteType>(index);
-                } else if (lastIndex != TransparentIndex) {
-                    // Only an unchanged pixel has a colour outside the palette.
-                    lastColor = TransparentKey;
-                    lastIndex = TransparentIndex;
+        const auto width = static_cast<std::size_t>(FWidth);
+        for (std::int32_t y = AArea.Top; y < AArea.Top + AArea.Height; ++y) {
+            const std::uint32_t* now = APixels + static_cast<std::size_t>(y) * width + AArea.Left;
+            const std::uint32_t* before = FPrevious.data() + static_cast<std::size_t>(y) * width + AArea.Left;
+            for (std::int32_t x = 0; x < AArea.Width; ++x) {
+                const std::uint32_t color = now[x] & 0x00FFFFFFu;
+                if (color == lastColor) {
+                    *out++ = lastIndex;
+                    continue;
                 }
+                if (now[x] == before[x]) {
+                    if (lastIndex != TransparentIndex) {
+                        const int index = FPalette.Find(color);
+                        lastIndex = index < 0 ? TransparentIndex : static_cast<GifByteType>(index);
+                        lastColor = index < 0 ? TransparentKey : color;
+                    }
+                    *out++ = lastIndex;
+                    continue;
+                }
+                const int index = FPalette.IndexOf(color);
+                if (index < 0)
+                    return false;
+                lastColor = color;
+                lastIndex = static_cast<GifByteType>(index);
+                *out++ = lastIndex;
             }
-            *out++ = lastIndex;
-            (void)ABefore;
-            return true;
-        });
+        }
         FColorCount = FPalette.Count();
         return true;
     }
