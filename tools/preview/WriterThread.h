@@ -26,7 +26,7 @@ namespace preview {
 
 // Frames that may wait between drawing and encoding: enough to even out frames that take
 // longer than others on either side, few enough to keep the memory small.
-inline constexpr int QueuedFrames = 3;
+inline constexpr int QueuedFrames = 2;
 
 class TWriterThread final : public TFrameWriter {
 public:
