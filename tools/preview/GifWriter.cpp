@@ -30,12 +30,9 @@ public:
     // The index of AColor, added when new; -1 once the frame has more than MaxColors colours.
     int IndexOf(std::uint32_t AColor) noexcept
     {
-        std::uint32_t slot = (AColor * 2654435761u) >> (32 - TableBits);
-        while (FKeys[slot] != Empty) {
-            if (FKeys[slot] == AColor)
-                return FIndexes[slot];
-            slot = (slot + 1) & (TableSize - 1);
-        }
+        const std::uint32_t slot = SlotOf(AColor);
+        if (FKeys[slot] == AColor)
+            return FIndexes[slot];
         if (FCount == MaxColors)
             return -1;
         FKeys[slot] = AColor;
@@ -47,19 +44,23 @@ public:
     // The index of AColor; -1 when it is not in the palette.
     int Find(std::uint32_t AColor) const noexcept
     {
-        std::uint32_t slot = (AColor * 2654435761u) >> (32 - TableBits);
-        while (FKeys[slot] != Empty) {
-            if (FKeys[slot] == AColor)
-                return FIndexes[slot];
-            slot = (slot + 1) & (TableSize - 1);
-        }
-        return -1;
+        const std::uint32_t slot = SlotOf(AColor);
+        return FKeys[slot] == AColor ? FIndexes[slot] : -1;
     }
 
     int Count() const noexcept { return FCount; }
     std::uint32_t Color(int AIndex) const noexcept { return FColors[static_cast<std::size_t>(AIndex)]; }
 
 private:
+    // The slot that holds AColor, or the empty one where it would go.
+    std::uint32_t SlotOf(std::uint32_t AColor) const noexcept
+    {
+        std::uint32_t slot = (AColor * 2654435761u) >> (32 - TableBits);
+        while (FKeys[slot] != Empty && FKeys[slot] != AColor)
+            slot = (slot + 1) & (TableSize - 1);
+        return slot;
+    }
+
     static constexpr int TableBits = 10;
     static constexpr std::uint32_t TableSize = 1u << TableBits;
     static constexpr std::uint32_t Empty = 0xFFFFFFFFu; // no pixel has a top byte set once masked
@@ -104,8 +105,9 @@ public:
 
     // Each frame after the first is drawn over the one before it ("do not dispose"), and only
     // the rectangle that holds every changed pixel is written. Inside it, a pixel that did not
-    // change is transparent (index 0), so that the long runs of unchanged pixels cost the LZW
-    // coder little. Composed as a viewer composes them, the frames are exactly the drawn ones.
+    // change is transparent (index 0) or its own colour, whichever keeps the run of equal
+    // indexes that the LZW coder compresses. Composed as a viewer composes them, the frames are
+    // exactly the drawn ones, but for a frame of more than 256 colours (see MapToCube).
     void Write(std::int64_t AFrame, const std::uint32_t* APixels) override
     {
         TRectangle area{0, 0, FWidth, FHeight};
@@ -115,9 +117,8 @@ public:
             transparent = true;
         }
         bool exact = true;
-        if (transparent && !MapChanges(APixels, area)) {
+        if (transparent && !MapChanges(APixels, area))
             transparent = false; // more colours changed than fit beside the transparent index
-        }
         if (!transparent)
             exact = MapAll(APixels, area);
 
