@@ -205,11 +205,22 @@ private:
             if (top < 0)
                 top = y;
             bottom = y;
+            // Eight pixels at a time where they all agree, then one by one.
+            const auto differ8 = [&](std::int32_t AFrom) {
+                std::uint32_t difference = 0;
+                for (std::int32_t k = 0; k < 8; ++k)
+                    difference |= now[AFrom + k] ^ before[AFrom + k];
+                return difference != 0;
+            };
             std::int32_t x = 0;
+            while (x + 8 <= left && !differ8(x))
+                x += 8;
             while (x < left && now[x] == before[x])
                 ++x;
             left = std::min(left, x);
             x = FWidth - 1;
+            while (x - 8 >= right && !differ8(x - 7))
+                x -= 8;
             while (x > right && now[x] == before[x])
                 --x;
             right = std::max(right, x);
