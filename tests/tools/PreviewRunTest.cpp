@@ -3,6 +3,8 @@
 // bad input ends with status 2, one line of message and nothing left behind.
 #include "PreviewTestSupport.h"
 
+#include "tools/preview/Interrupt.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -150,7 +152,7 @@ TEST_F(PreviewRun, DefaultSignalGivesEightSecondsAtThirtyFrames)
         ASSERT_EQ(result.Out.compare(frame * frameBytes, header.size(), header), 0) << frame;
 }
 
-TEST_F(PreviewRun, GifDecodesAtTheSizeWithOneImagePerFrameAndIsTheSameEachRun)
+TEST_F(PreviewRun, GifShowsEveryDrawnFrameExactlyWithOneImagePerFrameAndIsTheSameEachRun)
 {
     const std::string song = MakeSong(FScratch, 0.5);
     for (const char* name : {"a.gif", "b.gif"}) {
@@ -163,17 +165,28 @@ TEST_F(PreviewRun, GifDecodesAtTheSizeWithOneImagePerFrameAndIsTheSameEachRun)
     EXPECT_EQ(gif.Height, 64);
     ASSERT_EQ(gif.Frames.size(), 15u);
     int total = 0;
-    for (std::size_t i = 0; i < gif.Frames.size(); ++i) {
-        EXPECT_EQ(gif.Frames[i].Width, 96);
-        EXPECT_EQ(gif.Frames[i].Height, 64);
+    for (std::size_t i = 0; i < gif.Frames.size(); ++i)
         total += gif.Delays[i];
-    }
     EXPECT_EQ(total, 50); // 15 frames at 30 per second: half a second
-    EXPECT_EQ(preview_test::ReadLines(FScratch / "a.gif"), preview_test::ReadLines(FScratch / "b.gif"));
+    EXPECT_EQ(preview_test::ReadBytes(FScratch / "a.gif"), preview_test::ReadBytes(FScratch / "b.gif"));
 
-    // The GIF's colours are exactly those drawn: its last frame equals the PNG of that frame.
-    ASSERT_EQ(Run({"--input", song, "--size", "96x64", "--output", "last.png", "--frame", "14"}).Status, 0);
-    EXPECT_EQ(gif.Frames.back().Pixels, preview_test::ReadPng(FScratch / "last.png").Pixels);
+    // Each image holds only what changed, yet every frame as a viewer composes it is exactly
+    // the drawn one: the PNG of that frame.
+    ASSERT_EQ(Run({"--input", song, "--size", "96x64", "--output", "frames"}).Status, 0);
+    ASSERT_EQ(gif.Composed.size(), 15u);
+    for (std::size_t i = 0; i < gif.Composed.size(); ++i) {
+        char name[32];
+        preview::FormatFrameName(static_cast<std::int64_t>(i), name);
+        const preview_test::TImage drawn = preview_test::ReadPng(FScratch / (std::string("frames/") + name));
+        ASSERT_EQ(drawn.Width, 96) << i;
+        EXPECT_EQ(gif.Composed[i].Width, 96) << i;
+        EXPECT_EQ(gif.Composed[i].Height, 64) << i;
+        EXPECT_TRUE(gif.Composed[i].Pixels == drawn.Pixels) << "frame " << i;
+    }
+    // Only the changed part of a frame is written: the images of later frames are smaller than
+    // the screen.
+    EXPECT_EQ(gif.Frames.front().Width * gif.Frames.front().Height, 96 * 64);
+    EXPECT_LT(gif.Frames[1].Width * gif.Frames[1].Height, 96 * 64);
 }
 
 TEST_F(PreviewRun, TraceHoldsEveryCallOfEveryFrameInTheFixedFormat)

@@ -3,6 +3,8 @@
 // (128 + signal, or 2 for a write that failed), and every file as it was before the run.
 #include "PreviewTestSupport.h"
 
+#include "tools/preview/Interrupt.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,9 +13,11 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using preview_test::TChildSetup;
@@ -194,5 +198,44 @@ const TLimitCase LimitCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Preview, LimitedRun, ::testing::ValuesIn(LimitCases),
                          [](const ::testing::TestParamInfo<TLimitCase>& AInfo) { return AInfo.param.Name; });
+
+// The handler and a scope held on another thread (the writer thread creating a PNG frame):
+// the handler, on the thread that got the signal, waits until the other thread has left its
+// scope, so that nothing is created behind its back; only then does it clean up and end.
+TEST(EndingSignalsHeld, TheHandlerWaitsForAScopeHeldOnAnotherThread)
+{
+    TScratch scratch;
+    const std::string left = scratch / "left the scope";
+    int entered[2];
+    ASSERT_EQ(pipe(entered), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDERR_FILENO);
+        preview::InstallEndingHandlers();
+        std::thread holder([&] {
+            const preview::TEndingSignalsHeld held;
+            const char byte = 1;
+            if (write(entered[1], &byte, 1) != 1)
+                _exit(3);
+            usleep(300000);
+            close(open(left.c_str(), O_WRONLY | O_CREAT, 0644));
+        });
+        char byte = 0;
+        if (read(entered[0], &byte, 1) != 1)
+            _exit(4);
+        kill(getpid(), SIGTERM); // the holder blocks it, so this thread takes it
+        holder.join();
+        _exit(5); // not reached: the handler ends the process
+    }
+    close(entered[0]);
+    close(entered[1]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+    EXPECT_TRUE(fs::exists(left)) << "the handler ended the process while another thread held the signals";
+}
 
 } // namespace

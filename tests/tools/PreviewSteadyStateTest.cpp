@@ -10,6 +10,7 @@
 #include "tools/preview/NativeRenderer.h"
 #include "tools/preview/SignalSource.h"
 #include "tools/preview/VisualData.h"
+#include "tools/preview/WriterThread.h"
 
 #include "tests/support/CountingAllocator.h"
 
@@ -23,12 +24,18 @@
 namespace {
 
 #ifdef PREVIEW_MODULE
-TEST(PreviewSteadyState, AFrameAllocatesNothing)
+// Through the GIF writer alone, and through the writer thread in front of it as a run has it
+// (the count covers every thread of the process).
+class PreviewSteadyState : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PreviewSteadyState, AFrameAllocatesNothing)
 {
     preview_test::TScratch scratch;
     const auto signal = preview::MakeDefaultSignal();
     preview::TNativeRenderer renderer({PREVIEW_MODULE, 160, 120, scratch / "trace.txt"});
-    const auto writer = preview::MakeGifWriter(scratch / "out.gif", 160, 120, 30);
+    std::unique_ptr<preview::TFrameWriter> writer = preview::MakeGifWriter(scratch / "out.gif", 160, 120, 30);
+    if (GetParam())
+        writer = std::make_unique<preview::TWriterThread>(std::move(writer), 160, 120);
     TAIMPVisualData data{};
     std::array<float, preview::BlockSize> left{}, right{};
     const auto frame = [&](std::int64_t AFrame) {
@@ -43,9 +50,18 @@ TEST(PreviewSteadyState, AFrameAllocatesNothing)
     testing_support::TAllocationCounter counter;
     for (; n < 200; ++n)
         frame(n);
+    // A Write returns once a buffer is free, that is once all but the last QueuedFrames frames
+    // are encoded: these frames make sure that the ones above were encoded while counting.
+    for (const std::int64_t end = n + preview::QueuedFrames + 1; n < end; ++n)
+        frame(n);
     counter.Stop();
     EXPECT_EQ(counter.Allocations(), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Preview, PreviewSteadyState, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& AInfo) {
+                             return AInfo.param ? "ThroughTheWriterThread" : "Direct";
+                         });
 #endif
 
 } // namespace

@@ -204,6 +204,8 @@ TGif ReadGif(const std::string& APath)
         result.Ok = true;
         result.Width = gif->SWidth;
         result.Height = gif->SHeight;
+        TImage screen{gif->SWidth, gif->SHeight,
+                      std::vector<std::uint32_t>(static_cast<std::size_t>(gif->SWidth) * gif->SHeight, NotCovered)};
         for (int i = 0; i < gif->ImageCount; ++i) {
             const SavedImage& saved = gif->SavedImages[i];
             const ColorMapObject* map = saved.ImageDesc.ColorMap ? saved.ImageDesc.ColorMap : gif->SColorMap;
@@ -212,13 +214,42 @@ TGif ReadGif(const std::string& APath)
             frame.Height = saved.ImageDesc.Height;
             const std::size_t count = static_cast<std::size_t>(frame.Width) * static_cast<std::size_t>(frame.Height);
             for (std::size_t p = 0; map && p < count; ++p) {
-                const GifColorType& c = map->Colors[saved.RasterBits[p]];
+                const int index = saved.RasterBits[p];
+                const GifColorType c =
+                    index < map->ColorCount ? map->Colors[index] : GifColorType{0xFF, 0xFF, 0xFF};
                 frame.Pixels.push_back(static_cast<std::uint32_t>(c.Red) << 16 |
                                        static_cast<std::uint32_t>(c.Green) << 8 | c.Blue);
             }
-            result.Frames.push_back(std::move(frame));
             GraphicsControlBlock control{};
-            result.Delays.push_back(DGifSavedExtensionToGCB(gif, i, &control) == GIF_OK ? control.DelayTime : -1);
+            const bool hasControl = DGifSavedExtensionToGCB(gif, i, &control) == GIF_OK;
+            result.Delays.push_back(hasControl ? control.DelayTime : -1);
+
+            // Draw the image over the screen as a viewer does; an image outside the screen
+            // covers nothing there.
+            const TImage before = screen;
+            const int transparent = hasControl ? control.TransparentColor : NO_TRANSPARENT_COLOR;
+            const auto inside = [&](int AX, int AY) {
+                const int x = saved.ImageDesc.Left + AX, y = saved.ImageDesc.Top + AY;
+                return x >= 0 && y >= 0 && x < screen.Width && y < screen.Height
+                           ? &screen.Pixels[static_cast<std::size_t>(y) * screen.Width + x]
+                           : nullptr;
+            };
+            for (int y = 0; map && y < frame.Height; ++y)
+                for (int x = 0; x < frame.Width; ++x) {
+                    const std::size_t p = static_cast<std::size_t>(y) * frame.Width + x;
+                    if (std::uint32_t* pixel = inside(x, y); pixel && saved.RasterBits[p] != transparent)
+                        *pixel = frame.Pixels[p];
+                }
+            result.Composed.push_back(screen);
+            if (hasControl && control.DisposalMode == DISPOSE_BACKGROUND) {
+                for (int y = 0; y < frame.Height; ++y)
+                    for (int x = 0; x < frame.Width; ++x)
+                        if (std::uint32_t* pixel = inside(x, y))
+                            *pixel = NotCovered;
+            } else if (hasControl && control.DisposalMode == DISPOSE_PREVIOUS) {
+                screen = before;
+            }
+            result.Frames.push_back(std::move(frame));
         }
     }
     DGifCloseFile(gif, &error);

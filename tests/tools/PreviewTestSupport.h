@@ -101,8 +101,13 @@ struct TGif {
     int Height = 0;
     std::vector<TImage> Frames; // each frame's own rectangle, decoded through its colour map
     std::vector<int> Delays;    // hundredths of a second
+    // What a viewer shows at each frame: the screen, with each image drawn over what the one
+    // before it left (its transparent pixels leave what was there, and its disposal is followed).
+    // A pixel that no image has covered yet is NotCovered.
+    std::vector<TImage> Composed;
     bool Ok = false;
 };
+inline constexpr std::uint32_t NotCovered = 0xFF000000u;
 TGif ReadGif(const std::string& APath);
 
 // The lines of a text file, without their newlines.

@@ -14,7 +14,8 @@ public:
     virtual ~TFrameWriter() = default;
 
     // Takes frame AFrame: Height rows of Width pixels, top row first, each 0x00RRGGBB (the top
-    // byte is ignored). Frames come in order, from 0.
+    // byte is ignored). Frames come in order, from 0. In a run, Write is called on the writer
+    // thread (TWriterThread) and everything else on the main thread, never at the same time.
     virtual void Write(std::int64_t AFrame, const std::uint32_t* APixels) = 0;
     // Completes the output under its temporary name, synced to disk; EPreviewError when it
     // cannot. Destroyed without a commit, a writer leaves nothing behind.

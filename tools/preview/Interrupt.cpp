@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace preview {
@@ -39,6 +40,14 @@ constexpr int SlotCount = 8;
 TSlot Slots[SlotCount];
 
 std::atomic<bool> ProgressLineOpen{false};
+
+// The gate between held scopes on any thread and the handler (see TEndingSignalsHeld): the
+// number of threads inside a held scope, and whether the handler has begun its cleanup.
+std::atomic<int> HoldingThreads{0};
+std::atomic<bool> CleanupBegun{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the handler may read only lock-free atomics");
+// How deep the calling thread's held scopes nest; only the outermost one passes the gate.
+thread_local int HeldDepth = 0;
 
 // The same prefix as main's messages.
 constexpr char InterruptedMessage[] = "selvanore-preview: interrupted\n";
@@ -79,6 +88,11 @@ std::atomic<int> MessageDescriptor{STDERR_FILENO};
 
 extern "C" void OnEndingSignal(int ASignal)
 {
+    // A thread inside a held scope runs on (its ending signals are blocked, so this handler is
+    // not on it) and leaves the scope soon; one that would enter a scope now stops at the gate.
+    CleanupBegun.store(true);
+    while (HoldingThreads.load() != 0) {
+    }
     RemoveRecordedTemporaries();
     const int descriptor = MessageDescriptor.load();
     if (ProgressLineOpen.load())
@@ -128,12 +142,29 @@ void InstallEndingHandlers() noexcept
 TEndingSignalsHeld::TEndingSignalsHeld() noexcept
 {
     const sigset_t set = EndingSignals();
-    sigprocmask(SIG_BLOCK, &set, &FPrevious);
+    pthread_sigmask(SIG_BLOCK, &set, &FPrevious);
+    if (HeldDepth++ > 0)
+        return;
+    HoldingThreads.fetch_add(1);
+    if (CleanupBegun.load()) {
+        // The handler is removing the temporaries on another thread and ends the process next.
+        HoldingThreads.fetch_sub(1);
+        for (;;)
+            pause();
+    }
 }
 
 TEndingSignalsHeld::~TEndingSignalsHeld()
 {
-    sigprocmask(SIG_SETMASK, &FPrevious, nullptr);
+    if (--HeldDepth == 0)
+        HoldingThreads.fetch_sub(1);
+    pthread_sigmask(SIG_SETMASK, &FPrevious, nullptr);
+}
+
+void BlockEndingSignalsInThisThread() noexcept
+{
+    const sigset_t set = EndingSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 TTemporaryRecord::TTemporaryRecord(const std::string& APath, TTemporaryKind AKind)

@@ -28,6 +28,11 @@ void InstallEndingHandlers() noexcept;
 // Holds the ending signals back for its lifetime: what happens in its scope (creating and
 // recording a temporary, moving the outputs into place) is never cut in half by the handler.
 // A signal that arrives meanwhile is handled when the scope ends.
+//
+// This holds across threads too. The handler, on whichever thread it runs, first waits until
+// no other thread is inside such a scope, and a thread that would enter one once the handler
+// has begun waits there for the end of the process: no thread creates a file while the handler
+// removes what the record names. Scopes nest within a thread.
 class TEndingSignalsHeld {
 public:
     TEndingSignalsHeld() noexcept;
@@ -38,6 +43,10 @@ public:
 private:
     sigset_t FPrevious;
 };
+
+// Blocks the ending signals in the calling thread for good, so that they go to another thread
+// of the process: for helper threads, such as the one that writes the output.
+void BlockEndingSignalsInThisThread() noexcept;
 
 enum class TTemporaryKind {
     File,

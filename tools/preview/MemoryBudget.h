@@ -4,6 +4,7 @@
 #pragma once
 
 #include "tools/preview/Options.h"
+#include "tools/preview/WriterThread.h"
 
 #include <cstdint>
 #include <optional>
@@ -12,9 +13,10 @@
 namespace preview {
 
 // Bytes a run holds for every pixel of the drawing area: the drawing surface's 32-bit pixels
-// (with --wine, the copy the helper sends back), and the output's own frame buffer.
-inline constexpr std::uint64_t SurfaceBytesPerPixel = 4;
-inline constexpr std::uint64_t GifBytesPerPixel = 1;    // the frame's palette indexes
+// (with --wine, the copy the helper sends back) and the copies of the frames that wait for the
+// writer thread (WriterThread.h), and the output's own frame buffer.
+inline constexpr std::uint64_t SurfaceBytesPerPixel = 4 * (1 + QueuedFrames);
+inline constexpr std::uint64_t GifBytesPerPixel = 1 + 4; // the palette indexes, the previous frame
 inline constexpr std::uint64_t StreamBytesPerPixel = 3; // the frame's PPM image
 // PNG frames are written a row at a time: nothing per pixel beyond the surface.
 // Under Wine the helper holds its own surface, in its own process.
@@ -24,8 +26,9 @@ inline constexpr std::uint64_t WineHelperBytesPerPixel = 4;
 // pools. The least address-space limit under which an 8x8 run of each output succeeds lies
 // 3.1 MiB above the address space in use at the start of the run with the built-in signal,
 // 0.7 MiB with an Ogg file; this leaves room for larger inputs' blocks and the libraries'
-// growth.
-inline constexpr std::uint64_t FixedBytes = std::uint64_t{8} << 20;
+// growth. The writer thread's stack comes on top: glibc reserves the stack limit (ulimit -s,
+// usually 8 MiB) for it.
+inline constexpr std::uint64_t FixedBytes = std::uint64_t{16} << 20;
 
 struct TMemoryNeed {
     std::uint64_t Process = 0; // in this process's address space

@@ -111,7 +111,14 @@ int WritePngImage(std::FILE* AFile, std::int32_t AWidth, std::int32_t AHeight, c
 void WritePngFile(const std::string& APath, const std::string& ATarget, std::int32_t AWidth, std::int32_t AHeight,
                   const std::uint32_t* APixels, std::vector<png_byte>& ARow)
 {
-    const int descriptor = open(APath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Created while the ending signals are held: the writer thread makes the frames, and the
+    // handler, on another thread, must not remove the folder's frames between the creation
+    // of one and its own end (the frame is recorded already, by FramePath).
+    int descriptor = -1;
+    {
+        const TEndingSignalsHeld held;
+        descriptor = open(APath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    }
     if (descriptor < 0)
         ThrowWriteError(ATarget);
     std::FILE* file = fdopen(descriptor, "wb");

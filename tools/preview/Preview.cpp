@@ -8,6 +8,7 @@
 #include "tools/preview/SignalSource.h"
 #include "tools/preview/VisualData.h"
 #include "tools/preview/WineRenderer.h"
+#include "tools/preview/WriterThread.h"
 
 #include <unistd.h>
 
@@ -63,7 +64,9 @@ void RunPreview(const TOptions& AOptions)
         native = made.get();
         renderer = std::move(made);
     }
-    const std::unique_ptr<TFrameWriter> writer = MakeFrameWriter(AOptions);
+    // Frame n is encoded on the writer thread while frame n + 1 is decoded and drawn here.
+    const std::unique_ptr<TFrameWriter> writer =
+        std::make_unique<TWriterThread>(MakeFrameWriter(AOptions), AOptions.Width, AOptions.Height);
 
     // One record and one pair of blocks serve every frame, as a player reuses its buffers.
     TAIMPVisualData data{};
