@@ -23,6 +23,10 @@ std::uint64_t WriterBytesPerPixel(TOutputKind AKind) noexcept
         return GifBytesPerPixel;
     case TOutputKind::Stream:
         return StreamBytesPerPixel;
+    case TOutputKind::Mp4:
+    case TOutputKind::WebM:
+    case TOutputKind::Mkv:
+        return VideoBytesPerPixel;
     case TOutputKind::PngFolder:
     case TOutputKind::PngFrame:
         break;
@@ -213,10 +217,13 @@ std::string MemoryHelpText()
            std::to_string(SurfaceBytesPerPixel + GifBytesPerPixel) + " bytes with a GIF\n"
            "  output, " + std::to_string(SurfaceBytesPerPixel) + " with PNG frames, " +
            std::to_string(SurfaceBytesPerPixel + StreamBytesPerPixel) +
-           " with the stream on standard output (with --wine,\n"
-           "  the helper under Wine takes " + std::to_string(WineHelperBytesPerPixel) +
-           " more). A size that does not fit in the memory\n"
-           "  this process may use is refused before anything is written. For example:\n" +
+           " with the stream on standard output, " +
+           std::to_string(SurfaceBytesPerPixel + VideoBytesPerPixel) +
+           " with a video\n"
+           "  (with --wine, the helper under Wine takes " + std::to_string(WineHelperBytesPerPixel) +
+           " more). A size that does not fit in the\n"
+           "  memory this process may use is refused before anything is written. For\n"
+           "  example:\n" +
            example(640, 480) + example(1920, 1080) + example(3840, 2160) + example(8192, 8192);
 }
 
