@@ -251,6 +251,13 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
         (options.Width % 2 != 0 || options.Height % 2 != 0))
         throw EPreviewError("--size " + size + " has an odd side, and an .mp4 or .webm video needs an even width "
                             "and height (it stores colours at half size): choose an even --size, or write .mkv");
+    // A video reads the input twice, for the frames and for the sound; a pipe gives its data
+    // once, and the second opening would wait for a writer that never comes.
+    std::error_code error;
+    if (IsVideo(options.OutputKind) && !options.Input.empty() &&
+        std::filesystem::exists(options.Input, error) && !std::filesystem::is_regular_file(options.Input, error))
+        throw EPreviewError("a video output reads --input '" + options.Input +
+                            "' twice, for the frames and for the sound: give a regular file");
     if (frameOption->count() > 0) {
         if (options.OutputKind != TOutputKind::PngFrame)
             throw EPreviewError("--frame needs an --output ending in .png");
