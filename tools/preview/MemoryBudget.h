@@ -20,6 +20,10 @@ inline constexpr std::uint64_t StreamBytesPerPixel = 3; // the frame's PPM image
 // measured in the peak resident memory of runs at 640x480 and 1920x1080: about 80 bytes a pixel
 // for H.264, 145 for VP9, 185 for FFV1. The largest serves all three.
 inline constexpr std::uint64_t VideoBytesPerPixel = 192;
+// A video also loads FFmpeg's libraries and theirs, after the check: the least address-space limit
+// under which an 8x8 video succeeds lies 187 MiB above a GIF's. Counted in full against every
+// limit, which overstates the memory they take by their pages that are never touched.
+inline constexpr std::uint64_t VideoLibraryBytes = std::uint64_t{192} << 20;
 // PNG frames are written a row at a time: nothing per pixel beyond the surface.
 // Under Wine the helper holds its own surface, in its own process.
 inline constexpr std::uint64_t WineHelperBytesPerPixel = 4;

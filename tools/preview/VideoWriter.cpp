@@ -577,9 +577,12 @@ private:
 
 } // namespace
 
-std::unique_ptr<TFrameWriter> MakeVideoWriter(const TOptions& AOptions)
-{
-    return std::make_unique<TVideoWriter>(AOptions, FormatOf(AOptions.OutputKind));
-}
-
 } // namespace preview
+
+// The entry that MakeVideoWriter looks up in this library: the writer of AOptions' video, or the
+// EPreviewError that explains why there is none.
+extern "C" __attribute__((visibility("default"))) void SelvanoreMakeVideoWriter(
+    const preview::TOptions* AOptions, std::unique_ptr<preview::TFrameWriter>* AWriter)
+{
+    *AWriter = std::make_unique<preview::TVideoWriter>(*AOptions, preview::FormatOf(AOptions->OutputKind));
+}

@@ -9,10 +9,15 @@
 
 namespace preview {
 
+// FFmpeg's libraries and the hundred-odd libraries they need take about 60 MiB of address space
+// and a noticeable time to load, so the writer lives in a library of its own,
+// selvanore-preview-video.so beside the program, loaded only for a video output.
+inline constexpr const char* VideoLibraryName = "selvanore-preview-video.so";
+
 // The writer of AOptions' video output (OutputKind Mp4, WebM or Mkv). It reads the sound itself,
 // from AOptions.Input or the built-in signal: for frames 0 to n - 1 the samples from 0 to
-// FrameStart(n). EPreviewError when an encoder is missing, the input is no regular file (it is
-// read a second time for the sound), or the target cannot be written.
+// FrameStart(n). EPreviewError when the video library cannot be loaded, an encoder is missing,
+// or the target cannot be written.
 std::unique_ptr<TFrameWriter> MakeVideoWriter(const TOptions& AOptions);
 
 } // namespace preview
