@@ -449,7 +449,7 @@ TEST(PreviewVideoHelp, NamesTheCodecsAndTheirLicence)
     const TRun result = RunPreview({"--help"}, scratch.Path());
     EXPECT_EQ(result.Status, 0);
     for (const char* part : {"NAME.mp4", "H.264", "AAC", "NAME.webm", "VP9", "Opus", "NAME.mkv", "FFV1", "FLAC",
-                             "GNU GPL", "with a video"})
+                             "GNU GPL", "video, which also loads"})
         EXPECT_NE(result.Out.find(part), std::string::npos) << part;
 }
 
