@@ -308,6 +308,9 @@ private:
             // keep well at this quality.
             options.Set("preset", "veryfast");
             options.Set("crf", "20");
+            // x264 keeps its output repeatable across frame threads (unless told otherwise), so a
+            // fixed count of two, whatever the machine has, gives the same bytes everywhere.
+            FVideo->thread_count = 2;
         } else if (std::strcmp(ACodec->name, "libvpx-vp9") == 0) {
             // Constant quality at the real-time speed; row threads would tie the bytes to the
             // thread count.
