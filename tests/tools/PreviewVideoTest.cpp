@@ -22,6 +22,7 @@ extern "C" {
 #include <memory>
 #include <numeric>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -430,6 +431,33 @@ TEST_F(PreviewVideo, InterruptedRunLeavesNothing)
                   std::vector<std::string>{});
     }
 }
+
+// AddressSanitizer reserves terabytes of address space at start-up, so these runs are built
+// only without it.
+#if !defined(__SANITIZE_ADDRESS__)
+// FFmpeg's libraries are loaded after the check of the memory limits: the check counts them, so
+// a video that would not load is refused up front with the one-line message, where a GIF of the
+// same size still runs.
+TEST_F(PreviewVideo, AddressSpaceLimitCountsTheLibraries)
+{
+    preview_test::TRunSetup setup;
+    setup.LimitedResource = RLIMIT_AS;
+    setup.LimitBytes = std::uint64_t{160} << 20;
+    for (const char* output : {"small.gif", "small.mp4", "small.webm", "small.mkv"}) {
+        const TRun run = preview_test::RunPreviewWith(
+            setup, {"--module", preview_test::ModuleUnderTest, "--size", "8x8", "--frames", "2", "--output", output},
+            FScratch.Path());
+        if (std::string(output) == "small.gif") {
+            EXPECT_EQ(run.Status, 0) << run.Err;
+            continue;
+        }
+        EXPECT_EQ(run.Status, 2) << output << ": " << run.Err;
+        EXPECT_TRUE(OneLineError(run.Err)) << run.Err;
+        EXPECT_NE(run.Err.find("its address-space limit (ulimit -v)"), std::string::npos) << run.Err;
+        EXPECT_FALSE(fs::exists(FScratch / output));
+    }
+}
+#endif
 
 TEST(PreviewVideoOptions, EndingsChooseTheVideoKinds)
 {
