@@ -142,12 +142,15 @@ TVideo ReadVideo(const std::string& APath, int AFps)
         while (avcodec_receive_frame(ADecoder, frame.get()) >= 0) {
             if (&ATrack == &result.Video) {
                 ++ATrack.Frames;
-                if (frame->format == AV_PIX_FMT_BGR0 || frame->format == AV_PIX_FMT_BGRA) {
+                // RGB, as the lossless video decodes: its planes are green, blue, red.
+                if (frame->format == AV_PIX_FMT_GBRP) {
                     std::vector<std::uint32_t> picture;
                     for (int y = 0; y < frame->height; ++y) {
-                        const auto* row = reinterpret_cast<const std::uint32_t*>(frame->data[0] + y * frame->linesize[0]);
+                        const auto at = [&](int APlane, int AX) {
+                            return static_cast<std::uint32_t>(frame->data[APlane][y * frame->linesize[APlane] + AX]);
+                        };
                         for (int x = 0; x < frame->width; ++x)
-                            picture.push_back(row[x] & 0xFFFFFF);
+                            picture.push_back(at(2, x) << 16 | at(0, x) << 8 | at(1, x));
                     }
                     ATrack.Pictures.push_back(std::move(picture));
                 }
@@ -329,7 +332,7 @@ const TFormatCase FormatCases[] = {
     {"Mp4", "song.mp4", 30, "mp4", "ftyp", AV_CODEC_ID_H264, AV_CODEC_ID_AAC, 44100},
     // Opus runs at 48 kHz only: the one format whose sound is resampled.
     {"WebM", "song.webm", 25, "webm", "webm", AV_CODEC_ID_VP9, AV_CODEC_ID_OPUS, 48000},
-    {"Mkv", "song.mkv", 24, "matroska", "matroska", AV_CODEC_ID_FFV1, AV_CODEC_ID_FLAC, 44100},
+    {"Mkv", "song.mkv", 24, "matroska", "matroska", AV_CODEC_ID_H264, AV_CODEC_ID_FLAC, 44100},
 };
 
 INSTANTIATE_TEST_SUITE_P(Preview, VideoFormat, ::testing::ValuesIn(FormatCases),
@@ -476,7 +479,7 @@ TEST(PreviewVideoHelp, NamesTheCodecsAndTheirLicence)
     TScratch scratch;
     const TRun result = RunPreview({"--help"}, scratch.Path());
     EXPECT_EQ(result.Status, 0);
-    for (const char* part : {"NAME.mp4", "H.264", "AAC", "NAME.webm", "VP9", "Opus", "NAME.mkv", "FFV1", "FLAC",
+    for (const char* part : {"NAME.mp4", "H.264", "AAC", "NAME.webm", "VP9", "Opus", "NAME.mkv", "lossless H.264", "FLAC",
                              "GNU GPL", "video, which also loads"})
         EXPECT_NE(result.Out.find(part), std::string::npos) << part;
 }

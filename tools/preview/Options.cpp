@@ -35,7 +35,7 @@ Outputs (chosen by the ending of --output):
   NAME.png --frame N  the one frame N, counted from 0
   NAME.mp4            H.264 video and AAC sound (an even --size)
   NAME.webm           VP9 video and Opus sound (an even --size)
-  NAME.mkv            lossless FFV1 video and FLAC sound: every frame decodes
+  NAME.mkv            lossless H.264 (RGB) video and FLAC sound: every frame decodes
                       to exactly the pixels of the PNG frames
   -                   PPM frames on standard output, for an encoder of your own.
                       For example, an MP4 with the sound:

@@ -16,7 +16,7 @@ enum class TOutputKind {
     Stream,    // "-": PPM frames on standard output, for ffmpeg's image2pipe
     Mp4,       // "*.mp4": H.264 video with AAC sound
     WebM,      // "*.webm": VP9 video with Opus sound
-    Mkv,       // "*.mkv": lossless FFV1 video with FLAC sound
+    Mkv,       // "*.mkv": lossless H.264 video of the RGB pixels with FLAC sound
 };
 
 // Whether AKind is a video with the input's sound.

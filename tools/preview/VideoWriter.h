@@ -1,5 +1,5 @@
 // Videos with their sound, through FFmpeg's libraries: an MP4 (H.264 and AAC), a WebM (VP9 and
-// Opus), or a Matroska file whose FFV1 frames and FLAC sound are lossless.
+// Opus), or a Matroska file whose H.264 frames (RGB, lossless) and FLAC sound are lossless.
 #pragma once
 
 #include "tools/preview/FrameWriter.h"
