@@ -472,27 +472,9 @@ private:
             Check(received, what);
             av_packet_rescale_ts(FPacket.get(), AEncoder->time_base, AStream->time_base);
             FPacket->stream_index = AStream->index;
-            Compact(*FPacket);
             // The muxer takes the packet's data and leaves it empty.
             Check(av_interleaved_write_frame(FMuxer.get(), FPacket.get()), "cannot write the file");
         }
-    }
-
-    // An encoder may give a packet a buffer of the largest size a frame may take, tens of
-    // megabytes at 1920x1080; the muxer holds a few packets back to interleave them, so such a
-    // packet moves into a buffer of its own size first.
-    void Compact(AVPacket& APacket)
-    {
-        if (!APacket.buf || APacket.buf->size <= 2 * static_cast<std::size_t>(APacket.size) + 4096)
-            return;
-        AVBufferRef* tight = av_buffer_alloc(static_cast<std::size_t>(APacket.size) + AV_INPUT_BUFFER_PADDING_SIZE);
-        if (!tight)
-            Check(AVERROR(ENOMEM), "cannot write the file");
-        std::memcpy(tight->data, APacket.data, static_cast<std::size_t>(APacket.size));
-        std::memset(tight->data + APacket.size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
-        av_buffer_unref(&APacket.buf);
-        APacket.buf = tight;
-        APacket.data = tight->data;
     }
 
     // Throws the failure that AResult reports, if it is one: the system's reason when a write
