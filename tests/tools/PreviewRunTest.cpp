@@ -355,7 +355,7 @@ const TBadInput BadInputs[] = {
     {"UnwritableTrace", {"--input", "song.wav", "--trace", "no/such/trace.txt", "--output", "x.gif"},
      "cannot write output"},
     {"OutputOverAFile", {"--input", "song.wav", "--output", "song.wav/frames"}, "cannot write output"},
-    {"UnknownFormat", {"--output", "movie.mp4"}, "cannot tell the format"},
+    {"UnknownFormat", {"--output", "movie.avi"}, "cannot tell the format"},
     {"PngWithoutFrame", {"--output", "one.png"}, "--frame"},
     {"FramePastTheEnd", {"--input", "song.wav", "--output", "one.png", "--frame", "6"}, "past the last frame"},
     {"ModuleMissing", {"--module", "nowhere.so", "--output", "x.gif"}, "cannot load module"},

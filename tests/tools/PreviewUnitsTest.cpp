@@ -230,7 +230,7 @@ TEST(Options, BadArgumentsAreRefused)
         {"--seconds", "0"},        {"--seconds", "-1"},     {"--seconds", "nan"},    {"--seconds", "1e300"},
         {"--frames", "5", "--seconds", "1"},
         {"--output", "out.png"},   {"--frame", "3"},        {"--output", "x.png", "--frame", "-1"},
-        {"--output", "movie.mp4"}, {"--output", ""},        {"--module", ""},        {"--unknown"},
+        {"--output", "movie.avi"}, {"--output", ""},        {"--module", ""},        {"--unknown"},
         {"--wine", "--trace", "calls.txt"},
     };
     for (const auto& args : cases) {

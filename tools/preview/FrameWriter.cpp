@@ -1,6 +1,7 @@
 #include "tools/preview/FrameWriter.h"
 
 #include "tools/preview/PreviewError.h"
+#include "tools/preview/VideoWriter.h"
 
 #include <vector>
 
@@ -19,7 +20,8 @@ void RequireSeparateOutputs(const TOptions& AOptions)
     if (!AOptions.Trace.empty())
         outputs.push_back({"--trace", AOptions.Trace});
     const TNamedPath output{"--output", AOptions.Output};
-    if (AOptions.OutputKind == TOutputKind::Gif || AOptions.OutputKind == TOutputKind::PngFrame)
+    if (AOptions.OutputKind == TOutputKind::Gif || AOptions.OutputKind == TOutputKind::PngFrame ||
+        IsVideo(AOptions.OutputKind))
         outputs.push_back(output);
     RequireSeparateFiles(inputs, outputs, AOptions.OutputKind == TOutputKind::PngFolder ? &output : nullptr,
                          AOptions.OutputKind == TOutputKind::Stream);
@@ -36,6 +38,10 @@ std::unique_ptr<TFrameWriter> MakeFrameWriter(const TOptions& AOptions)
         return MakePngFrameWriter(AOptions.Output, AOptions.Width, AOptions.Height, AOptions.Frame.value_or(0));
     case TOutputKind::Stream:
         return MakePpmStreamWriter(AOptions.Width, AOptions.Height);
+    case TOutputKind::Mp4:
+    case TOutputKind::WebM:
+    case TOutputKind::Mkv:
+        return MakeVideoWriter(AOptions);
     }
     throw EPreviewError("unknown output kind");
 }

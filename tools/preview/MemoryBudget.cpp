@@ -23,6 +23,10 @@ std::uint64_t WriterBytesPerPixel(TOutputKind AKind) noexcept
         return GifBytesPerPixel;
     case TOutputKind::Stream:
         return StreamBytesPerPixel;
+    case TOutputKind::Mp4:
+    case TOutputKind::WebM:
+    case TOutputKind::Mkv:
+        return VideoBytesPerPixel;
     case TOutputKind::PngFolder:
     case TOutputKind::PngFrame:
         break;
@@ -145,7 +149,8 @@ std::string SizeText(std::int32_t AWidth, std::int32_t AHeight)
 std::uint64_t MemoryNeededFor(std::int32_t AWidth, std::int32_t AHeight, TOutputKind AKind) noexcept
 {
     const std::uint64_t pixels = static_cast<std::uint64_t>(AWidth) * static_cast<std::uint64_t>(AHeight);
-    return FixedBytes + pixels * (SurfaceBytesPerPixel + WriterBytesPerPixel(AKind));
+    return FixedBytes + (IsVideo(AKind) ? VideoLibraryBytes : 0) +
+           pixels * (SurfaceBytesPerPixel + WriterBytesPerPixel(AKind));
 }
 
 TMemoryNeed MemoryNeededFor(const TOptions& AOptions) noexcept
@@ -212,11 +217,13 @@ std::string MemoryHelpText()
            "  A run needs about " + std::to_string(FixedBytes / MiB) + " MiB, and for each pixel of --size: " +
            std::to_string(SurfaceBytesPerPixel + GifBytesPerPixel) + " bytes with a GIF\n"
            "  output, " + std::to_string(SurfaceBytesPerPixel) + " with PNG frames, " +
-           std::to_string(SurfaceBytesPerPixel + StreamBytesPerPixel) +
-           " with the stream on standard output (with --wine,\n"
-           "  the helper under Wine takes " + std::to_string(WineHelperBytesPerPixel) +
-           " more). A size that does not fit in the memory\n"
-           "  this process may use is refused before anything is written. For example:\n" +
+           std::to_string(SurfaceBytesPerPixel + StreamBytesPerPixel) + " with the stream on standard output, " +
+           std::to_string(SurfaceBytesPerPixel + VideoBytesPerPixel) + " with a\n"
+           "  video, which also loads about " + std::to_string(VideoLibraryBytes / MiB) +
+           " MiB of FFmpeg's libraries (with --wine, the\n"
+           "  helper under Wine takes " + std::to_string(WineHelperBytesPerPixel) +
+           " more). A size that does not fit in the memory this\n"
+           "  process may use is refused before anything is written. For example:\n" +
            example(640, 480) + example(1920, 1080) + example(3840, 2160) + example(8192, 8192);
 }
 

@@ -33,13 +33,23 @@ Outputs (chosen by the ending of --output):
   FOLDER              numbered PNG frames, frame-000000.png, ... (a folder that
                       exists, a path ending in '/', or a name without extension)
   NAME.png --frame N  the one frame N, counted from 0
-  -                   PPM frames on standard output, for ffmpeg. For an MP4 with
-                      the sound:
+  NAME.mp4            H.264 video and AAC sound (an even --size)
+  NAME.webm           VP9 video and Opus sound (an even --size)
+  NAME.mkv            lossless H.264 (RGB) video and FLAC sound: every frame decodes
+                      to exactly the pixels of the PNG frames
+  -                   PPM frames on standard output, for an encoder of your own.
+                      For example, an MP4 with the sound:
     selvanore-preview --input song.wav --output - |
       ffmpeg -f image2pipe -framerate 30 -c:v ppm -i - -i song.wav \
              -map 0:v -map 1:a -c:v libx264 -pix_fmt yuv420p -c:a aac \
              -shortest song.mp4
     (give ffmpeg's -framerate the same value as --fps)
+
+A video holds the sound its frames cover (of --input or the built-in signal),
+at exactly --fps frames per second, and the same run gives the same bytes. It
+is made in one step by FFmpeg's libraries (libavformat, libavcodec with
+libx264, libvpx and libopus, libswscale, libswresample), which Debian builds
+under the GNU GPL; the input is read twice, so it must be a regular file.
 
 With --wine the frames are drawn by the real DLL on Wine's GDI, through a small
 helper of the Windows cross build that runs under Wine; decoding and encoding
@@ -143,12 +153,19 @@ TOutputKind OutputKindOf(const std::string& APath)
         return TOutputKind::Gif;
     if (EndsWithNoCase(APath, ".png"))
         return TOutputKind::PngFrame;
+    if (EndsWithNoCase(APath, ".mp4"))
+        return TOutputKind::Mp4;
+    if (EndsWithNoCase(APath, ".webm"))
+        return TOutputKind::WebM;
+    if (EndsWithNoCase(APath, ".mkv"))
+        return TOutputKind::Mkv;
     std::error_code error;
     const std::filesystem::path path(APath);
     if (APath.back() == '/' || std::filesystem::is_directory(path, error) || !path.has_extension())
         return TOutputKind::PngFolder;
     throw EPreviewError("cannot tell the format of --output '" + APath +
-                        "': use NAME.gif, NAME.png with --frame, a folder, or - for standard output");
+                        "': use NAME.gif, NAME.mp4, NAME.webm, NAME.mkv, NAME.png with --frame, a folder, "
+                        "or - for standard output");
 }
 
 std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const TDefaults& ADefaults,
@@ -179,7 +196,7 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     auto* secondsOption = app.add_option("--seconds", seconds, "Seconds of input to draw (default: the whole input)");
     framesOption->excludes(secondsOption);
     auto* frameOption = app.add_option("--frame", frame, "With a .png output: the frame to write, from 0");
-    app.add_option("--output", options.Output, "NAME.gif, a folder, NAME.png with --frame, or -")->capture_default_str();
+    app.add_option("--output", options.Output, "NAME.gif, NAME.mp4, NAME.webm, NAME.mkv, a folder, NAME.png with --frame, or -")->capture_default_str();
     app.add_option("--trace", options.Trace, "Write every drawing call the module makes to this file");
     app.add_flag("--wine", options.Wine, "Draw with the real Selvanore.dll on Wine's GDI");
     app.add_option("--wine-helper", options.WineHelper, "The cross-built helper that runs under Wine")
@@ -229,6 +246,18 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
                             std::to_string(MaxGifFps) +
                             " frames per second (its delays are in hundredths of a second): use --fps " +
                             std::to_string(MaxGifFps) + " or less, or write PNG frames or the stream");
+    // 4:2:0 video stores the colours at half the width and height.
+    if ((options.OutputKind == TOutputKind::Mp4 || options.OutputKind == TOutputKind::WebM) &&
+        (options.Width % 2 != 0 || options.Height % 2 != 0))
+        throw EPreviewError("--size " + size + " has an odd side, and an .mp4 or .webm video needs an even width "
+                            "and height (it stores colours at half size): choose an even --size, or write .mkv");
+    // A video reads the input twice, for the frames and for the sound; a pipe gives its data
+    // once, and the second opening would wait for a writer that never comes.
+    std::error_code error;
+    if (IsVideo(options.OutputKind) && !options.Input.empty() &&
+        std::filesystem::exists(options.Input, error) && !std::filesystem::is_regular_file(options.Input, error))
+        throw EPreviewError("a video output reads --input '" + options.Input +
+                            "' twice, for the frames and for the sound: give a regular file");
     if (frameOption->count() > 0) {
         if (options.OutputKind != TOutputKind::PngFrame)
             throw EPreviewError("--frame needs an --output ending in .png");

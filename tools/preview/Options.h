@@ -14,7 +14,16 @@ enum class TOutputKind {
     PngFolder, // a folder (existing, ending in '/', or a name without an extension): numbered PNGs
     PngFrame,  // "*.png" with --frame N: that one frame
     Stream,    // "-": PPM frames on standard output, for ffmpeg's image2pipe
+    Mp4,       // "*.mp4": H.264 video with AAC sound
+    WebM,      // "*.webm": VP9 video with Opus sound
+    Mkv,       // "*.mkv": lossless H.264 video of the RGB pixels with FLAC sound
 };
+
+// Whether AKind is a video with the input's sound.
+constexpr bool IsVideo(TOutputKind AKind) noexcept
+{
+    return AKind == TOutputKind::Mp4 || AKind == TOutputKind::WebM || AKind == TOutputKind::Mkv;
+}
 
 // Bounds past which a request is taken for a mistake rather than a wish.
 inline constexpr std::int32_t MaxExtent = 8192;      // pixels a side

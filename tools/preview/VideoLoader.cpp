@@ -1,0 +1,84 @@
+// Loads the video writer's library on demand (see VideoWriter.h).
+#include "tools/preview/PreviewError.h"
+#include "tools/preview/VideoWriter.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <array>
+#include <string>
+
+namespace preview {
+
+namespace {
+
+// The loaded library, released when its writer is gone. Its code stays mapped (RTLD_NODELETE):
+// an exception it threw, whose virtual functions it holds, may still be on its way to main.
+class TLibrary {
+public:
+    explicit TLibrary(const std::string& APath)
+        : FHandle(dlopen(APath.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE))
+    {
+    }
+    ~TLibrary()
+    {
+        if (FHandle)
+            dlclose(FHandle);
+    }
+    TLibrary(const TLibrary&) = delete;
+    TLibrary& operator=(const TLibrary&) = delete;
+
+    void* Handle() const noexcept { return FHandle; }
+
+private:
+    void* FHandle;
+};
+
+// A writer of the library, and the library, which must outlive the writer's code.
+class TLoadedWriter final : public TFrameWriter {
+public:
+    explicit TLoadedWriter(std::unique_ptr<TLibrary> ALibrary) : FLibrary(std::move(ALibrary)) {}
+
+    std::unique_ptr<TFrameWriter>& Inner() noexcept { return FInner; }
+
+    void Write(std::int64_t AFrame, const std::uint32_t* APixels) override { FInner->Write(AFrame, APixels); }
+    void Finish() override { FInner->Finish(); }
+    TStagedOutput* Staged() noexcept override { return FInner->Staged(); }
+
+private:
+    std::unique_ptr<TLibrary> FLibrary; // declared first: destroyed after the writer
+    std::unique_ptr<TFrameWriter> FInner;
+};
+
+// The folder of the running program, with its final '/'.
+std::string ProgramFolder()
+{
+    std::array<char, 4096> path{};
+    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size() - 1);
+    if (length <= 0)
+        return {};
+    std::string folder(path.data(), static_cast<std::size_t>(length));
+    return folder.substr(0, folder.rfind('/') + 1);
+}
+
+} // namespace
+
+std::unique_ptr<TFrameWriter> MakeVideoWriter(const TOptions& AOptions)
+{
+    const std::string path = ProgramFolder() + VideoLibraryName;
+    auto library = std::make_unique<TLibrary>(path);
+    if (!library->Handle()) {
+        const char* reason = dlerror();
+        throw EPreviewError("cannot write output '" + AOptions.Output + "': cannot load the video encoders (" +
+                            (reason ? reason : path) + ")");
+    }
+    using TMake = void (*)(const TOptions*, std::unique_ptr<TFrameWriter>*);
+    auto* const make = reinterpret_cast<TMake>(dlsym(library->Handle(), "SelvanoreMakeVideoWriter"));
+    if (!make)
+        throw EPreviewError("cannot write output '" + AOptions.Output + "': " + path + " is no video library");
+    auto writer = std::make_unique<TLoadedWriter>(std::move(library));
+    make(&AOptions, &writer->Inner());
+    return writer;
+}
+
+} // namespace preview
