@@ -79,12 +79,6 @@ bool IsPolylineLine(const std::string& ALine)
     return true;
 }
 
-bool OneLineError(const TRun& ARun)
-{
-    return ARun.Err.rfind("selvanore-preview: ", 0) == 0 && ARun.Err.size() > 20 &&
-           std::count(ARun.Err.begin(), ARun.Err.end(), '\n') == 1 && ARun.Err.back() == '\n';
-}
-
 // The runs that need the module to draw: skipped, with the reason, when there is none that
 // hands out a plug-in.
 class PreviewRun : public ::testing::Test {
@@ -330,7 +324,7 @@ TEST_P(BadInput, EndsWithStatusTwoOneLineAndNothingLeftBehind)
     }
     const TRun result = RunPreview(args, scratch.Path());
     EXPECT_EQ(result.Status, 2) << result.Err;
-    EXPECT_TRUE(OneLineError(result)) << "[" << result.Err << "]";
+    EXPECT_TRUE(preview_test::IsOneLineError(result.Err)) << "[" << result.Err << "]";
     EXPECT_NE(result.Err.find(GetParam().Message), std::string::npos) << result.Err;
     EXPECT_EQ(scratch.Entries(), before);
     EXPECT_TRUE(fs::is_empty(scratch / "frames-existing"));

@@ -227,12 +227,6 @@ TFit FitToSong(const std::vector<double>& ADecoded, int AChannel, int ARate, std
     return best;
 }
 
-bool OneLineError(const std::string& AErr)
-{
-    return AErr.rfind("selvanore-preview: ", 0) == 0 && std::count(AErr.begin(), AErr.end(), '\n') == 1 &&
-           AErr.back() == '\n';
-}
-
 // The runs that draw need the native module of this build; without it they cannot show
 // anything and fail with the reason.
 class PreviewVideo : public ::testing::Test {
@@ -394,7 +388,7 @@ TEST_P(BadVideo, EndsWithStatusTwoOneLineAndNothingLeftBehind)
     const preview_test::TTree before = preview_test::LookAt(FScratch.Path());
     const TRun run = Run(GetParam().Args);
     EXPECT_EQ(run.Status, 2) << run.Err;
-    EXPECT_TRUE(OneLineError(run.Err)) << "[" << run.Err << "]";
+    EXPECT_TRUE(preview_test::IsOneLineError(run.Err)) << "[" << run.Err << "]";
     EXPECT_NE(run.Err.find(GetParam().Message), std::string::npos) << run.Err;
     EXPECT_EQ(preview_test::DifferencesBetween(before, preview_test::LookAt(FScratch.Path())),
               std::vector<std::string>{});
@@ -455,7 +449,7 @@ TEST_F(PreviewVideo, AddressSpaceLimitCountsTheLibraries)
             continue;
         }
         EXPECT_EQ(run.Status, 2) << output << ": " << run.Err;
-        EXPECT_TRUE(OneLineError(run.Err)) << run.Err;
+        EXPECT_TRUE(preview_test::IsOneLineError(run.Err)) << run.Err;
         EXPECT_NE(run.Err.find("its address-space limit (ulimit -v)"), std::string::npos) << run.Err;
         EXPECT_FALSE(fs::exists(FScratch / output));
     }
