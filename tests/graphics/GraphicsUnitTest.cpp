@@ -71,11 +71,11 @@ TEST_F(GraphicsUnit, UnloadDeletesTheObjectsOfEntriesStillInUse)
     auto* brush = module.Brushes.AllocResource(TBrushData{});
     ASSERT_NE(module.Pens.ObjectOf(*pen, [](const TPenData&) {
         LOGPEN data{PS_SOLID, {1, 0}, 0};
-        return static_cast<HGDIOBJ>(CreatePenIndirect(&data));
+        return CreatePenIndirect(&data);
     }), nullptr);
     ASSERT_NE(module.Brushes.ObjectOf(*brush, [](const TBrushData&) {
         LOGBRUSH data{BS_SOLID, 0x00FFFFFF, 0};
-        return static_cast<HGDIOBJ>(CreateBrushIndirect(&data));
+        return CreateBrushIndirect(&data);
     }), nullptr);
     EXPECT_EQ(StandInLiveObjectCount(), liveBefore + 2);
 

@@ -34,7 +34,7 @@ TEST(Pool, EqualRecordsShareAnEntryUntilTheLastUserLetsGo)
     const auto make = [&made](const TPenData& AData) {
         ++made;
         LOGPEN pen{PS_SOLID, {AData.Width, 0}, AData.Color};
-        return static_cast<HGDIOBJ>(CreatePenIndirect(&pen));
+        return CreatePenIndirect(&pen);
     };
     const HGDIOBJ object = pool.ObjectOf(*a, make);
     EXPECT_EQ(pool.ObjectOf(*b, make), object);
@@ -56,7 +56,7 @@ TEST(Pool, AnObjectThatCannotBeMadeIsTriedAgain)
     TPenPool pool;
     auto* entry = pool.AllocResource(PenOf(7));
     int attempts = 0;
-    const auto refuse = [&attempts](const TPenData&) -> HGDIOBJ {
+    const auto refuse = [&attempts](const TPenData&) -> HPEN {
         ++attempts;
         return nullptr;
     };
