@@ -1,5 +1,6 @@
-// The graphics unit's load and unload steps, which the module's start-up and shut-down run, and
-// the first use after an unload, which loads the unit again.
+// The graphics unit's load and unload steps, which the module's start-up and shut-down run (and
+// this program's environment, before the first test), and the first use after an unload, which
+// loads the unit again.
 #include "graphics/Graphics.h"
 #include "graphics/ResourceManager.h"
 #include "tests/graphics/CanvasTesting.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -27,6 +29,48 @@ void DrawDot(TCanvas& ACanvas, HDC ADc)
     ACanvas.Brush().SetColor(0x0000FF00);
     ACanvas.Ellipse(2, 2, 6, 6);
     ACanvas.SetHandle(nullptr);
+}
+
+// Every GDI call the stand-in sees while it lives, as Function(first integer argument).
+class TGdiCalls {
+public:
+    TGdiCalls() { StandInSetRecorder(&TGdiCalls::Record, this); }
+    ~TGdiCalls() { StandInSetRecorder(nullptr, nullptr); }
+    TGdiCalls(const TGdiCalls&) = delete;
+    TGdiCalls& operator=(const TGdiCalls&) = delete;
+
+    const std::vector<std::string>& Calls() const noexcept { return FCalls; }
+
+private:
+    static void Record(const STANDIN_CALL* ACall, void* AUser)
+    {
+        std::string text = std::string(ACall->Function) + "(";
+        if (ACall->ArgCount > 0)
+            text += std::to_string(ACall->Args[0]);
+        static_cast<TGdiCalls*>(AUser)->FCalls.push_back(text + ")");
+    }
+
+    std::vector<std::string> FCalls;
+};
+
+TEST_F(GraphicsUnit, LoadingFetchesTheStockObjectsOnceAndSurfacesThenMakeNoCall)
+{
+    UnloadGraphicsUnit();
+    {
+        TGdiCalls gdi;
+        LoadGraphicsUnit();
+        LoadGraphicsUnit();  // already loaded: nothing to do
+        (void)GraphicsModule();
+        EXPECT_EQ(gdi.Calls(), (std::vector<std::string>{"GetStockObject(7)", "GetStockObject(5)", "GetStockObject(13)"}))
+            << "BLACK_PEN, NULL_BRUSH, SYSTEM_FONT, in that order, and only once";
+    }
+    TGdiCalls gdi;
+    {
+        TCanvas canvas;
+        canvas.Pen().SetColor(0x000000FF);
+        canvas.Brush().SetColor(0x0000FF00);
+    }
+    EXPECT_TRUE(gdi.Calls().empty()) << "a surface that never draws makes no call, not even its unit's load";
 }
 
 TEST_F(GraphicsUnit, UnloadDestroysThePoolsAndTheNextUseLoadsAfresh)
