@@ -132,7 +132,8 @@ private:
     friend class TCanvas;  // releases its objects in its own order
 };
 
-// The pen, brush and font kinds are built once, with the pools, in the graphics unit.
+// The three kinds are compiled once, in graphics/Graphics.cpp, the one place where the surface
+// sees the pools.
 extern template class TGraphicsObjectOf<TPenData>;
 extern template class TGraphicsObjectOf<TBrushData>;
 extern template class TGraphicsObjectOf<TFontData>;

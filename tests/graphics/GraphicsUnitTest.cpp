@@ -4,13 +4,14 @@
 #include "graphics/Graphics.h"
 #include "graphics/ResourceManager.h"
 #include "tests/graphics/CanvasTesting.h"
+#include "tests/support/GdiRecording.h"
 
 #include <win32_standin.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <string>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -31,46 +32,27 @@ void DrawDot(TCanvas& ACanvas, HDC ADc)
     ACanvas.SetHandle(nullptr);
 }
 
-// Every GDI call the stand-in sees while it lives, as Function(first integer argument).
-class TGdiCalls {
-public:
-    TGdiCalls() { StandInSetRecorder(&TGdiCalls::Record, this); }
-    ~TGdiCalls() { StandInSetRecorder(nullptr, nullptr); }
-    TGdiCalls(const TGdiCalls&) = delete;
-    TGdiCalls& operator=(const TGdiCalls&) = delete;
-
-    const std::vector<std::string>& Calls() const noexcept { return FCalls; }
-
-private:
-    static void Record(const STANDIN_CALL* ACall, void* AUser)
-    {
-        std::string text = std::string(ACall->Function) + "(";
-        if (ACall->ArgCount > 0)
-            text += std::to_string(ACall->Args[0]);
-        static_cast<TGdiCalls*>(AUser)->FCalls.push_back(text + ")");
-    }
-
-    std::vector<std::string> FCalls;
-};
-
 TEST_F(GraphicsUnit, LoadingFetchesTheStockObjectsOnceAndSurfacesThenMakeNoCall)
 {
     UnloadGraphicsUnit();
     {
-        TGdiCalls gdi;
+        testing_support::TCallRecorder gdi;
         LoadGraphicsUnit();
         LoadGraphicsUnit();  // already loaded: nothing to do
         (void)GraphicsModule();
-        EXPECT_EQ(gdi.Calls(), (std::vector<std::string>{"GetStockObject(7)", "GetStockObject(5)", "GetStockObject(13)"}))
-            << "BLACK_PEN, NULL_BRUSH, SYSTEM_FONT, in that order, and only once";
+        ASSERT_EQ(gdi.Names(), "GetStockObject GetStockObject GetStockObject") << "only once";
+        std::vector<std::int32_t> indexes;
+        for (const testing_support::TRecordedCall& call : gdi.Calls())
+            indexes.push_back(call.Args.at(0));
+        EXPECT_EQ(indexes, (std::vector<std::int32_t>{BLACK_PEN, NULL_BRUSH, SYSTEM_FONT}));
     }
-    TGdiCalls gdi;
+    testing_support::TCallRecorder gdi;
     {
         TCanvas canvas;
         canvas.Pen().SetColor(0x000000FF);
         canvas.Brush().SetColor(0x0000FF00);
     }
-    EXPECT_TRUE(gdi.Calls().empty()) << "a surface that never draws makes no call, not even its unit's load";
+    EXPECT_EQ(gdi.Names(), "") << "a surface that never draws makes no call";
 }
 
 TEST_F(GraphicsUnit, UnloadDestroysThePoolsAndTheNextUseLoadsAfresh)
