@@ -6,86 +6,14 @@
 #include <atomic>
 #include <climits>
 #include <cstddef>
-#include <memory>
-#include <new>
-#include <thread>
 #include <type_traits>
+#include <utility>
 
 static_assert(sizeof(TPoint) == sizeof(POINT) && offsetof(TPoint, X) == offsetof(POINT, x) &&
               offsetof(TPoint, Y) == offsetof(POINT, y) && std::is_standard_layout_v<TPoint>);
 static_assert(sizeof(TRect) == sizeof(RECT) && offsetof(TRect, Left) == offsetof(RECT, left) &&
               offsetof(TRect, Top) == offsetof(RECT, top) && offsetof(TRect, Right) == offsetof(RECT, right) &&
               offsetof(TRect, Bottom) == offsetof(RECT, bottom));
-
-namespace {
-
-std::uint64_t Mix(std::uint64_t AHash, std::uint64_t AValue) noexcept
-{
-    return (AHash ^ AValue) * 0x100000001B3ULL;
-}
-
-std::uint64_t HandleBits(const void* AHandle) noexcept
-{
-    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(AHandle));
-}
-
-constexpr std::uint64_t HashSeed = 0xCBF29CE484222325ULL;
-
-TResourceOf<TPenData>* PenEntry(TResource* AResource) noexcept
-{
-    return static_cast<TResourceOf<TPenData>*>(AResource);
-}
-
-TResourceOf<TBrushData>* BrushEntry(TResource* AResource) noexcept
-{
-    return static_cast<TResourceOf<TBrushData>*>(AResource);
-}
-
-TResourceOf<TFontData>* FontEntry(TResource* AResource) noexcept
-{
-    return static_cast<TResourceOf<TFontData>*>(AResource);
-}
-
-// The unit's objects live in storage of their own with no destructor: they are built by the load
-// step (or the first use) and torn down by the unload step alone, never by static destruction,
-// whose order depends on the link and the toolchain.
-alignas(TGraphicsModule) unsigned char ModuleStorage[sizeof(TGraphicsModule)];
-constinit std::atomic<TGraphicsModule*> LoadedModule{nullptr};
-// Set while the objects are being built or torn down. Both take microseconds and happen about
-// once per process, so a waiting thread merely yields.
-constinit std::atomic<bool> ModuleChanging{false};
-
-class TModuleChangeGuard {
-public:
-    TModuleChangeGuard() noexcept
-    {
-        while (ModuleChanging.exchange(true, std::memory_order_acquire))
-            std::this_thread::yield();
-    }
-    ~TModuleChangeGuard() { ModuleChanging.store(false, std::memory_order_release); }
-    TModuleChangeGuard(const TModuleChangeGuard&) = delete;
-    TModuleChangeGuard& operator=(const TModuleChangeGuard&) = delete;
-};
-
-TGraphicsModule& LoadModuleObjects() noexcept
-{
-    const TModuleChangeGuard guard;
-    TGraphicsModule* module = LoadedModule.load(std::memory_order_relaxed);
-    if (!module) {
-        module = ::new (static_cast<void*>(ModuleStorage)) TGraphicsModule;
-        LoadedModule.store(module, std::memory_order_release);
-    }
-    return *module;
-}
-
-// Wherever the unit is linked (the module, a test program, a tool), it loads with the program or
-// library, so that the stock objects and the pools exist before any surface is made and a
-// surface's first calls are its own. Loading is idempotent, so this needs no order with the
-// module's start-up, which loads the unit explicitly as well. Nothing here is torn down by static
-// destruction: only the unload step does that.
-[[maybe_unused]] const bool LoadedWithTheProgram = (LoadGraphicsUnit(), true);
-
-} // namespace
 
 // --- Colours and modes ---
 
@@ -119,119 +47,70 @@ int PenModeToROP2(TPenMode AMode) noexcept
     return R2_COPYPEN;
 }
 
-// --- Pools ---
-
-std::size_t ResourceHash(const TPenData& AData) noexcept
-{
-    std::uint64_t h = Mix(HashSeed, HandleBits(AData.Handle));
-    h = Mix(h, AData.Color);
-    h = Mix(h, static_cast<std::uint32_t>(AData.Width));
-    h = Mix(h, static_cast<std::uint64_t>(AData.Style));
-    return static_cast<std::size_t>(h);
-}
-
-std::size_t ResourceHash(const TBrushData& AData) noexcept
-{
-    std::uint64_t h = Mix(HashSeed, HandleBits(AData.Handle));
-    h = Mix(h, AData.Color);
-    h = Mix(h, HandleBits(AData.Bitmap));
-    h = Mix(h, static_cast<std::uint64_t>(AData.Style));
-    h = Mix(h, AData.OwnsBitmap ? 1u : 0u);
-    return static_cast<std::size_t>(h);
-}
-
-std::size_t ResourceHash(const TFontData& AData) noexcept
-{
-    std::uint64_t h = Mix(HashSeed, HandleBits(AData.Handle));
-    h = Mix(h, static_cast<std::uint32_t>(AData.Height));
-    h = Mix(h, static_cast<std::uint64_t>(AData.Pitch));
-    h = Mix(h, AData.Style);
-    h = Mix(h, AData.Charset);
-    return static_cast<std::size_t>(h);
-}
-
-TGraphicsModule::TGraphicsModule() noexcept
-    : StockPen(static_cast<HPEN>(GetStockObject(BLACK_PEN))),
-      StockBrush(static_cast<HBRUSH>(GetStockObject(NULL_BRUSH))),
-      StockFont(static_cast<HFONT>(GetStockObject(SYSTEM_FONT)))
-{
-}
-
-TGraphicsModule& GraphicsModule() noexcept
-{
-    if (TGraphicsModule* module = LoadedModule.load(std::memory_order_acquire))
-        return *module;
-    return LoadModuleObjects();
-}
-
-void LoadGraphicsUnit() noexcept
-{
-    LoadModuleObjects();
-}
-
-void UnloadGraphicsUnit() noexcept
-{
-    const TModuleChangeGuard guard;
-    if (TGraphicsModule* module = LoadedModule.exchange(nullptr, std::memory_order_acq_rel))
-        std::destroy_at(module);
-}
-
-// --- TGraphicsObject ---
+// --- TGraphicsObjectOf ---
 
 template <class TData>
-void TGraphicsObject::ChangeResource(TResourceManager<TData>& APool, const TData& AData)
+TGraphicsObjectOf<TData>::TGraphicsObjectOf() : FResource(GraphicsModule().Pool<TData>().AllocResource(TData{}))
 {
-    using TEntry = typename TResourceManager<TData>::TEntry;
+}
+
+template <class TData>
+TGraphicsObjectOf<TData>::~TGraphicsObjectOf()
+{
+    Release();
+}
+
+template <class TData>
+const TData& TGraphicsObjectOf<TData>::Data() const noexcept
+{
+    return FResource->Data;
+}
+
+template <class TData>
+const TResource* TGraphicsObjectOf<TData>::Resource() const noexcept
+{
+    return FResource;
+}
+
+template <class TData>
+void TGraphicsObjectOf<TData>::ChangeResource(const TData& AData)
+{
+    TResourceManager<TData>& pool = GraphicsModule().Pool<TData>();
     TLockGuard owner(FOwnerLock);
     TRetiredObjects retired;
     {
-        TLockGuard pool(APool.Lock());
-        auto* old = static_cast<TEntry*>(FResource);
-        TEntry* fresh = APool.AllocResource(AData);
+        TLockGuard poolLock(pool.Lock());
+        TResourceOf<TData>* old = FResource;
+        TResourceOf<TData>* fresh = pool.AllocResource(AData);
         if (fresh != old) {
             FResource = fresh;
             try {
                 Changed();
             } catch (...) {
                 // The object has moved; the old entry must still lose its user.
-                APool.Retire(old).Dispose();
+                pool.Retire(old).Dispose();
                 throw;
             }
         }
-        retired = APool.Retire(old);
+        retired = pool.Retire(old);
     }
     retired.Dispose();
 }
 
 template <class TData>
-void TGraphicsObject::FreeResource(TResourceManager<TData>& APool) noexcept
+void TGraphicsObjectOf<TData>::Release() noexcept
 {
-    auto* entry = static_cast<typename TResourceManager<TData>::TEntry*>(FResource);
-    FResource = nullptr;
-    APool.FreeResource(entry);
+    // A released object has no entry; letting go again must not touch the pools, which may be
+    // gone by then.
+    if (TResourceOf<TData>* entry = std::exchange(FResource, nullptr))
+        GraphicsModule().Pool<TData>().FreeResource(entry);
 }
+
+template class TGraphicsObjectOf<TPenData>;
+template class TGraphicsObjectOf<TBrushData>;
+template class TGraphicsObjectOf<TFontData>;
 
 // --- TPen ---
-
-TPen::TPen()
-{
-    FResource = GraphicsModule().Pens.AllocResource(TPenData{});
-}
-
-TPen::~TPen()
-{
-    Release();
-}
-
-void TPen::Release() noexcept
-{
-    FreeResource(GraphicsModule().Pens);
-}
-
-const TPenData& TPen::Data() const noexcept
-{
-    return PenEntry(FResource)->Data;
-}
 
 void TPen::SetColor(TColor AValue)
 {
@@ -240,7 +119,7 @@ void TPen::SetColor(TColor AValue)
     TPenData data = Data();
     data.Handle = nullptr;
     data.Color = AValue;
-    ChangeResource(GraphicsModule().Pens, data);
+    ChangeResource(data);
 }
 
 void TPen::SetWidth(std::int32_t AValue)
@@ -250,7 +129,7 @@ void TPen::SetWidth(std::int32_t AValue)
     TPenData data = Data();
     data.Handle = nullptr;
     data.Width = AValue;
-    ChangeResource(GraphicsModule().Pens, data);
+    ChangeResource(data);
 }
 
 void TPen::SetStyle(TPenStyle AValue)
@@ -260,7 +139,7 @@ void TPen::SetStyle(TPenStyle AValue)
     TPenData data = Data();
     data.Handle = nullptr;
     data.Style = AValue;
-    ChangeResource(GraphicsModule().Pens, data);
+    ChangeResource(data);
 }
 
 void TPen::SetMode(TPenMode AValue)
@@ -276,37 +155,17 @@ void TPen::SetMode(TPenMode AValue)
 
 HPEN TPen::Handle()
 {
-    return static_cast<HPEN>(GraphicsModule().Pens.ObjectOf(*PenEntry(FResource), [](const TPenData& AData) {
+    return GraphicsModule().Pens.ObjectOf(*FResource, [](const TPenData& AData) {
         LOGPEN pen{};
         pen.lopnStyle = static_cast<UINT>(AData.Style);  // psSolid .. psInsideFrame are PS_SOLID .. PS_INSIDEFRAME
         pen.lopnWidth.x = AData.Width;
         pen.lopnWidth.y = 0;
         pen.lopnColor = ColorToRGB(AData.Color);
-        return static_cast<HGDIOBJ>(CreatePenIndirect(&pen));
-    }));
+        return CreatePenIndirect(&pen);
+    });
 }
 
 // --- TBrush ---
-
-TBrush::TBrush()
-{
-    FResource = GraphicsModule().Brushes.AllocResource(TBrushData{});
-}
-
-TBrush::~TBrush()
-{
-    Release();
-}
-
-void TBrush::Release() noexcept
-{
-    FreeResource(GraphicsModule().Brushes);
-}
-
-const TBrushData& TBrush::Data() const noexcept
-{
-    return BrushEntry(FResource)->Data;
-}
 
 void TBrush::SetColor(TColor AValue)
 {
@@ -320,7 +179,7 @@ void TBrush::SetColor(TColor AValue)
     // The pattern stays with the old entry, which deletes it if it owns it.
     data.Bitmap = nullptr;
     data.OwnsBitmap = false;
-    ChangeResource(GraphicsModule().Brushes, data);
+    ChangeResource(data);
 }
 
 void TBrush::SetStyle(TBrushStyle AValue)
@@ -330,46 +189,23 @@ void TBrush::SetStyle(TBrushStyle AValue)
     TBrushData data = Data();
     data.Handle = nullptr;
     data.Style = AValue;
-    ChangeResource(GraphicsModule().Brushes, data);
+    ChangeResource(data);
 }
 
 HBRUSH TBrush::Handle()
 {
-    return static_cast<HBRUSH>(
-        GraphicsModule().Brushes.ObjectOf(*BrushEntry(FResource), [](const TBrushData& AData) {
-            LOGBRUSH brush{};
-            brush.lbStyle = AData.Style == TBrushStyle::bsClear ? BS_HOLLOW : BS_SOLID;
-            brush.lbColor = ColorToRGB(AData.Color);
-            brush.lbHatch = 0;
-            return static_cast<HGDIOBJ>(CreateBrushIndirect(&brush));
-        }));
+    return GraphicsModule().Brushes.ObjectOf(*FResource, [](const TBrushData& AData) {
+        LOGBRUSH brush{};
+        brush.lbStyle = AData.Style == TBrushStyle::bsClear ? BS_HOLLOW : BS_SOLID;
+        brush.lbColor = ColorToRGB(AData.Color);
+        brush.lbHatch = 0;
+        return CreateBrushIndirect(&brush);
+    });
 }
 
 HBRUSH TBrush::CurrentHandle() const noexcept
 {
-    return static_cast<HBRUSH>(BrushEntry(FResource)->Object.load(std::memory_order_acquire));
-}
-
-// --- TFont ---
-
-TFont::TFont()
-{
-    FResource = GraphicsModule().Fonts.AllocResource(TFontData{});
-}
-
-TFont::~TFont()
-{
-    Release();
-}
-
-void TFont::Release() noexcept
-{
-    FreeResource(GraphicsModule().Fonts);
-}
-
-const TFontData& TFont::Data() const noexcept
-{
-    return FontEntry(FResource)->Data;
+    return FResource->Object.load(std::memory_order_acquire);
 }
 
 // --- TCustomCanvas ---

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include "graphics/ACL.Graphics.h"
+#include "graphics/GraphicsData.h"
 #include "graphics/Locks.h"
 #include "rtl/SysUtils.h"  // rtl::EInvalidOperation, raised by drawing without a context
 
@@ -28,8 +29,6 @@ struct TPoint {
 struct TRect {
     std::int32_t Left, Top, Right, Bottom;
 };
-
-enum class TPenStyle : std::uint8_t { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
 
 // How the pen's colour combines with the pixels under it; each mode is one of GDI's binary
 // raster operations (pmCopy is R2_COPYPEN).
@@ -52,21 +51,6 @@ enum class TPenMode : std::uint8_t {
     pmNotXor
 };
 
-// bsClear is the hollow style.
-enum class TBrushStyle : std::uint8_t { bsSolid, bsClear };
-
-enum class TFontPitch : std::uint8_t { fpDefault, fpVariable, fpFixed };
-
-// The unit's load and unload steps, run by the module's start-up and shut-down. Loading fetches
-// the stock pen, brush and font and makes the pools of pens, brushes and fonts; it also runs while
-// any program or library that links the unit starts, and on first use after an unload.
-// Unloading destroys the pools, deleting the GDI objects of entries still in use; it must come
-// after every surface of the module is gone, and it is the only teardown the pools ever get (a
-// program that never unloads the unit leaves them reachable at exit). Both may run more than
-// once.
-void LoadGraphicsUnit() noexcept;
-void UnloadGraphicsUnit() noexcept;
-
 // The R2_ raster operation GDI receives for a pen mode.
 int PenModeToROP2(TPenMode AMode) noexcept;
 
@@ -74,40 +58,9 @@ int PenModeToROP2(TPenMode AMode) noexcept;
 // GetSysColor(its low byte); every other value passes unchanged.
 COLORREF ColorToRGB(TColor AColor) noexcept;
 
-// The attribute records that pool entries hold. Two pens (brushes, fonts) of one thread share an
-// entry exactly when their records are equal. Handle is 0 in every record an attribute change
-// makes; the GDI object lives in the entry, beside the record.
-struct TPenData {
-    HPEN Handle = nullptr;
-    TColor Color = 0;         // black
-    std::int32_t Width = 1;   // pixels
-    TPenStyle Style = TPenStyle::psSolid;
-    bool operator==(const TPenData&) const = default;
-};
-
-struct TBrushData {
-    HBRUSH Handle = nullptr;
-    TColor Color = 0x00FFFFFF;  // white
-    HBITMAP Bitmap = nullptr;   // pattern bitmap; never set in this module
-    TBrushStyle Style = TBrushStyle::bsSolid;
-    bool OwnsBitmap = false;    // the entry deletes Bitmap when it is freed
-    bool operator==(const TBrushData&) const = default;
-};
-
-// The font is never selected by a drawing operation of this module; its record only has to
-// exist, so it keeps to what a logical font needs first.
-struct TFontData {
-    HFONT Handle = nullptr;
-    std::int32_t Height = 0;     // GDI's default height
-    TFontPitch Pitch = TFontPitch::fpDefault;
-    std::uint8_t Style = 0;      // set of bold, italic, underline, strike-out; none
-    std::uint8_t Charset = 1;    // DEFAULT_CHARSET
-    bool operator==(const TFontData&) const = default;
-};
-
 struct TResource;
 template <class TData>
-class TResourceManager;
+struct TResourceOf;
 
 // An event with one subscriber: a plain function and the object it works for. Firing an empty
 // event does nothing.
@@ -131,8 +84,8 @@ private:
     void* FData = nullptr;
 };
 
-// The base of pens, brushes and fonts: a share in one pool entry, the owner's notification and
-// the owner's lock (null for an object without an owner).
+// The base of pens, brushes and fonts: the owner's notification and the owner's lock (null for
+// an object without an owner).
 class TGraphicsObject {
 public:
     TGraphicsObject(const TGraphicsObject&) = delete;
@@ -143,35 +96,53 @@ public:
     // Borrowed: the lock must outlive the object. Attribute changes take it before the pool's.
     void SetOwnerLock(TCriticalSection* ALock) noexcept { FOwnerLock = ALock; }
 
-    // The pool entry this object shares (borrowed; for tests and diagnostics).
-    const TResource* Resource() const noexcept { return FResource; }
-
 protected:
     TGraphicsObject() noexcept = default;
     ~TGraphicsObject() = default;
 
     void Changed() { FOnChange(*this); }
 
-    // Moves the object to the entry for AData: owner lock, then pool lock; the owner is told
-    // before the old entry is let go, so a selected object is deselected before it can be deleted.
-    template <class TData>
-    void ChangeResource(TResourceManager<TData>& APool, const TData& AData);
-    // Lets go of the entry, if any; deletes its GDI object when this was the last user.
-    template <class TData>
-    void FreeResource(TResourceManager<TData>& APool) noexcept;
-
     TNotifyEvent<TGraphicsObject> FOnChange;
-    TResource* FResource = nullptr;
     TCriticalSection* FOwnerLock = nullptr;
 };
 
-class TPen : public TGraphicsObject {
+// A graphics object of one kind: a share in one entry of the kind's pool, whose record is TData.
+// Made on the entry for TData's defaults (no GDI call); destroyed, it lets go of its entry.
+template <class TData>
+class TGraphicsObjectOf : public TGraphicsObject {
+public:
+    // The attributes of the entry the object shares.
+    const TData& Data() const noexcept;
+    // The pool entry this object shares (borrowed; for tests and diagnostics).
+    const TResource* Resource() const noexcept;
+
+protected:
+    TGraphicsObjectOf();
+    ~TGraphicsObjectOf();
+
+    // Moves the object to the entry for AData: owner lock, then pool lock; the owner is told
+    // before the old entry is let go, so a selected object is deselected before it can be deleted.
+    void ChangeResource(const TData& AData);
+    // Lets go of the entry, if any; deletes its GDI object when this was the last user.
+    void Release() noexcept;
+
+    TResourceOf<TData>* FResource;
+
+private:
+    friend class TCanvas;  // releases its objects in its own order
+};
+
+// The three kinds are compiled once, in graphics/Graphics.cpp, the one place where the surface
+// sees the pools.
+extern template class TGraphicsObjectOf<TPenData>;
+extern template class TGraphicsObjectOf<TBrushData>;
+extern template class TGraphicsObjectOf<TFontData>;
+
+class TPen : public TGraphicsObjectOf<TPenData> {
 public:
     // Black, 1 pixel, solid, pmCopy; shares the default entry, makes no GDI call.
-    TPen();
-    ~TPen();
+    TPen() = default;
 
-    const TPenData& Data() const noexcept;
     TColor Color() const noexcept { return Data().Color; }
     void SetColor(TColor AValue);
     std::int32_t Width() const noexcept { return Data().Width; }
@@ -187,19 +158,14 @@ public:
     HPEN Handle();
 
 private:
-    friend class TCanvas;
-    void Release() noexcept;
-
     TPenMode FMode = TPenMode::pmCopy;
 };
 
-class TBrush : public TGraphicsObject {
+class TBrush : public TGraphicsObjectOf<TBrushData> {
 public:
     // White, solid; shares the default entry, makes no GDI call.
-    TBrush();
-    ~TBrush();
+    TBrush() = default;
 
-    const TBrushData& Data() const noexcept;
     TColor Color() const noexcept { return Data().Color; }
     // Also turns a clear brush solid and drops a pattern bitmap.
     void SetColor(TColor AValue);
@@ -211,21 +177,14 @@ public:
 
 private:
     friend class TCanvas;
-    void Release() noexcept;
     // The entry's GDI brush as it is, without making one.
     HBRUSH CurrentHandle() const noexcept;
 };
 
-class TFont : public TGraphicsObject {
+// The surface's font; it shares the default entry and no operation changes it.
+class TFont : public TGraphicsObjectOf<TFontData> {
 public:
-    TFont();
-    ~TFont();
-
-    const TFontData& Data() const noexcept;
-
-private:
-    friend class TCanvas;
-    void Release() noexcept;
+    TFont() = default;
 };
 
 // Which parts of the surface are in force: a context is attached, and the surface's font, pen

@@ -1,34 +1,42 @@
-// The module-wide pools of pen, brush and font entries, and the stock objects that detaching
-// leaves in a context. Private to the graphics unit and its tests.
+// The module-wide pools of pen, brush and font entries, the stock objects that detaching leaves
+// in a context, and the load and unload steps that make and destroy them. Private to the
+// graphics unit, its tests and the module's start-up; it builds on the attribute records alone
+// and knows nothing of the drawing surface.
 #pragma once
 
 #include <windows.h>
 
-#include "graphics/Graphics.h"
+#include "graphics/GraphicsData.h"
 #include "graphics/Locks.h"
 
 #include <atomic>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
-// One pool entry's bookkeeping. While in use the entry sits in its pool's hash chain; once its
-// last user lets go it waits on the pool's free list to be used again, so that a steady stream
-// of attribute changes makes no heap allocation.
+// What every pool entry holds besides its record and its GDI object: enough to find it again and
+// to know when it is free. Pens, brushes and fonts hand this out for tests and diagnostics.
 struct TResource {
-    TResource* FNext = nullptr;
-    TResource* FPrev = nullptr;
     std::size_t HashCode = 0;
     std::int32_t RefCount = 0;  // users; guarded by the pool's lock
     DWORD Owner = 0;            // the thread that made the entry
-    // The GDI object, none until a drawing operation first needs it. Read without the lock by
-    // the object's users and written once under it, hence atomic.
-    std::atomic<HGDIOBJ> Object{nullptr};
 };
 
+// One pool entry of one kind. While in use the entry sits in its pool's hash chain; once its
+// last user lets go it waits on the pool's free list to be used again, so that a steady stream
+// of attribute changes makes no heap allocation.
 template <class TData>
 struct TResourceOf : TResource {
+    // The kind's GDI handle: HPEN for pens, HBRUSH for brushes, HFONT for fonts.
+    using THandle = decltype(TData::Handle);
+
+    TResourceOf* FNext = nullptr;  // the hash chain, or the free list (singly linked)
+    TResourceOf* FPrev = nullptr;
+    // The GDI object, none until a drawing operation first needs it. Read without the lock by
+    // the object's users and written once under it, hence atomic.
+    std::atomic<THandle> Object{nullptr};
     TData Data{};
 };
 
@@ -46,14 +54,6 @@ struct [[nodiscard]] TRetiredObjects {
     }
 };
 
-std::size_t ResourceHash(const TPenData& AData) noexcept;
-std::size_t ResourceHash(const TBrushData& AData) noexcept;
-std::size_t ResourceHash(const TFontData& AData) noexcept;
-
-inline HGDIOBJ OwnedBitmapOf(const TPenData&) noexcept { return nullptr; }
-inline HGDIOBJ OwnedBitmapOf(const TBrushData& AData) noexcept { return AData.OwnsBitmap ? AData.Bitmap : nullptr; }
-inline HGDIOBJ OwnedBitmapOf(const TFontData&) noexcept { return nullptr; }
-
 // A pool of reference-counted entries keyed by thread and attribute record, guarded by its own
 // recursive lock. Entries are found through a hash table of intrusive chains; the table grows
 // only when the number of entries in use reaches a new peak.
@@ -61,6 +61,7 @@ template <class TData>
 class TResourceManager {
 public:
     using TEntry = TResourceOf<TData>;
+    using THandle = typename TEntry::THandle;
 
     TResourceManager() : FBuckets(InitialBucketCount, nullptr) { ++FHeapAllocations; }
     ~TResourceManager();
@@ -80,10 +81,11 @@ public:
     // Retire and delete at once.
     void FreeResource(TEntry* AEntry) noexcept { Retire(AEntry).Dispose(); }
 
-    // The entry's GDI object, made by AMake(record) under the lock if the entry has none. A null
-    // result is stored as none, so the next call tries again.
+    // The entry's GDI object, made by AMake(record) under the lock if the entry has none
+    // (borrowed: the entry owns it). AMake returns the kind's handle; a null result is stored as
+    // none, so the next call tries again.
     template <class TMake>
-    HGDIOBJ ObjectOf(TEntry& AEntry, TMake&& AMake);
+    THandle ObjectOf(TEntry& AEntry, TMake&& AMake);
 
     // Entries in use, entries waiting on the free list, and heap allocations ever made for
     // entries and the table.
@@ -95,14 +97,15 @@ private:
     static constexpr std::size_t InitialBucketCount = 16;
 
     static std::size_t KeyHash(DWORD AOwner, const TData& AData) noexcept;
+    TEntry*& BucketOf(std::size_t AHash) noexcept { return FBuckets[AHash & (FBuckets.size() - 1)]; }
     void Link(TEntry* AEntry) noexcept;
     void Unlink(TEntry* AEntry) noexcept;
     void Grow();
 
     TCriticalSection FLock;
-    std::vector<TResource*> FBuckets;  // size a power of two
+    std::vector<TEntry*> FBuckets;  // size a power of two
     std::size_t FCount = 0;
-    TResource* FIdle = nullptr;  // singly linked through FNext
+    TEntry* FIdle = nullptr;  // singly linked through FNext
     std::size_t FIdleCount = 0;
     std::size_t FHeapAllocations = 0;
 };
@@ -114,6 +117,20 @@ using TBrushResourceManager = TResourceManager<TBrushData>;
 struct TGraphicsModule {
     TGraphicsModule() noexcept;
 
+    // The pool of the kind whose record is TData.
+    template <class TData>
+    TResourceManager<TData>& Pool() noexcept
+    {
+        if constexpr (std::is_same_v<TData, TPenData>)
+            return Pens;
+        else if constexpr (std::is_same_v<TData, TBrushData>)
+            return Brushes;
+        else {
+            static_assert(std::is_same_v<TData, TFontData>, "pens, brushes and fonts have pools");
+            return Fonts;
+        }
+    }
+
     TResourceManager<TFontData> Fonts;
     TResourceManager<TPenData> Pens;
     TBrushResourceManager Brushes;
@@ -122,8 +139,17 @@ struct TGraphicsModule {
     HFONT StockFont;    // SYSTEM_FONT
 };
 
-// The unit's objects, made by the load step before any code of the module can call this, or by
-// the first call after an unload.
+// The unit's load and unload steps. Loading fetches the stock pen, brush and font and makes the
+// pools; unloading destroys the pools, deleting the GDI objects of entries still in use, and is
+// the only teardown they ever get: nothing of the unit has a static destructor. Whoever hosts
+// the unit runs them: the module from its start-up and shut-down, a test program around its
+// tests. Unloading requires that no pen, brush or font of the unit is left to let go of its
+// entry afterwards. Both may run more than once; each does nothing when there is nothing to do.
+void LoadGraphicsUnit() noexcept;
+void UnloadGraphicsUnit() noexcept;
+
+// The unit's objects. One acquire load when the unit is loaded; otherwise (a use before any
+// load step, or after an unload) the call loads it, once however many threads race for it.
 TGraphicsModule& GraphicsModule() noexcept;
 
 // --- TResourceManager ---
@@ -133,16 +159,15 @@ TResourceManager<TData>::~TResourceManager()
 {
     // Entries still in use belong to objects that outlived the module; their GDI objects go
     // with the pool rather than leak past the unload.
-    for (TResource*& head : FBuckets)
-        while (TResource* r = head) {
-            head = r->FNext;
-            auto* entry = static_cast<TEntry*>(r);
+    for (TEntry*& head : FBuckets)
+        while (TEntry* entry = head) {
+            head = entry->FNext;
             TRetiredObjects{entry->Object.load(std::memory_order_relaxed), OwnedBitmapOf(entry->Data)}.Dispose();
             delete entry;
         }
-    while (TResource* r = FIdle) {
-        FIdle = r->FNext;
-        delete static_cast<TEntry*>(r);
+    while (TEntry* entry = FIdle) {
+        FIdle = entry->FNext;
+        delete entry;
     }
 }
 
@@ -162,7 +187,7 @@ std::size_t TResourceManager<TData>::KeyHash(DWORD AOwner, const TData& AData) n
 template <class TData>
 void TResourceManager<TData>::Link(TEntry* AEntry) noexcept
 {
-    TResource*& head = FBuckets[AEntry->HashCode & (FBuckets.size() - 1)];
+    TEntry*& head = BucketOf(AEntry->HashCode);
     AEntry->FPrev = nullptr;
     AEntry->FNext = head;
     if (head)
@@ -176,7 +201,7 @@ void TResourceManager<TData>::Unlink(TEntry* AEntry) noexcept
     if (AEntry->FPrev)
         AEntry->FPrev->FNext = AEntry->FNext;
     else
-        FBuckets[AEntry->HashCode & (FBuckets.size() - 1)] = AEntry->FNext;
+        BucketOf(AEntry->HashCode) = AEntry->FNext;
     if (AEntry->FNext)
         AEntry->FNext->FPrev = AEntry->FPrev;
     AEntry->FNext = AEntry->FPrev = nullptr;
@@ -185,20 +210,14 @@ void TResourceManager<TData>::Unlink(TEntry* AEntry) noexcept
 template <class TData>
 void TResourceManager<TData>::Grow()
 {
-    std::vector<TResource*> buckets(FBuckets.size() * 2, nullptr);
+    std::vector<TEntry*> buckets(FBuckets.size() * 2, nullptr);
     ++FHeapAllocations;
-    const std::size_t mask = buckets.size() - 1;
-    for (TResource* head : FBuckets)
-        while (TResource* r = head) {
-            head = r->FNext;
-            TResource*& slot = buckets[r->HashCode & mask];
-            r->FPrev = nullptr;
-            r->FNext = slot;
-            if (slot)
-                slot->FPrev = r;
-            slot = r;
-        }
     FBuckets.swap(buckets);
+    for (TEntry* head : buckets)
+        while (TEntry* entry = head) {
+            head = entry->FNext;
+            Link(entry);
+        }
 }
 
 template <class TData>
@@ -207,19 +226,17 @@ typename TResourceManager<TData>::TEntry* TResourceManager<TData>::AllocResource
     const DWORD owner = GetCurrentThreadId();
     const std::size_t hash = KeyHash(owner, AData);
     TLockGuard guard(FLock);
-    for (TResource* r = FBuckets[hash & (FBuckets.size() - 1)]; r; r = r->FNext) {
-        auto* entry = static_cast<TEntry*>(r);
+    for (TEntry* entry = BucketOf(hash); entry; entry = entry->FNext)
         if (entry->HashCode == hash && entry->Owner == owner && entry->Data == AData) {
             ++entry->RefCount;
             return entry;
         }
-    }
     // Everything that can fail comes before the pool changes.
     if (FCount >= FBuckets.size())
         Grow();
     TEntry* entry;
     if (FIdle) {
-        entry = static_cast<TEntry*>(FIdle);
+        entry = FIdle;
         FIdle = FIdle->FNext;
         --FIdleCount;
     } else {
@@ -257,12 +274,12 @@ TRetiredObjects TResourceManager<TData>::Retire(TEntry* AEntry) noexcept
 
 template <class TData>
 template <class TMake>
-HGDIOBJ TResourceManager<TData>::ObjectOf(TEntry& AEntry, TMake&& AMake)
+typename TResourceManager<TData>::THandle TResourceManager<TData>::ObjectOf(TEntry& AEntry, TMake&& AMake)
 {
-    if (HGDIOBJ object = AEntry.Object.load(std::memory_order_acquire))
+    if (THandle object = AEntry.Object.load(std::memory_order_acquire))
         return object;
     TLockGuard guard(FLock);
-    HGDIOBJ object = AEntry.Object.load(std::memory_order_relaxed);
+    THandle object = AEntry.Object.load(std::memory_order_relaxed);
     if (!object) {
         object = AMake(AEntry.Data);
         AEntry.Object.store(object, std::memory_order_release);

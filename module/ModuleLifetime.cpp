@@ -1,13 +1,12 @@
 // The module's start-up and shut-down, in one place. Loading runs the units' load steps in
 // dependency order; unloading runs their unload steps in exactly the reverse order. The order is
-// written out here rather than left to static construction and destruction, whose order depends
-// on the link and on the toolchain's runtime. The objects these steps manage (the held core, the
-// graphics pools) have no static destructors of their own, so nothing else tears them down. (The
-// graphics unit also loads itself while the library's statics are constructed; loading twice
-// does nothing, so it does not matter which comes first.)
+// written out here, and only here, rather than left to static construction and destruction, whose
+// order depends on the link and on the toolchain's runtime. The objects these steps manage (the
+// held core, the graphics pools) have no static destructors of their own and are made by no
+// static constructor, so nothing else builds or tears them down.
 #include <windows.h>
 
-#include "graphics/Graphics.h"
+#include "graphics/ResourceManager.h"
 #include "host/apiWrappers.h"
 
 #include <cstddef>

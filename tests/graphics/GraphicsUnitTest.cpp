@@ -1,14 +1,17 @@
-// The graphics unit's load and unload steps, which the module's start-up and shut-down run, and
-// the first use after an unload, which loads the unit again.
+// The graphics unit's load and unload steps, which the module's start-up and shut-down run (and
+// this program's environment, before the first test), and the first use after an unload, which
+// loads the unit again.
 #include "graphics/Graphics.h"
 #include "graphics/ResourceManager.h"
 #include "tests/graphics/CanvasTesting.h"
+#include "tests/support/GdiRecording.h"
 
 #include <win32_standin.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -27,6 +30,29 @@ void DrawDot(TCanvas& ACanvas, HDC ADc)
     ACanvas.Brush().SetColor(0x0000FF00);
     ACanvas.Ellipse(2, 2, 6, 6);
     ACanvas.SetHandle(nullptr);
+}
+
+TEST_F(GraphicsUnit, LoadingFetchesTheStockObjectsOnceAndSurfacesThenMakeNoCall)
+{
+    UnloadGraphicsUnit();
+    {
+        testing_support::TCallRecorder gdi;
+        LoadGraphicsUnit();
+        LoadGraphicsUnit();  // already loaded: nothing to do
+        (void)GraphicsModule();
+        ASSERT_EQ(gdi.Names(), "GetStockObject GetStockObject GetStockObject") << "only once";
+        std::vector<std::int32_t> indexes;
+        for (const testing_support::TRecordedCall& call : gdi.Calls())
+            indexes.push_back(call.Args.at(0));
+        EXPECT_EQ(indexes, (std::vector<std::int32_t>{BLACK_PEN, NULL_BRUSH, SYSTEM_FONT}));
+    }
+    testing_support::TCallRecorder gdi;
+    {
+        TCanvas canvas;
+        canvas.Pen().SetColor(0x000000FF);
+        canvas.Brush().SetColor(0x0000FF00);
+    }
+    EXPECT_EQ(gdi.Names(), "") << "a surface that never draws makes no call";
 }
 
 TEST_F(GraphicsUnit, UnloadDestroysThePoolsAndTheNextUseLoadsAfresh)
@@ -71,11 +97,11 @@ TEST_F(GraphicsUnit, UnloadDeletesTheObjectsOfEntriesStillInUse)
     auto* brush = module.Brushes.AllocResource(TBrushData{});
     ASSERT_NE(module.Pens.ObjectOf(*pen, [](const TPenData&) {
         LOGPEN data{PS_SOLID, {1, 0}, 0};
-        return static_cast<HGDIOBJ>(CreatePenIndirect(&data));
+        return CreatePenIndirect(&data);
     }), nullptr);
     ASSERT_NE(module.Brushes.ObjectOf(*brush, [](const TBrushData&) {
         LOGBRUSH data{BS_SOLID, 0x00FFFFFF, 0};
-        return static_cast<HGDIOBJ>(CreateBrushIndirect(&data));
+        return CreateBrushIndirect(&data);
     }), nullptr);
     EXPECT_EQ(StandInLiveObjectCount(), liveBefore + 2);
 

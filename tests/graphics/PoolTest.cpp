@@ -1,11 +1,19 @@
+// The pool on its own, with the attribute records and nothing of the drawing surface.
 #include "graphics/ResourceManager.h"
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <random>
+#include <set>
 #include <thread>
 #include <vector>
+
+// The pool builds on the records alone. Were the surface's header reachable from the pool's, this
+// alias would collide with the surface's class and the file would not compile.
+using TCanvas = void;
 
 namespace {
 
@@ -34,7 +42,7 @@ TEST(Pool, EqualRecordsShareAnEntryUntilTheLastUserLetsGo)
     const auto make = [&made](const TPenData& AData) {
         ++made;
         LOGPEN pen{PS_SOLID, {AData.Width, 0}, AData.Color};
-        return static_cast<HGDIOBJ>(CreatePenIndirect(&pen));
+        return CreatePenIndirect(&pen);
     };
     const HGDIOBJ object = pool.ObjectOf(*a, make);
     EXPECT_EQ(pool.ObjectOf(*b, make), object);
@@ -56,7 +64,7 @@ TEST(Pool, AnObjectThatCannotBeMadeIsTriedAgain)
     TPenPool pool;
     auto* entry = pool.AllocResource(PenOf(7));
     int attempts = 0;
-    const auto refuse = [&attempts](const TPenData&) -> HGDIOBJ {
+    const auto refuse = [&attempts](const TPenData&) -> HPEN {
         ++attempts;
         return nullptr;
     };
@@ -105,6 +113,45 @@ TEST(Pool, BrushEntriesDeleteTheBitmapTheyOwn)
         // A bitmap the entry owned is gone: deleting it again fails.
         EXPECT_EQ(DeleteObject(bitmap) != FALSE, !owns) << owns;
     }
+}
+
+// Equal records must hash equally (else a pool would not find its own entry again), and every
+// field the records compare goes into the hash, so records that differ in one field spread over
+// the table instead of sharing a chain.
+TEST(Pool, EveryComparedFieldGoesIntoTheHash)
+{
+    const auto distinct = [](const auto& ARecords) {
+        std::set<std::size_t> hashes;
+        for (const auto& record : ARecords) {
+            auto copy = record;
+            EXPECT_EQ(ResourceHash(copy), ResourceHash(record));
+            hashes.insert(ResourceHash(record));
+        }
+        return hashes.size();
+    };
+    // Each kind's default record, then one record per field changed from it.
+    std::vector<TPenData> pens(5);
+    pens[1].Handle = reinterpret_cast<HPEN>(std::uintptr_t{0x40});
+    pens[2].Color = 1;
+    pens[3].Width = 2;
+    pens[4].Style = TPenStyle::psDash;
+    EXPECT_EQ(distinct(pens), pens.size());
+
+    std::vector<TBrushData> brushes(6);
+    brushes[1].Handle = reinterpret_cast<HBRUSH>(std::uintptr_t{0x40});
+    brushes[2].Color = 0;
+    brushes[3].Bitmap = reinterpret_cast<HBITMAP>(std::uintptr_t{0x40});
+    brushes[4].Style = TBrushStyle::bsClear;
+    brushes[5].OwnsBitmap = true;
+    EXPECT_EQ(distinct(brushes), brushes.size());
+
+    std::vector<TFontData> fonts(6);
+    fonts[1].Handle = reinterpret_cast<HFONT>(std::uintptr_t{0x40});
+    fonts[2].Height = 12;
+    fonts[3].Pitch = TFontPitch::fpFixed;
+    fonts[4].Style = 1;
+    fonts[5].Charset = 0;
+    EXPECT_EQ(distinct(fonts), fonts.size());
 }
 
 // The pool against a plain map of counts, over seeded random traffic on one thread: the same
