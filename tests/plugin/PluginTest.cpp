@@ -23,8 +23,7 @@ struct PluginFixture : hosttest::THostCoreTest {
     void SetUp() override
     {
         THostCoreTest::SetUp();
-        Plugin = Make<TVisualPlugin>()->Interface();
-        Plugin->AddRef();
+        Plugin = Make<TVisualPlugin>().Detach()->Interface();
     }
     void TearDown() override
     {
@@ -112,8 +111,8 @@ TEST_F(PluginFixture, InterfaceIdentities)
 
 TEST_F(PluginFixture, VisualizationNameFailuresAreRaisedByTheOperationAndContainedAtTheSlot)
 {
-    TVisualization* object = Make<TVisualization>();
-    rtl::TComPtr<IAIMPExtensionEmbeddedVisualization> vis(object->Interface());
+    TVisualization* object = Make<TVisualization>().Detach();
+    auto vis = rtl::TComPtr<IAIMPExtensionEmbeddedVisualization>::Attach(object->Interface());
     IAIMPString* junk = reinterpret_cast<IAIMPString*>(&junk);
 
     EXPECT_EQ(RaisedMessage([&] { object->GetName(); }), "Plugin was not initialized");
