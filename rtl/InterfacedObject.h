@@ -46,7 +46,8 @@ protected:
 
     // The interface lookup chain, most derived class first: a class answers its own interfaces
     // (writing the interface pointer into *Obj without taking a reference) and otherwise calls
-    // its base's. This class answers IID_IUnknown. Obj is never null here.
+    // its base's. This class answers IID_IUnknown; the classes the player holds get their part
+    // from the interface list in their head (TImplements, host/apiSlots.h). Obj is never null.
     virtual bool GetInterface(REFIID AIID, void** Obj) noexcept;
 
 private:
