@@ -16,7 +16,7 @@ void DrawFrames(benchmark::State& State, int AWidth, int AHeight, BOOL ARasteriz
 {
     StandInSetRasterizing(ARasterizing);
     canvas_testing::TMemoryContext dc(AWidth, AHeight);
-    rtl::TComPtr<IAIMPExtensionEmbeddedVisualization> vis(Make<TVisualization>()->Interface());
+    auto vis = rtl::TComPtr<IAIMPExtensionEmbeddedVisualization>::Attach(Make<TVisualization>().Detach()->Interface());
     vis->Initialize(AWidth, AHeight);
     auto data = std::make_unique<TAIMPVisualData>();
     for (int i = 0; i < AIMP_VISUAL_WAVEFORM_SIZE; ++i) {

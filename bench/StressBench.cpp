@@ -147,9 +147,8 @@ void BareFrame(TPointsArray& APoints, std::int32_t AOX, std::int32_t AOY, TDot (
 void BM_FrameVersusBareLoop(benchmark::State& State)
 {
     StandInSetRasterizing(FALSE);
-    TVisualization* vis = Make<TVisualization>();
+    TVisualization* vis = Make<TVisualization>().Detach();
     IAIMPExtensionEmbeddedVisualization* slots = vis->Interface();
-    slots->AddRef();
     slots->Initialize(640, 480);
     testing_support::TMemoryDC dc(640, 480);
     auto block = bench_support::NoiseBlock(5);

@@ -16,7 +16,8 @@ void TInterfacedObjectEx::Free()
 
 void TInterfacedObjectEx::BeforeDestruction() const
 {
-    if (RefCount() != 0)
+    // Set the caller's reference aside, which Free takes: any other forbids destruction.
+    if (RefCount() != 1)
         rtl::Raise(rtl::Exception("Invalid Pointer"));
 }
 
@@ -108,9 +109,21 @@ void CheckHostResult(HRESULT Result, const char* Message)
         rtl::Raise(rtl::Exception(rtl::FormatInt(Message, static_cast<std::int32_t>(Result))));
 }
 
+[[gnu::noinline]] void ContainError() noexcept
+{
+    // Rethrown only to tell the module's own errors, which carry a message, from any other.
+    try {
+        throw;
+    } catch (const rtl::Exception& E) {
+        rtl::NoteContained(&E);
+    } catch (...) {
+        rtl::NoteContained(nullptr);
+    }
+}
+
 HRESULT ToHResult() noexcept
 {
-    return E_UNEXPECTED;
+    return Contained(E_UNEXPECTED);
 }
 
 // --- TAIMPServiceConfig ---

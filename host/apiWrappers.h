@@ -19,12 +19,13 @@ using TAIMPText = std::basic_string<TAIMPChar>;
 
 // The reference-counted base of objects the player holds through interfaces (the plug-in
 // object). It counts, answers IUnknown and looks interfaces up exactly as TInterfacedObject
-// does, whose machinery it shares; what it adds is destruction on demand, refused while
+// does, whose machinery it shares; what it adds is destruction on demand, refused while other
 // references are held. Objects are made only by Make<T>().
 class TInterfacedObjectEx : public TInterfacedObject {
 public:
-    // Destroys the object directly. Raises "Invalid Pointer" while references are held; the
-    // object then stays alive and usable.
+    // Destroys the object directly, in place of releasing the caller's reference (takes
+    // ownership of it). Raises "Invalid Pointer" while any other reference is held; the object
+    // then stays alive and usable, and the caller keeps its reference.
     void Free();
 
 protected:
@@ -32,10 +33,7 @@ protected:
     ~TInterfacedObjectEx() override = default;
 
 private:
-    template <class T, class... A>
-    friend T* Make(A&&...);
-
-    // Raises "Invalid Pointer" unless the count is 0.
+    // Raises "Invalid Pointer" unless the caller's is the only reference held.
     void BeforeDestruction() const;
 };
 
@@ -102,8 +100,22 @@ rtl::TComPtr<IAIMPString> NewHostString(const TAIMPText& Text);
 // signed decimal, when bit 31 of Result is set. Results 0 and above are success.
 void CheckHostResult(HRESULT Result, const char* Message);
 
-// Error to player result: the slot the player calls contains every exception, so call this
-// inside `catch (...)`. Returns E_UNEXPECTED.
+// The one way out of a slot for an error it contains: reports the exception being handled to
+// rtl::NoteContained (with its message when it is the module's own error). Out of line, so that
+// one breakpoint stops at every contained error. Call it only inside a `catch (...)`.
+void ContainError() noexcept;
+
+// Contains the exception being handled (ContainError) and returns AFailure, the slot's failure
+// result. Call it only inside a `catch (...)`.
+template <class R>
+R Contained(R AFailure) noexcept
+{
+    ContainError();
+    return AFailure;
+}
+
+// Error to player result: Contained(E_UNEXPECTED), for a slot that answers an HRESULT. Call it
+// only inside a `catch (...)`.
 HRESULT ToHResult() noexcept;
 
 // A wrapper of the player's configuration service: plain values under text key paths. Reads

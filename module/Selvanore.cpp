@@ -19,9 +19,8 @@ extern "C" SELVANORE_EXPORT HRESULT WINAPI AIMPPluginGetHeader(IAIMPPlugin** Hea
         return E_UNEXPECTED;
     *Header = nullptr;
     try {
-        IAIMPPlugin* plugin = Make<TVisualPlugin>()->Interface();
-        plugin->AddRef();
-        *Header = plugin;
+        // The construction reference that Make hands out is the one the player owns.
+        *Header = Make<TVisualPlugin>().Detach()->Interface();
         return S_OK;
     } catch (...) {
         return E_UNEXPECTED;

@@ -77,94 +77,6 @@ void TVisualization::Resize(std::int32_t NewWidth, std::int32_t NewHeight) noexc
     OY = NewHeight / 2;
 }
 
-bool TVisualization::GetInterface(REFIID AIID, void** Obj) noexcept
-{
-    if (AIID == IID_IAIMPExtensionEmbeddedVisualization) {
-        *Obj = static_cast<IAIMPExtensionEmbeddedVisualization*>(&FSlots);
-        return true;
-    }
-    return TInterfacedObject::GetInterface(AIID, Obj);
-}
-
-HRESULT TVisualization::TSlots::QueryInterface(REFIID AIID, void** Obj) noexcept
-{
-    return FOwner.QueryInterface(AIID, Obj);
-}
-
-ULONG TVisualization::TSlots::AddRef() noexcept
-{
-    return FOwner.AddRef();
-}
-
-ULONG TVisualization::TSlots::Release() noexcept
-{
-    return FOwner.Release();
-}
-
-int32_t TVisualization::TSlots::GetFlags() noexcept
-{
-    return FOwner.GetFlags();
-}
-
-HRESULT TVisualization::TSlots::GetMaxDisplaySize(int32_t* Width, int32_t* Height) noexcept
-{
-    int32_t width = 0, height = 0;
-    const HRESULT result = FOwner.GetMaxDisplaySize(width, height);
-    if (SUCCEEDED(result) && Width && Height) {
-        *Width = width;
-        *Height = height;
-    }
-    return result;
-}
-
-HRESULT TVisualization::TSlots::GetName(IAIMPString** S) noexcept
-{
-    if (!S)
-        return E_POINTER;
-    *S = nullptr;
-    try {
-        *S = FOwner.GetName().Detach();
-        return S_OK;
-    } catch (...) {
-        return ToHResult();
-    }
-}
-
-HRESULT TVisualization::TSlots::Initialize(int32_t Width, int32_t Height) noexcept
-{
-    try {
-        return FOwner.Initialize(Width, Height);
-    } catch (...) {
-        return ToHResult();
-    }
-}
-
-void TVisualization::TSlots::Finalize() noexcept
-{
-    FOwner.Finalize();
-}
-
-void TVisualization::TSlots::Click(int32_t X, int32_t Y, int32_t Button) noexcept
-{
-    FOwner.Click(X, Y, Button);
-}
-
-void TVisualization::TSlots::Draw(HDC DC, PAIMPVisualData Data) noexcept
-{
-    try {
-        FOwner.Draw(DC, Data);
-    } catch (...) {
-        // The frame has already detached the context; a slot without a result has no way to
-        // report the failure, and the next frame starts afresh.
-        ToHResult();
-    }
-}
-
-void TVisualization::TSlots::Resize(int32_t NewWidth, int32_t NewHeight) noexcept
-{
-    FOwner.Resize(NewWidth, NewHeight);
-}
-
 // --- TVisualPlugin ---
 
 namespace {
@@ -196,8 +108,8 @@ HRESULT TVisualPlugin::Initialize(IAIMPCore* Core)
     const HRESULT result = TAIMPCustomPlugin::Initialize(Core);
     // The visualization belongs to the player once registered; the plug-in keeps no reference.
     // The registration's own reference keeps it alive; this temporary one is dropped again.
-    rtl::TComPtr<IUnknown> visualization(static_cast<IUnknown*>(Make<TVisualization>()));
+    const rtl::TComPtr<TVisualization> visualization = Make<TVisualization>();
     if (Core)
-        Core->AddExtension(IID_VisualizationService, visualization.Get());
+        Core->AddExtension(IID_VisualizationService, static_cast<IUnknown*>(visualization.Get()));
     return result;
 }

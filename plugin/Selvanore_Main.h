@@ -3,6 +3,7 @@
 
 #include "graphics/Graphics.h"
 #include "host/apiPlugin.h"
+#include "host/apiSlots.h"
 #include "host/apiVisuals.h"
 #include "host/apiWrappers.h"
 #include "plugin/AIMPCustomPlugin.h"
@@ -17,10 +18,13 @@
 // references alone decide how long it lives.
 //
 // The operations below follow the player's interface one to one and raise as the access layer
-// and the surface raise; the interface the player reaches (FSlots) contains every exception, so
-// none crosses into the player.
-class TVisualization : public TInterfacedObject {
+// and the surface raise; the player reaches them through the interface's producer
+// (host/apiSlots.h), which contains every exception, so none crosses into the player.
+class TVisualization
+    : public TImplements<TVisualization, TInterfacedObject, IAIMPExtensionEmbeddedVisualization> {
 public:
+    TVisualization() = default;
+
     // The display name, also the plug-in's name.
     static constexpr const TAIMPChar* Name = AIMP_TEXT("Selvanore");
     static constexpr std::int32_t NameLength = 9;
@@ -48,40 +52,10 @@ public:
     std::int32_t NextSlot() const noexcept { return ArrNumb; }
     const TPointsArray& History() const noexcept { return PointsArray; }
 
-    // The interface the player calls; borrowed, valid as long as the object.
-    IAIMPExtensionEmbeddedVisualization* Interface() noexcept { return &FSlots; }
-
 protected:
-    TVisualization() = default;
     ~TVisualization() override = default;
-    bool GetInterface(REFIID AIID, void** Obj) noexcept override;
 
 private:
-    template <class T, class... A>
-    friend T* Make(A&&...);
-
-    // The player's view of the object: every slot forwards to the operation of the same name
-    // and contains what the operation raises.
-    class TSlots final : public IAIMPExtensionEmbeddedVisualization {
-    public:
-        explicit TSlots(TVisualization& AOwner) : FOwner(AOwner) {}
-        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID AIID, void** Obj) noexcept override;
-        ULONG STDMETHODCALLTYPE AddRef() noexcept override;
-        ULONG STDMETHODCALLTYPE Release() noexcept override;
-        int32_t STDMETHODCALLTYPE GetFlags() noexcept override;
-        HRESULT STDMETHODCALLTYPE GetMaxDisplaySize(int32_t* Width, int32_t* Height) noexcept override;
-        HRESULT STDMETHODCALLTYPE GetName(IAIMPString** S) noexcept override;
-        HRESULT STDMETHODCALLTYPE Initialize(int32_t Width, int32_t Height) noexcept override;
-        void STDMETHODCALLTYPE Finalize() noexcept override;
-        void STDMETHODCALLTYPE Click(int32_t X, int32_t Y, int32_t Button) noexcept override;
-        void STDMETHODCALLTYPE Draw(HDC DC, PAIMPVisualData Data) noexcept override;
-        void STDMETHODCALLTYPE Resize(int32_t NewWidth, int32_t NewHeight) noexcept override;
-
-    private:
-        TVisualization& FOwner;
-    };
-
-    TSlots FSlots{*this};
     std::unique_ptr<TCanvas> FCanvas;  // owned from Initialize to Finalize
     std::int32_t FWidth = 0;           // drawing area, as the player last gave it
     std::int32_t FHeight = 0;
@@ -97,15 +71,12 @@ private:
 // per Initialize.
 class TVisualPlugin : public TAIMPCustomPlugin {
 public:
+    TVisualPlugin() = default;
+
     const TAIMPChar* GetInfo(std::int32_t Index) override;
     DWORD GetCategories() override;
     HRESULT Initialize(IAIMPCore* Core) override;
 
 protected:
-    TVisualPlugin() = default;
     ~TVisualPlugin() override = default;
-
-private:
-    template <class T, class... A>
-    friend T* Make(A&&...);
 };

@@ -2,6 +2,8 @@
 // create an object that the player holds through counted references.
 #pragma once
 
+#include "rtl/ComPtr.h"
+
 #include <windows.h>
 #include <unknwn.h>
 
@@ -9,15 +11,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <type_traits>
 #include <utility>
 
-// Creates a counted object. The count is 1 while T's constructor runs, so that references taken
-// and dropped by the constructor cannot free the half-built object, and drops by one afterwards:
-// the result has count 0, or the number of references its constructor handed out.
-// NOTE: the caller must take a reference on the result (or free it) before anything else can
-// release it; an object with count 0 that nobody references is never destroyed.
+// Creates a counted object and returns the caller's reference on it (takes no reference of its
+// own; the result owns one). The count is 1 while T's constructor runs, so that references taken
+// and dropped by the constructor cannot free the half-built object; that construction reference
+// is then the caller's. The count of the result is 1 plus the references its constructor handed
+// out. Hand the object to the player with `Make<T>().Detach()`, which passes that one reference on.
 template <class T, class... A>
-T* Make(A&&... Args);
+[[nodiscard]] rtl::TComPtr<T> Make(A&&... Args);
 
 class TInterfacedObject : public IUnknown {
 public:
@@ -43,28 +46,27 @@ protected:
 
     // The interface lookup chain, most derived class first: a class answers its own interfaces
     // (writing the interface pointer into *Obj without taking a reference) and otherwise calls
-    // its base's. This class answers IID_IUnknown. Obj is never null here.
+    // its base's. This class answers IID_IUnknown; the classes the player holds get their part
+    // from the interface list in their head (TImplements, host/apiSlots.h). Obj is never null.
     virtual bool GetInterface(REFIID AIID, void** Obj) noexcept;
 
 private:
     template <class T, class... A>
-    friend T* Make(A&&...);
+    friend rtl::TComPtr<T> Make(A&&...);
 
     // Only Make allocates such objects, so that the construction count rule holds everywhere and
-    // a direct `new` of a descendant does not compile.
+    // a direct `new` of a descendant does not compile. This is the one refusal: descendants may
+    // keep their constructors public and need no friend of their own.
     static void* operator new(std::size_t ASize) { return ::operator new(ASize); }
 
-    // Drops the reference that held the object together during construction.
-    void AfterConstruction() noexcept { FRefCount.fetch_sub(1, std::memory_order_acq_rel); }
-
-    // 1 from allocation until AfterConstruction; then the number of interface references held.
+    // 1 from allocation (the construction reference, which Make hands to its caller); then the
+    // number of interface references held.
     std::atomic<std::int32_t> FRefCount{1};
 };
 
 template <class T, class... A>
-T* Make(A&&... Args)
+rtl::TComPtr<T> Make(A&&... Args)
 {
-    T* object = new T(std::forward<A>(Args)...);
-    object->AfterConstruction();
-    return object;
+    static_assert(std::is_base_of_v<TInterfacedObject, T>, "Make creates counted objects only");
+    return rtl::TComPtr<T>::Attach(new T(std::forward<A>(Args)...));
 }

@@ -28,6 +28,14 @@ public:
 // Every error the module raises passes through here first: a single place to break on.
 void NoteRaise(const Exception& E) noexcept;
 
+// Every error that a slot the player calls contains (and so never reaches the player) passes
+// through here: a single place to break on. E is the module's own error, or null for any other
+// exception (a failed allocation, say). Counted, so that tests can tell a contained error from
+// none at all.
+void NoteContained(const Exception* E) noexcept;
+// How many errors have passed NoteContained since the module was loaded, on every thread.
+std::uint64_t ContainedCount() noexcept;
+
 template <class E>
 [[noreturn]] void Raise(E AError)
 {

@@ -82,9 +82,8 @@ void Replay(cairo_t* ACairo, const std::vector<TTraceCall>& ATrace)
 void BM_FrameVersusCairo(benchmark::State& State)
 {
     const auto width = static_cast<int>(State.range(0)), height = static_cast<int>(State.range(1));
-    TVisualization* vis = Make<TVisualization>();
+    TVisualization* vis = Make<TVisualization>().Detach();
     IAIMPExtensionEmbeddedVisualization* slots = vis->Interface();
-    slots->AddRef();
     slots->Initialize(width, height);
     testing_support::TMemoryDC dc(width, height);
     auto block = bench_support::NoiseBlock(5);

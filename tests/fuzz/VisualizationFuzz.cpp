@@ -138,9 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     TInput input(Data, Size);
     player::TFakeCore core;
     auto block = std::make_unique<TAIMPVisualData>();
-    TVisualization* vis = Make<TVisualization>();
+    TVisualization* vis = Make<TVisualization>().Detach();
     IAIMPExtensionEmbeddedVisualization* slots = vis->Interface();
-    slots->AddRef();
     std::vector<IUnknown*> extra;
     int draws = 0;
 
@@ -226,8 +225,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         case OpPlugin: {
             // A plug-in object's whole life beside the visualization; it holds the core while
             // initialized and registers a visualization of its own with the player.
-            IAIMPPlugin* plugin = Make<TVisualPlugin>()->Interface();
-            plugin->AddRef();
+            IAIMPPlugin* plugin = Make<TVisualPlugin>().Detach()->Interface();
             const std::int32_t index = input.Int();
             const TAIMPChar* info = plugin->GetInfo(index);
             Check(info != nullptr, "GetInfo gave null");

@@ -226,10 +226,12 @@ TEST(ToHResult, ContainsAnyErrorAsUnexpected)
             return ToHResult();
         }
     };
+    const std::uint64_t contained = rtl::ContainedCount();
     EXPECT_EQ(slot([] { CheckHostResult(E_FAIL, "x"); }), E_UNEXPECTED);
     EXPECT_EQ(slot([] { throw std::bad_alloc(); }), E_UNEXPECTED);
     EXPECT_EQ(slot([] { throw 7; }), E_UNEXPECTED);
     EXPECT_EQ(slot([] {}), S_OK);
+    EXPECT_EQ(rtl::ContainedCount() - contained, 3u) << "every contained error is reported, once";
 }
 
 } // namespace

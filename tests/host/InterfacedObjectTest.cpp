@@ -35,7 +35,6 @@ public:
 
     IProbeExtra* Extra() noexcept { return &FExtra; }
 
-protected:
     explicit TProbe(TConstruction AConstruction = TConstruction::Quiet)
     {
         IUnknown* self = static_cast<IUnknown*>(this);
@@ -48,6 +47,7 @@ protected:
             Kept = self;
         }
     }
+protected:
     ~TProbe() override { ++Destroyed; }
 
     bool GetInterface(REFIID AIID, void** Obj) noexcept override
@@ -60,9 +60,6 @@ protected:
     }
 
 private:
-    template <class T, class... A>
-    friend T* ::Make(A&&...);
-
     class TExtra final : public IProbeExtra {
     public:
         explicit TExtra(TProbe& AOwner) : FOwner(AOwner) {}
@@ -80,7 +77,8 @@ private:
 template <class T>
 concept DirectlyNewable = requires { new T(); };
 
-// Objects the player holds come only from Make: a direct new does not compile.
+// Objects the player holds come only from Make: a direct new does not compile, although the
+// probe's constructor is public and it declares no friend.
 static_assert(!DirectlyNewable<TProbe<TInterfacedObject>>);
 static_assert(!DirectlyNewable<TProbe<TInterfacedObjectEx>>);
 
@@ -98,40 +96,46 @@ protected:
 using Bases = ::testing::Types<TInterfacedObject, TInterfacedObjectEx>;
 TYPED_TEST_SUITE(CountedObjectTest, Bases);
 
-TYPED_TEST(CountedObjectTest, CountsFromZeroAndTheLastReleaseDestroys)
+// Make hands its caller the one reference that held the object together during construction:
+// the counts below are one higher than the bare object's (0 after construction) while the
+// caller's reference is held.
+TYPED_TEST(CountedObjectTest, CountsFromTheCallersReferenceAndTheLastReleaseDestroys)
 {
-    TProbe<TypeParam>* object = Make<TProbe<TypeParam>>();
-    EXPECT_EQ(object->RefCount(), 0);
-    EXPECT_EQ(object->AddRef(), 1u);
+    rtl::TComPtr<TProbe<TypeParam>> owner = Make<TProbe<TypeParam>>();
+    TProbe<TypeParam>* object = owner.Get();
+    EXPECT_EQ(object->RefCount(), 1);
     EXPECT_EQ(object->AddRef(), 2u);
+    EXPECT_EQ(object->AddRef(), 3u);
+    EXPECT_EQ(object->Release(), 2u);
     EXPECT_EQ(object->Release(), 1u);
     EXPECT_EQ(TProbe<TypeParam>::Destroyed, 0);
-    EXPECT_EQ(object->Release(), 0u);
+    EXPECT_EQ(owner.Detach()->Release(), 0u);
     EXPECT_EQ(TProbe<TypeParam>::Destroyed, 1);
 }
 
 TYPED_TEST(CountedObjectTest, ConstructionHoldsTheObjectTogether)
 {
     {
-        TProbe<TypeParam>* object = Make<TProbe<TypeParam>>(TConstruction::TakesAndDropsReference);
+        rtl::TComPtr<TProbe<TypeParam>> object = Make<TProbe<TypeParam>>(TConstruction::TakesAndDropsReference);
         EXPECT_EQ(TProbe<TypeParam>::Destroyed, 0);
-        EXPECT_EQ(object->RefCount(), 0);
-        rtl::TComPtr<IUnknown> held(static_cast<IUnknown*>(object));
+        EXPECT_EQ(object->RefCount(), 1);  // the caller's reference only
     }
     EXPECT_EQ(TProbe<TypeParam>::Destroyed, 1);
 
     // References the constructor handed out remain counted after construction.
-    TProbe<TypeParam>* object = Make<TProbe<TypeParam>>(TConstruction::KeepsReference);
-    EXPECT_EQ(object->RefCount(), 1);
-    ASSERT_EQ(TProbe<TypeParam>::Kept, static_cast<IUnknown*>(object));
+    rtl::TComPtr<TProbe<TypeParam>> object = Make<TProbe<TypeParam>>(TConstruction::KeepsReference);
+    EXPECT_EQ(object->RefCount(), 1 + 1);
+    ASSERT_EQ(TProbe<TypeParam>::Kept, static_cast<IUnknown*>(object.Get()));
+    object = nullptr;
+    EXPECT_EQ(TProbe<TypeParam>::Destroyed, 1);
     EXPECT_EQ(TProbe<TypeParam>::Kept->Release(), 0u);
     EXPECT_EQ(TProbe<TypeParam>::Destroyed, 1 + 1);
 }
 
 TYPED_TEST(CountedObjectTest, QueryInterfaceWalksTheChainAndTakesOneReference)
 {
-    TProbe<TypeParam>* object = Make<TProbe<TypeParam>>();
-    rtl::TComPtr<IUnknown> self(static_cast<IUnknown*>(object));
+    TProbe<TypeParam>* object = Make<TProbe<TypeParam>>().Detach();
+    auto self = rtl::TComPtr<IUnknown>::Attach(static_cast<IUnknown*>(object));
     {
         rtl::TComPtr<IUnknown> unknown;
         EXPECT_EQ(self->QueryInterface(IID_IUnknown, unknown.PutVoid()), S_OK);
@@ -155,8 +159,8 @@ TYPED_TEST(CountedObjectTest, QueryInterfaceWalksTheChainAndTakesOneReference)
 
 TYPED_TEST(CountedObjectTest, UnknownIdentifierAndNullOutTakeNoReference)
 {
-    TProbe<TypeParam>* object = Make<TProbe<TypeParam>>();
-    rtl::TComPtr<IUnknown> self(static_cast<IUnknown*>(object));
+    TProbe<TypeParam>* object = Make<TProbe<TypeParam>>().Detach();
+    auto self = rtl::TComPtr<IUnknown>::Attach(static_cast<IUnknown*>(object));
 
     int sentinel = 0;
     void* out = &sentinel;
@@ -171,21 +175,22 @@ class InterfacedObjectExFree : public CountedObjectTest<TInterfacedObjectEx> {};
 
 TEST_F(InterfacedObjectExFree, WhileReferencedRaisesAndTheObjectStaysAlive)
 {
-    TObject* object = Make<TObject>();
-    object->AddRef();
+    TObject* object = Make<TObject>().Detach();
+    object->AddRef();  // a reference besides the caller's
     EXPECT_EQ(hosttest::RaisedMessage([&] { object->Free(); }), "Invalid Pointer");
     EXPECT_EQ(TObject::Destroyed, 0);
-    EXPECT_EQ(object->RefCount(), 1);
+    EXPECT_EQ(object->RefCount(), 1 + 1);
     EXPECT_EQ(object->Extra()->Answer(), 42);
 
     // Still a working object: its last Release destroys it once.
+    EXPECT_EQ(object->Release(), 1u);
     EXPECT_EQ(object->Release(), 0u);
     EXPECT_EQ(TObject::Destroyed, 1);
 }
 
-TEST_F(InterfacedObjectExFree, WithoutReferencesDestroys)
+TEST_F(InterfacedObjectExFree, WithOnlyTheCallersReferenceDestroys)
 {
-    TObject* object = Make<TObject>();
+    TObject* object = Make<TObject>().Detach();
     EXPECT_EQ(hosttest::RaisedMessage([&] { object->Free(); }), "");
     EXPECT_EQ(TObject::Destroyed, 1);
 }

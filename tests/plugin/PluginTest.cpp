@@ -9,6 +9,8 @@
 namespace {
 
 using hosttest::RaisedMessage;
+// The failure results of the visualization's slots; their values are pinned in SlotsTest.
+using VisualFailure = TSlotFailure<IAIMPExtensionEmbeddedVisualization>;
 
 TAIMPText TextAt(const TAIMPChar* AText)
 {
@@ -23,8 +25,7 @@ struct PluginFixture : hosttest::THostCoreTest {
     void SetUp() override
     {
         THostCoreTest::SetUp();
-        Plugin = Make<TVisualPlugin>()->Interface();
-        Plugin->AddRef();
+        Plugin = Make<TVisualPlugin>().Detach()->Interface();
     }
     void TearDown() override
     {
@@ -112,12 +113,12 @@ TEST_F(PluginFixture, InterfaceIdentities)
 
 TEST_F(PluginFixture, VisualizationNameFailuresAreRaisedByTheOperationAndContainedAtTheSlot)
 {
-    TVisualization* object = Make<TVisualization>();
-    rtl::TComPtr<IAIMPExtensionEmbeddedVisualization> vis(object->Interface());
+    TVisualization* object = Make<TVisualization>().Detach();
+    auto vis = rtl::TComPtr<IAIMPExtensionEmbeddedVisualization>::Attach(object->Interface());
     IAIMPString* junk = reinterpret_cast<IAIMPString*>(&junk);
 
     EXPECT_EQ(RaisedMessage([&] { object->GetName(); }), "Plugin was not initialized");
-    EXPECT_EQ(vis->GetName(&junk), E_UNEXPECTED);
+    EXPECT_EQ(vis->GetName(&junk), VisualFailure::GetName);
     EXPECT_EQ(junk, nullptr);
 
     Plugin->Initialize(&Core);
@@ -127,9 +128,9 @@ TEST_F(PluginFixture, VisualizationNameFailuresAreRaisedByTheOperationAndContain
     Core.Faults().SetChars = {static_cast<HRESULT>(0x8000FFFF), 0};
     EXPECT_EQ(RaisedMessage([&] { object->GetName(); }), "Cannot set data to IAIMPString (-2147418113)");
     junk = reinterpret_cast<IAIMPString*>(&junk);
-    EXPECT_EQ(vis->GetName(&junk), E_UNEXPECTED);
+    EXPECT_EQ(vis->GetName(&junk), VisualFailure::GetName);
     EXPECT_EQ(junk, nullptr);
-    EXPECT_EQ(vis->GetName(nullptr), E_POINTER);
+    EXPECT_EQ(vis->GetName(nullptr), VisualFailure::GetNameWithoutOutput);
     Plugin->Finalize();
 }
 

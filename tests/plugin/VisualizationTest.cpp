@@ -13,8 +13,9 @@ using testing_support::TMemoryDC;
 
 // A visualization held as the player holds it: through its interface, with one reference.
 struct VisualizationFixture : ::testing::Test {
-    TVisualization* Object = Make<TVisualization>();
-    rtl::TComPtr<IAIMPExtensionEmbeddedVisualization> Vis{Object->Interface()};
+    TVisualization* Object = Make<TVisualization>().Detach();
+    rtl::TComPtr<IAIMPExtensionEmbeddedVisualization> Vis =
+        rtl::TComPtr<IAIMPExtensionEmbeddedVisualization>::Attach(Object->Interface());
     std::unique_ptr<TAIMPVisualData> Loud = std::make_unique<TAIMPVisualData>();
     TMemoryDC DC{80, 60};
     std::size_t LiveBefore = StandInLiveObjectCount();

@@ -37,9 +37,8 @@ TEST_P(DrawAllocation, SteadyFramesAllocateNothing)
     const TAllocationCase& c = GetParam();
     StandInSetRasterizing(c.Rasterizing);
     std::atomic<int> destroyed{0};
-    auto* vis = Make<stress::TCountedVisualization>(&destroyed);
+    auto* vis = Make<stress::TCountedVisualization>(&destroyed).Detach();
     IAIMPExtensionEmbeddedVisualization* slots = vis->Interface();
-    slots->AddRef();
     ASSERT_EQ(slots->Initialize(c.Width, c.Height), S_OK);
     testing_support::TMemoryDC dc(160, 120);
     std::mt19937 random(77);

@@ -85,9 +85,8 @@ TEST_P(LifecycleModel, EveryStepKeepsTheModelsState)
     const std::size_t liveBefore = StandInLiveObjectCount();
 
     std::atomic<int> destroyed{0};
-    auto* vis = Make<TCountedVisualization>(&destroyed);
+    auto* vis = Make<TCountedVisualization>(&destroyed).Detach();
     IAIMPExtensionEmbeddedVisualization* slots = vis->Interface();
-    slots->AddRef();
     TModel model;
     std::vector<IUnknown*> extra;  // references taken by TakeReference
 

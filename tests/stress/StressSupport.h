@@ -18,11 +18,10 @@ namespace stress {
 // A visualization that counts its own destruction, so that a test can tell "destroyed exactly
 // once" from "destroyed twice" or "leaked".
 class TCountedVisualization final : public TVisualization {
-private:
-    template <class T, class... A>
-    friend T* ::Make(A&&...);
-
+public:
     explicit TCountedVisualization(std::atomic<int>* ADestroyed) noexcept : FDestroyed(ADestroyed) {}
+
+private:
     ~TCountedVisualization() override { FDestroyed->fetch_add(1, std::memory_order_relaxed); }
 
     std::atomic<int>* FDestroyed;  // borrowed; outlives the object
@@ -30,11 +29,10 @@ private:
 
 // The plug-in object, counting its destruction in the same way.
 class TCountedPlugin final : public TVisualPlugin {
-private:
-    template <class T, class... A>
-    friend T* ::Make(A&&...);
-
+public:
     explicit TCountedPlugin(std::atomic<int>* ADestroyed) noexcept : FDestroyed(ADestroyed) {}
+
+private:
     ~TCountedPlugin() override { FDestroyed->fetch_add(1, std::memory_order_relaxed); }
 
     std::atomic<int>* FDestroyed;

@@ -51,12 +51,12 @@ protected:
         switch (GetParam().Kind) {
         case TTargetKind::PluginSlots:
         case TTargetKind::PluginUnknown: {
-            auto* plugin = Make<TCountedPlugin>(&Destroyed);
-            target.Object = plugin;
+            // The owner's reference goes to the target, or back at the end of this block.
+            auto plugin = Make<TCountedPlugin>(&Destroyed);
+            target.Object = plugin.Get();
             target.RefCount = [](void* AObject) { return static_cast<TCountedPlugin*>(AObject)->RefCount(); };
             if (GetParam().Kind == TTargetKind::PluginSlots) {
-                target.Interface = plugin->Interface();
-                target.Interface->AddRef();
+                target.Interface = plugin.Detach()->Interface();
             } else {
                 void* unknown = nullptr;
                 EXPECT_EQ(plugin->Interface()->QueryInterface(IID_IUnknown, &unknown), S_OK);
@@ -66,12 +66,11 @@ protected:
         }
         case TTargetKind::VisualizationSlots:
         case TTargetKind::VisualizationUnknown: {
-            auto* vis = Make<TCountedVisualization>(&Destroyed);
-            target.Object = vis;
+            auto vis = Make<TCountedVisualization>(&Destroyed);
+            target.Object = vis.Get();
             target.RefCount = [](void* AObject) { return static_cast<TCountedVisualization*>(AObject)->RefCount(); };
             if (GetParam().Kind == TTargetKind::VisualizationSlots) {
-                target.Interface = vis->Interface();
-                target.Interface->AddRef();
+                target.Interface = vis.Detach()->Interface();
             } else {
                 void* unknown = nullptr;
                 EXPECT_EQ(vis->Interface()->QueryInterface(IID_IUnknown, &unknown), S_OK);
@@ -192,9 +191,8 @@ std::vector<std::uint32_t> PixelsOf(const testing_support::TMemoryDC& ADc)
 void DrawOnThisThread(TThreadResult& AResult, std::barrier<>* ASync)
 {
     std::atomic<int> destroyed{0};
-    auto* vis = Make<TCountedVisualization>(&destroyed);
+    auto* vis = Make<TCountedVisualization>(&destroyed).Detach();
     IAIMPExtensionEmbeddedVisualization* slots = vis->Interface();
-    slots->AddRef();
     slots->Initialize(AreaWidth, AreaHeight);
     testing_support::TMemoryDC dc(AreaWidth, AreaHeight);
     std::mt19937 random(1234);

@@ -42,25 +42,10 @@ HRESULT TFakeConfig::QueryInterface(REFIID AIID, void** Obj)
 {
     if (!Obj)
         return E_POINTER;
-    if (AIID == IID_IUnknown || AIID == IID_IAIMPConfig || AIID == IID_IAIMPServiceConfig) {
-        *Obj = static_cast<IAIMPServiceConfig*>(this);
-        AddRef();
+    if (AnswerIdentity(AIID, Obj, {IID_IUnknown, IID_IAIMPConfig, IID_IAIMPServiceConfig}))
         return S_OK;
-    }
     *Obj = nullptr;
     return E_NOINTERFACE;
-}
-
-ULONG TFakeConfig::AddRef()
-{
-    FLedger->Count(TObjectKind::Config, TLedger::TEvent::HandedOut);
-    return static_cast<ULONG>(++FRefCount);
-}
-
-ULONG TFakeConfig::Release()
-{
-    FLedger->Count(TObjectKind::Config, TLedger::TEvent::Returned);
-    return static_cast<ULONG>(--FRefCount);
 }
 
 HRESULT TFakeConfig::Enter(TConfigSlot ASlot, IAIMPString* KeyPath, TCall& ACall)

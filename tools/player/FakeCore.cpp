@@ -5,7 +5,7 @@
 namespace player {
 
 TFakeCore::TFakeCore(TLastRelease AOnLastRelease)
-    : FLedger(std::make_shared<TLedger>()), FConfig(FLedger), FOnLastRelease(AOnLastRelease)
+    : TFakeCounted(std::make_shared<TLedger>()), FConfig(FLedger), FOnLastRelease(AOnLastRelease)
 {
 }
 
@@ -25,14 +25,13 @@ void TFakeCore::ReleaseExtensions() noexcept
 
 void TFakeCore::DropOwnReference() noexcept
 {
-    Dropped(--FRefCount);
+    DropUncounted();
 }
 
-ULONG TFakeCore::Dropped(std::int32_t ACount) noexcept
+void TFakeCore::LastReleased() noexcept
 {
-    if (ACount == 0 && FOnLastRelease == TLastRelease::ReleaseExtensions)
+    if (FOnLastRelease == TLastRelease::ReleaseExtensions)
         ReleaseExtensions();
-    return static_cast<ULONG>(ACount);
 }
 
 IAIMPString* TFakeCore::NewString(const TText& AText)
@@ -45,11 +44,8 @@ HRESULT TFakeCore::QueryInterface(REFIID AIID, void** Obj)
     if (!Obj)
         return E_POINTER;
     *Obj = nullptr;
-    if (AIID == IID_IUnknown || AIID == IID_IAIMPCore) {
-        *Obj = static_cast<IAIMPCore*>(this);
-        AddRef();
+    if (AnswerIdentity(AIID, Obj, {IID_IUnknown, IID_IAIMPCore}))
         return S_OK;
-    }
     // Anything else is a service request.
     TCall call;
     call.Kind = TCallKind::QueryService;
@@ -59,18 +55,6 @@ HRESULT TFakeCore::QueryInterface(REFIID AIID, void** Obj)
         call.Result = FConfig.QueryInterface(AIID, Obj);
     FLedger->Calls.push_back(call);
     return call.Result;
-}
-
-ULONG TFakeCore::AddRef()
-{
-    FLedger->Count(TObjectKind::Core, TLedger::TEvent::HandedOut);
-    return static_cast<ULONG>(++FRefCount);
-}
-
-ULONG TFakeCore::Release()
-{
-    FLedger->Count(TObjectKind::Core, TLedger::TEvent::Returned);
-    return Dropped(--FRefCount);
 }
 
 HRESULT TFakeCore::MakeObject(REFIID AIID, void** Obj)

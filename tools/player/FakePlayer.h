@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -145,9 +146,71 @@ private:
     std::array<std::int64_t, 6 + ConfigSlotCount> FCallNumbers{};
 };
 
+// The reference count of one player object implementing I, written once for every fake: the
+// count starts at 1, the reference of whoever made the object, and every reference handed out
+// (AddRef, a successful QueryInterface) and given back (Release) is counted in the ledger under
+// Kind. What the Release that reaches 0 does is D's LastReleased(): a string destroys itself,
+// while the core and its configuration stay alive for their owner (the non-destroying kind).
+//
+// The fakes stand for the player, so they keep their own counting rather than the module's
+// counted base: a fault in the module's counting cannot hide in the oracle that checks it.
+template <class D, class I, TObjectKind Kind>
+class TFakeCounted : public I {
+public:
+    TFakeCounted(const TFakeCounted&) = delete;
+    TFakeCounted& operator=(const TFakeCounted&) = delete;
+
+    std::int32_t RefCount() const noexcept { return FRefCount.load(); }
+
+    ULONG STDMETHODCALLTYPE AddRef() override
+    {
+        FLedger->Count(Kind, TLedger::TEvent::HandedOut);
+        return static_cast<ULONG>(++FRefCount);
+    }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        FLedger->Count(Kind, TLedger::TEvent::Returned);
+        return Dropped(--FRefCount);
+    }
+
+protected:
+    explicit TFakeCounted(std::shared_ptr<TLedger> ALedger) noexcept : FLedger(std::move(ALedger)) {}
+    ~TFakeCounted() = default;
+
+    // Gives back a reference that the ledger never counted as handed out (an owner's own).
+    ULONG DropUncounted() noexcept { return Dropped(--FRefCount); }
+
+    // When AIID is one of AIDs, writes this object's I into *Obj, adds a reference and returns
+    // true; otherwise leaves *Obj alone and returns false. Obj is not null.
+    bool AnswerIdentity(REFIID AIID, void** Obj, std::initializer_list<IID> AIDs)
+    {
+        for (const IID& id : AIDs) {
+            if (AIID == id) {
+                *Obj = static_cast<I*>(this);
+                AddRef();
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::shared_ptr<TLedger> FLedger;
+
+private:
+    // D's LastReleased may destroy the object: nothing of it is touched afterwards.
+    ULONG Dropped(std::int32_t ACount) noexcept
+    {
+        if (ACount == 0)
+            static_cast<D*>(this)->LastReleased();
+        return static_cast<ULONG>(ACount);
+    }
+
+    std::atomic<std::int32_t> FRefCount{1};
+};
+
 // A player string. Made with one reference for its receiver; destroyed by the Release that
 // returns the last one.
-class TFakeString final : public IAIMPString {
+class TFakeString final : public TFakeCounted<TFakeString, IAIMPString, TObjectKind::String> {
 public:
     // A new string holding AText, with one reference for the caller.
     static TFakeString* Make(std::shared_ptr<TLedger> ALedger, TText AText = {});
@@ -156,11 +219,8 @@ public:
     const TText& Text() const noexcept { return FText; }
     // Makes GetChars answer null (the count stays): a broken player string.
     void SetNullCharacters(bool AValue) noexcept { FNullCharacters = AValue; }
-    std::int32_t RefCount() const noexcept { return FRefCount.load(); }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID AIID, void** Obj) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE GetChar(int32_t Index, TAIMPChar* Char) override;
     TAIMPChar* STDMETHODCALLTYPE GetChars() override;
     int32_t STDMETHODCALLTYPE GetCharCount() override;
@@ -187,15 +247,16 @@ public:
     HRESULT STDMETHODCALLTYPE SubString(int32_t Index, int32_t Count, IAIMPString** S) override;
 
 private:
+    friend TFakeCounted;
+
     TFakeString(std::shared_ptr<TLedger> ALedger, TText AText);
     ~TFakeString();
+    void LastReleased() noexcept { delete this; }
     // A new string of the same player for an out parameter.
     HRESULT HandOut(TText AText, IAIMPString** S);
 
-    std::shared_ptr<TLedger> FLedger;
     TText FText;
     bool FNullCharacters = false;
-    std::atomic<std::int32_t> FRefCount{1};
 };
 
 // The text of any player string (through GetChars and GetCharCount); empty for null.
@@ -205,9 +266,9 @@ TText TextOf(IAIMPString* S);
 using TConfigValue = std::variant<std::int32_t, std::int64_t, double, TText>;
 
 // The player's configuration service: values in memory under key-path texts. Owned by its core.
-class TFakeConfig final : public IAIMPServiceConfig {
+class TFakeConfig final : public TFakeCounted<TFakeConfig, IAIMPServiceConfig, TObjectKind::Config> {
 public:
-    explicit TFakeConfig(std::shared_ptr<TLedger> ALedger) : FLedger(std::move(ALedger)) {}
+    explicit TFakeConfig(std::shared_ptr<TLedger> ALedger) : TFakeCounted(std::move(ALedger)) {}
     TFakeConfig(const TFakeConfig&) = delete;
     TFakeConfig& operator=(const TFakeConfig&) = delete;
     ~TFakeConfig() = default;
@@ -216,12 +277,9 @@ public:
     const std::map<TText, TConfigValue>& Values() const noexcept { return FValues; }
     std::optional<TConfigValue> Value(const TText& AKeyPath) const;
     void Store(const TText& AKeyPath, TConfigValue AValue) { FValues[AKeyPath] = std::move(AValue); }
-    // 1 while only the player's own reference is held.
-    std::int32_t RefCount() const noexcept { return FRefCount.load(); }
+    // RefCount() is 1 while only the player's own reference is held.
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID AIID, void** Obj) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE DeleteValue(IAIMPString* KeyPath) override;
     HRESULT STDMETHODCALLTYPE GetFloatValue(IAIMPString* KeyPath, double* Value) override;
     HRESULT STDMETHODCALLTYPE GetInt32Value(IAIMPString* KeyPath, int32_t* Value) override;
@@ -236,6 +294,10 @@ public:
     HRESULT STDMETHODCALLTYPE FlushCache() override;
 
 private:
+    friend TFakeCounted;
+
+    // Owned by its core: the last reference coming back destroys nothing.
+    void LastReleased() noexcept {}
     // Journals the call and returns the injected answer (S_OK when none). A null key is
     // refused with E_POINTER before anything else.
     HRESULT Enter(TConfigSlot ASlot, IAIMPString* KeyPath, TCall& ACall);
@@ -243,9 +305,7 @@ private:
     HRESULT ReadNumber(TConfigSlot ASlot, IAIMPString* KeyPath, T* Value);
     HRESULT Write(TConfigSlot ASlot, IAIMPString* KeyPath, TConfigValue AValue, TCall ACall);
 
-    std::shared_ptr<TLedger> FLedger;
     std::map<TText, TConfigValue> FValues;
-    std::atomic<std::int32_t> FRefCount{1};  // the player's own reference
 };
 
 // One registered extension: the core holds a reference on it until it is released.
@@ -265,7 +325,7 @@ enum class TLastRelease {
 // (the player's own reference) and it is never destroyed by Release. Destroying it releases the
 // extensions it still holds; so does the Release that takes the count to 0 when the core is made
 // with TLastRelease::ReleaseExtensions.
-class TFakeCore final : public IAIMPCore {
+class TFakeCore final : public TFakeCounted<TFakeCore, IAIMPCore, TObjectKind::Core> {
 public:
     explicit TFakeCore(TLastRelease AOnLastRelease = TLastRelease::Nothing);
     TFakeCore(const TFakeCore&) = delete;
@@ -277,8 +337,7 @@ public:
     std::shared_ptr<TLedger> SharedLedger() const noexcept { return FLedger; }
     TFaults& Faults() noexcept { return FLedger->Faults; }
     TFakeConfig& Config() noexcept { return FConfig; }
-    // 1 while only the player's own reference is held.
-    std::int32_t RefCount() const noexcept { return FRefCount.load(); }
+    // RefCount() is 1 while only the player's own reference is held.
 
     const std::vector<TExtension>& Extensions() const noexcept { return FExtensions; }
     // Drops the player's references on every extension, as the player does at shutdown.
@@ -295,8 +354,6 @@ public:
     IAIMPString* NewString(const TText& AText);
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID AIID, void** Obj) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE MakeObject(REFIID AIID, void** Obj) override;
     HRESULT STDMETHODCALLTYPE GetPath(int32_t PathID, IAIMPString** Value) override;
     HRESULT STDMETHODCALLTYPE AddExtension(REFIID ServiceIID, IUnknown* Extension) override;
@@ -304,15 +361,15 @@ public:
     HRESULT STDMETHODCALLTYPE RegisterService(IUnknown* Service) override;
 
 private:
-    std::shared_ptr<TLedger> FLedger;
+    friend TFakeCounted;
+
+    // The count reached 0: reacts as FOnLastRelease says; the core itself stays.
+    void LastReleased() noexcept;
+
     TFakeConfig FConfig;
     std::vector<TExtension> FExtensions;
     std::vector<ULONG> FExtensionReleaseCounts;
-    std::atomic<std::int32_t> FRefCount{1};  // the player's own reference
     TLastRelease FOnLastRelease;
-
-    // The count after one reference came back: reacts to 0 as FOnLastRelease says.
-    ULONG Dropped(std::int32_t ACount) noexcept;
 };
 
 } // namespace player

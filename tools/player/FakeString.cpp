@@ -110,7 +110,7 @@ TFakeString* TFakeString::Make(std::shared_ptr<TLedger> ALedger, TText AText)
 }
 
 TFakeString::TFakeString(std::shared_ptr<TLedger> ALedger, TText AText)
-    : FLedger(std::move(ALedger)), FText(std::move(AText))
+    : TFakeCounted(std::move(ALedger)), FText(std::move(AText))
 {
     FLedger->Count(TObjectKind::String, TLedger::TEvent::Made);
     FLedger->Count(TObjectKind::String, TLedger::TEvent::HandedOut);
@@ -133,28 +133,10 @@ HRESULT TFakeString::QueryInterface(REFIID AIID, void** Obj)
 {
     if (!Obj)
         return E_POINTER;
-    if (AIID == IID_IUnknown || AIID == IID_IAIMPString) {
-        *Obj = static_cast<IAIMPString*>(this);
-        AddRef();
+    if (AnswerIdentity(AIID, Obj, {IID_IUnknown, IID_IAIMPString}))
         return S_OK;
-    }
     *Obj = nullptr;
     return E_NOINTERFACE;
-}
-
-ULONG TFakeString::AddRef()
-{
-    FLedger->Count(TObjectKind::String, TLedger::TEvent::HandedOut);
-    return static_cast<ULONG>(++FRefCount);
-}
-
-ULONG TFakeString::Release()
-{
-    FLedger->Count(TObjectKind::String, TLedger::TEvent::Returned);
-    const std::int32_t count = --FRefCount;
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
 }
 
 HRESULT TFakeString::GetChar(int32_t Index, TAIMPChar* Char)
