@@ -1,7 +1,7 @@
 #include "host/apiWrappers.h"
 #include "tools/player/FakePlayer.h"
 
-#include "tests/host/HostTesting.h"
+#include "tests/support/HostTesting.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,12 @@
 
 namespace {
 
-using hosttest::RaisedMessage;
+using testing_support::RaisedMessage;
 using player::TCallKind;
 using player::TFakeCore;
 using player::TObjectKind;
 
-class HostAccess : public hosttest::THostCoreTest {};
+class HostAccess : public testing_support::THostCoreTest {};
 
 TEST_F(HostAccess, WithoutACoreEveryRoutineFailsAndThePlayerIsNotCalled)
 {

@@ -1,7 +1,7 @@
 #include "host/apiWrappers.h"
 #include "tools/player/FakePlayer.h"
 
-#include "tests/host/HostTesting.h"
+#include "tests/support/HostTesting.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 
 namespace {
 
-using hosttest::RaisedMessage;
+using testing_support::RaisedMessage;
 using player::TCallKind;
 using player::TConfigSlot;
 using player::TConfigValue;
@@ -23,7 +23,7 @@ using player::TFakeCore;
 constexpr HRESULT AccessDenied = static_cast<HRESULT>(0x80070005u);
 
 // A wrapper bound to a fresh fake player; every reference must be back when the test ends.
-class ServiceConfig : public hosttest::THostCoreTest {
+class ServiceConfig : public testing_support::THostCoreTest {
 protected:
     void SetUp() override
     {

@@ -14,7 +14,7 @@
 namespace {
 
 using testing_support::TCallRecorder;
-using testing_support::TMemoryDC;
+using testing_support::TMemoryContext;
 
 // The module, loaded for the lifetime of the object.
 class TLoadedModule {
@@ -74,11 +74,11 @@ TEST_F(ModuleFixture, WholeSequenceGivesEveryReferenceBack)
         ASSERT_EQ(vis->Initialize(64, 48), S_OK);
 
         auto data = std::make_unique<TAIMPVisualData>();
-        TMemoryDC dc(64, 48);
+        TMemoryContext dc(64, 48);
         {
             TCallRecorder recorder;
             for (int n = 0; n < 12; ++n)
-                vis->Draw(dc.Handle(), data.get());
+                vis->Draw(dc.Dc(), data.get());
             EXPECT_EQ(recorder.Only("FillRect").size(), 12u);
             EXPECT_EQ(recorder.Only("Ellipse").size(), 12u * 1984u);
             EXPECT_EQ(recorder.Only("Polyline").size(), 12u * 31u);
@@ -87,7 +87,7 @@ TEST_F(ModuleFixture, WholeSequenceGivesEveryReferenceBack)
         EXPECT_EQ(dc.Pixel(0, 0), 0u);
         EXPECT_NE(dc.Pixel(32 + 27, 24), 0u);
         vis->Resize(100, 50);
-        vis->Draw(dc.Handle(), data.get());
+        vis->Draw(dc.Dc(), data.get());
         vis->Finalize();
         vis = nullptr;
 

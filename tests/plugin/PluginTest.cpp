@@ -1,5 +1,5 @@
 #include "plugin/Selvanore_Main.h"
-#include "tests/host/HostTesting.h"
+#include "tests/support/HostTesting.h"
 #include "tools/player/FakePlayer.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 
 namespace {
 
-using hosttest::RaisedMessage;
+using testing_support::RaisedMessage;
 
 TAIMPText TextAt(const TAIMPChar* AText)
 {
@@ -16,7 +16,7 @@ TAIMPText TextAt(const TAIMPChar* AText)
 }
 
 // A plug-in object held as the player holds it, on a fake player's core.
-struct PluginFixture : hosttest::THostCoreTest {
+struct PluginFixture : testing_support::THostCoreTest {
     player::TFakeCore Core;
     IAIMPPlugin* Plugin = nullptr;
 

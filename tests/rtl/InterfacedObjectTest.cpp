@@ -2,7 +2,7 @@
 #include "rtl/InterfacedObject.h"
 #include "rtl/ComPtr.h"
 
-#include "tests/host/HostTesting.h"
+#include "tests/support/HostTesting.h"
 
 #include <gtest/gtest.h>
 
@@ -173,7 +173,7 @@ TEST_F(InterfacedObjectExFree, WhileReferencedRaisesAndTheObjectStaysAlive)
 {
     TObject* object = Make<TObject>();
     object->AddRef();
-    EXPECT_EQ(hosttest::RaisedMessage([&] { object->Free(); }), "Invalid Pointer");
+    EXPECT_EQ(testing_support::RaisedMessage([&] { object->Free(); }), "Invalid Pointer");
     EXPECT_EQ(TObject::Destroyed, 0);
     EXPECT_EQ(object->RefCount(), 1);
     EXPECT_EQ(object->Extra()->Answer(), 42);
@@ -186,7 +186,7 @@ TEST_F(InterfacedObjectExFree, WhileReferencedRaisesAndTheObjectStaysAlive)
 TEST_F(InterfacedObjectExFree, WithoutReferencesDestroys)
 {
     TObject* object = Make<TObject>();
-    EXPECT_EQ(hosttest::RaisedMessage([&] { object->Free(); }), "");
+    EXPECT_EQ(testing_support::RaisedMessage([&] { object->Free(); }), "");
     EXPECT_EQ(TObject::Destroyed, 1);
 }
 

@@ -22,7 +22,7 @@ enum class TCycleEnd { Finalized, CoreStillHeld };
 TEST(ModuleReload, AThousandLoadsGiveEveryReferenceAndObjectBack)
 {
     player::TFakeCore core;
-    testing_support::TMemoryDC dc(32, 24);
+    testing_support::TMemoryContext dc(32, 24);
     auto block = std::make_unique<TAIMPVisualData>();
     const std::size_t liveBefore = StandInLiveObjectCount();
     const std::size_t refusedBefore = StandInRefusedDeleteCount();
@@ -48,7 +48,7 @@ TEST(ModuleReload, AThousandLoadsGiveEveryReferenceAndObjectBack)
         name->Release();
         ASSERT_EQ(vis->Initialize(32, 24), S_OK);
         for (int frame = 0; frame < 2; ++frame)
-            vis->Draw(dc.Handle(), block.get());
+            vis->Draw(dc.Dc(), block.get());
         vis->Finalize();
         vis->Release();
         core.ReleaseExtensions();
