@@ -2,6 +2,7 @@
 #include "tools/player/FakePlayer.h"
 
 #include "tests/support/HostTesting.h"
+#include "tests/support/LeakCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -28,12 +29,12 @@ protected:
     void SetUp() override
     {
         THostCoreTest::SetUp();
+        testing_support::Watch(FCore); // every reference back when the test ends
         TAIMPAPIWrappers::Initialize(&FCore);
     }
     void TearDown() override
     {
         THostCoreTest::TearDown();
-        EXPECT_TRUE(FCore.Ledger().Balanced()) << FCore.Ledger().Report();
         EXPECT_EQ(FCore.RefCount(), 1);
         EXPECT_EQ(FCore.Config().RefCount(), 1);
     }

@@ -5,6 +5,7 @@
 #include "graphics/ACL.Graphics.h"
 #include "host/apiPlugin.h"
 #include "host/apiVisuals.h"
+#include "tests/support/LeakCheck.h"
 #include "tests/support/TestCanvas.h"
 #include "tools/player/FakePlayer.h"
 
@@ -205,6 +206,7 @@ struct ModuleFixture : ::testing::Test {
 
     void SetUp() override
     {
+        testing_support::Watch(Core); // every reference back when the test ends
         ASSERT_TRUE(Module.Loaded()) << ModulePath();
         ASSERT_NE(Module.GetHeader(), nullptr);
     }
@@ -324,7 +326,6 @@ TEST_F(ModuleFixture, PlayerSequenceBalancesEveryReference)
         EXPECT_EQ(Core.RefCount(), 1);
         plugin.Reset();
     }
-    EXPECT_TRUE(Core.Ledger().Balanced()) << Core.Ledger().Report();
 }
 
 // Row y = CenterY to the right of the centre: the last x that is not black.
@@ -418,7 +419,6 @@ TEST_F(ModuleFixture, DrawingWithoutContextReturnsQuietly)
     EXPECT_EQ(surface.Pixel(0, 0), 0u);
     EXPECT_NE(surface.Pixel(CenterX + 25, CenterY), 0u);
     Stop(plugin, visualization);
-    EXPECT_TRUE(Core.Ledger().Balanced()) << Core.Ledger().Report();
 }
 
 // Faults of the player while the visualization makes its name: each ends in a failure code and a
@@ -455,7 +455,6 @@ TEST_P(ModuleNameFault, EndsInFailureCode)
     EXPECT_EQ(name, nullptr);
     Core.Faults() = {};
     Stop(plugin, visualization);
-    EXPECT_TRUE(Core.Ledger().Balanced()) << Core.Ledger().Report();
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, ModuleNameFault, ::testing::ValuesIn(NameFaults),
@@ -470,7 +469,6 @@ TEST_F(ModuleFixture, RefusedRegistrationStillInitializes)
     EXPECT_TRUE(Core.Extensions().empty());
     plugin->Finalize();
     plugin.Reset();
-    EXPECT_TRUE(Core.Ledger().Balanced()) << Core.Ledger().Report();
 }
 
 // Outside the fixture: these tests load and unload the module themselves.
@@ -498,6 +496,7 @@ TEST(ModuleLifetime, UnloadWithoutFinalizeReleasesTheCoreOnce)
 TEST(ModuleLifetime, LoadsAndUnloadsAHundredTimes)
 {
     TFakeCore core;
+    testing_support::Watch(core);
     auto silence = SilentBlock();
     TSurface surface(64, 48);
     ASSERT_TRUE(surface.Valid());
@@ -525,7 +524,6 @@ TEST(ModuleLifetime, LoadsAndUnloadsAHundredTimes)
         ASSERT_EQ(LivePensAndBrushes(), objectsBefore) << "round " << round;
     }
     EXPECT_EQ(core.RefCount(), 1);
-    EXPECT_TRUE(core.Ledger().Balanced()) << core.Ledger().Report();
 }
 
 // An extension of the test's own, registered after the plug-in's visualization. The core lets go
@@ -585,6 +583,7 @@ class ModuleUnload : public ::testing::TestWithParam<TUnloadCase> {};
 TEST_P(ModuleUnload, CoreReleasedByTheUnloadFreesTheVisualizationBeforeThePools)
 {
     TFakeCore core(player::TLastRelease::ReleaseExtensions);
+    testing_support::Watch(core);
     TReleaseProbe probe;
     auto silence = SilentBlock();
     TSurface surface(64, 48);
@@ -631,7 +630,6 @@ TEST_P(ModuleUnload, CoreReleasedByTheUnloadFreesTheVisualizationBeforeThePools)
         EXPECT_EQ(LivePensAndBrushes(), objectsBefore);
     }
     EXPECT_EQ(core.Ledger()[TObjectKind::Core].Outstanding(), 0);
-    EXPECT_TRUE(core.Ledger().Balanced()) << core.Ledger().Report();
 }
 
 INSTANTIATE_TEST_SUITE_P(PlayerLetsGo, ModuleUnload, ::testing::ValuesIn(UnloadCases),

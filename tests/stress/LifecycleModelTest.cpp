@@ -6,6 +6,7 @@
 // sequences.
 #include "tests/support/StressSupport.h"
 #include "tests/support/GdiRecording.h"
+#include "tests/support/LeakCheck.h"
 #include "tools/player/FakePlayer.h"
 
 #include <gtest/gtest.h>
@@ -81,6 +82,7 @@ TEST_P(LifecycleModel, EveryStepKeepsTheModelsState)
     const int steps = LongMode() ? 4000 : 300;
     std::mt19937 random(seed);
     player::TFakeCore core;
+    testing_support::Watch(core);
     testing_support::TMemoryContext dc(64, 48);
     const std::size_t liveBefore = StandInLiveObjectCount();
 
@@ -219,8 +221,6 @@ TEST_P(LifecycleModel, EveryStepKeepsTheModelsState)
     EXPECT_EQ(destroyed.load(), 0);
     EXPECT_EQ(slots->Release(), 0u);
     EXPECT_EQ(destroyed.load(), 1);
-    EXPECT_EQ(StandInLiveObjectCount(), liveBefore);
-    EXPECT_TRUE(core.Ledger().Balanced()) << core.Ledger().Report();
 }
 
 std::vector<std::uint32_t> Seeds()
