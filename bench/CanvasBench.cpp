@@ -2,7 +2,7 @@
 // ring renderer makes them, on a memory context of the stand-in, with its rasterizing on or off
 // (off, what remains is the surface, the pools and the stand-in's bookkeeping).
 #include "graphics/Graphics.h"
-#include "tests/support/TestCanvas.h"
+#include "graphics/MemoryContext.h"
 
 #include <win32_standin.h>
 
@@ -16,7 +16,7 @@ void BM_CanvasDot(benchmark::State& State)
     const bool rasterizing = State.range(0) != 0;
     const bool changing = State.range(1) != 0;
     StandInSetRasterizing(rasterizing ? TRUE : FALSE);
-    testing_support::TMemoryContext dc(256, 256);
+    gdi::TMemoryContext dc(256, 256);
     if (!dc.Valid()) {
         State.SkipWithError("no memory context");
         return;
@@ -45,7 +45,7 @@ BENCHMARK(BM_CanvasDot)->ArgNames({"rasterizing", "changing"})->ArgsProduct({{0,
 void BM_CanvasFrame(benchmark::State& State)
 {
     StandInSetRasterizing(State.range(0) != 0 ? TRUE : FALSE);
-    testing_support::TMemoryContext dc(256, 256);
+    gdi::TMemoryContext dc(256, 256);
     if (!dc.Valid()) {
         State.SkipWithError("no memory context");
         return;

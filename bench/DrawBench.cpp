@@ -1,8 +1,8 @@
 // Time per Draw: capture (every fifth frame) and rendering of the whole history, through the
 // interface the player calls, on a stand-in memory context.
+#include "graphics/MemoryContext.h"
 #include "plugin/Selvanore_Main.h"
 #include "rtl/ComPtr.h"
-#include "tests/support/TestCanvas.h"
 
 #include <benchmark/benchmark.h>
 #include <win32_standin.h>
@@ -15,7 +15,7 @@ namespace {
 void DrawFrames(benchmark::State& State, int AWidth, int AHeight, BOOL ARasterizing)
 {
     StandInSetRasterizing(ARasterizing);
-    testing_support::TMemoryContext dc(AWidth, AHeight);
+    gdi::TMemoryContext dc(AWidth, AHeight);
     rtl::TComPtr<IAIMPExtensionEmbeddedVisualization> vis(Make<TVisualization>()->Interface());
     vis->Initialize(AWidth, AHeight);
     auto data = std::make_unique<TAIMPVisualData>();

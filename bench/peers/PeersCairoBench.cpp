@@ -86,7 +86,7 @@ void BM_FrameVersusCairo(benchmark::State& State)
     IAIMPExtensionEmbeddedVisualization* slots = vis->Interface();
     slots->AddRef();
     slots->Initialize(width, height);
-    testing_support::TMemoryContext dc(width, height);
+    gdi::TMemoryContext dc(width, height);
     auto block = bench_support::NoiseBlock(5);
     for (int frame = 0; frame < 160; ++frame)  // every slot captured, every depth in use
         slots->Draw(dc.Dc(), block.get());
