@@ -2,7 +2,7 @@
 // ring renderer makes them, on a memory context of the stand-in, with its rasterizing on or off
 // (off, what remains is the surface, the pools and the stand-in's bookkeeping).
 #include "graphics/Graphics.h"
-#include "tests/graphics/CanvasTesting.h"
+#include "graphics/MemoryContext.h"
 
 #include <win32_standin.h>
 
@@ -16,13 +16,13 @@ void BM_CanvasDot(benchmark::State& State)
     const bool rasterizing = State.range(0) != 0;
     const bool changing = State.range(1) != 0;
     StandInSetRasterizing(rasterizing ? TRUE : FALSE);
-    canvas_testing::TMemoryContext dc(256, 256);
+    gdi::TMemoryContext dc(256, 256);
     if (!dc.Valid()) {
         State.SkipWithError("no memory context");
         return;
     }
     TCanvas canvas;
-    canvas.SetHandle(dc.Handle());
+    canvas.SetHandle(dc.Dc());
     canvas.Pen().SetWidth(1);
     std::uint32_t i = 0;
     for (auto _ : State) {
@@ -45,7 +45,7 @@ BENCHMARK(BM_CanvasDot)->ArgNames({"rasterizing", "changing"})->ArgsProduct({{0,
 void BM_CanvasFrame(benchmark::State& State)
 {
     StandInSetRasterizing(State.range(0) != 0 ? TRUE : FALSE);
-    canvas_testing::TMemoryContext dc(256, 256);
+    gdi::TMemoryContext dc(256, 256);
     if (!dc.Valid()) {
         State.SkipWithError("no memory context");
         return;
@@ -54,7 +54,7 @@ void BM_CanvasFrame(benchmark::State& State)
     TPoint ring[64];
     int frame = 0;
     for (auto _ : State) {
-        canvas.SetHandle(dc.Handle());
+        canvas.SetHandle(dc.Dc());
         canvas.Brush().SetColor(0);
         canvas.FillRect(TRect{0, 0, 256, 256});
         canvas.Pen().SetWidth(1);

@@ -1,8 +1,8 @@
 // Time per Draw: capture (every fifth frame) and rendering of the whole history, through the
 // interface the player calls, on a stand-in memory context.
+#include "graphics/MemoryContext.h"
 #include "plugin/Selvanore_Main.h"
 #include "rtl/ComPtr.h"
-#include "tests/graphics/CanvasTesting.h"
 
 #include <benchmark/benchmark.h>
 #include <win32_standin.h>
@@ -15,7 +15,7 @@ namespace {
 void DrawFrames(benchmark::State& State, int AWidth, int AHeight, BOOL ARasterizing)
 {
     StandInSetRasterizing(ARasterizing);
-    canvas_testing::TMemoryContext dc(AWidth, AHeight);
+    gdi::TMemoryContext dc(AWidth, AHeight);
     auto vis = rtl::TComPtr<IAIMPExtensionEmbeddedVisualization>::Attach(Make<TVisualization>().Detach()->Interface());
     vis->Initialize(AWidth, AHeight);
     auto data = std::make_unique<TAIMPVisualData>();
@@ -25,9 +25,9 @@ void DrawFrames(benchmark::State& State, int AWidth, int AHeight, BOOL ARasteriz
     }
     // Fill the history first, so that every slot holds a ring at its own depth.
     for (int n = 0; n < 155; ++n)
-        vis->Draw(dc.Handle(), data.get());
+        vis->Draw(dc.Dc(), data.get());
     for (auto _ : State)
-        vis->Draw(dc.Handle(), data.get());
+        vis->Draw(dc.Dc(), data.get());
     vis->Finalize();
     StandInSetRasterizing(TRUE);
     State.SetItemsProcessed(State.iterations());

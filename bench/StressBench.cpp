@@ -150,10 +150,10 @@ void BM_FrameVersusBareLoop(benchmark::State& State)
     TVisualization* vis = Make<TVisualization>().Detach();
     IAIMPExtensionEmbeddedVisualization* slots = vis->Interface();
     slots->Initialize(640, 480);
-    testing_support::TMemoryDC dc(640, 480);
+    testing_support::TMemoryContext dc(640, 480);
     auto block = bench_support::NoiseBlock(5);
     for (int frame = 0; frame < 160; ++frame)  // every slot captured, every depth in use
-        slots->Draw(dc.Handle(), block.get());
+        slots->Draw(dc.Dc(), block.get());
 
     TPointsArray points;
     std::memcpy(&points, &vis->History(), sizeof points);
@@ -161,7 +161,7 @@ void BM_FrameVersusBareLoop(benchmark::State& State)
     double own = 0.0, bare = 0.0;
     for (auto _ : State) {
         const auto t0 = TClock::now();
-        slots->Draw(dc.Handle(), block.get());
+        slots->Draw(dc.Dc(), block.get());
         const auto t1 = TClock::now();
         BareFrame(points, 320, 240, dots);
         benchmark::DoNotOptimize(dots);

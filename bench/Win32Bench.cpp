@@ -4,6 +4,9 @@
 #include <win32_standin.h>
 #include <windows.h>
 
+#include "graphics/GdiHandle.h"
+#include "graphics/MemoryContext.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -14,41 +17,26 @@ namespace {
 // A 640 x 480 memory context with a one-pixel pen and a solid brush selected.
 class BenchCanvas {
 public:
-    BenchCanvas()
-    {
-        BITMAPINFO info{};
-        info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 640, -480, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        void *bits = nullptr;
-        FDc = CreateCompatibleDC(nullptr);
-        FBitmap = CreateDIBSection(FDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        FOldBitmap = SelectObject(FDc, FBitmap);
-        const LOGPEN pen{PS_SOLID, {1, 0}, RGB(200, 30, 90)};
-        const LOGBRUSH brush{BS_SOLID, RGB(250, 90, 150), 0};
-        FPen = CreatePenIndirect(&pen);
-        FBrush = CreateBrushIndirect(&brush);
-        SelectObject(FDc, FPen);
-        SelectObject(FDc, FBrush);
-    }
-    BenchCanvas(const BenchCanvas &) = delete;
-    BenchCanvas &operator=(const BenchCanvas &) = delete;
-    ~BenchCanvas()
-    {
-        SelectObject(FDc, GetStockObject(BLACK_PEN));
-        SelectObject(FDc, GetStockObject(WHITE_BRUSH));
-        SelectObject(FDc, FOldBitmap);
-        DeleteObject(FPen);
-        DeleteObject(FBrush);
-        DeleteObject(FBitmap);
-        DeleteDC(FDc);
-    }
-    HDC Dc() const { return FDc; }
+    HDC Dc() const { return FContext.Dc(); }
 
 private:
-    HDC FDc = nullptr;
-    HBITMAP FBitmap = nullptr;
-    HGDIOBJ FOldBitmap = nullptr;
-    HPEN FPen = nullptr;
-    HBRUSH FBrush = nullptr;
+    static HPEN MakePen()
+    {
+        const LOGPEN pen{PS_SOLID, {1, 0}, RGB(200, 30, 90)};
+        return CreatePenIndirect(&pen);
+    }
+    static HBRUSH MakeBrush()
+    {
+        const LOGBRUSH brush{BS_SOLID, RGB(250, 90, 150), 0};
+        return CreateBrushIndirect(&brush);
+    }
+
+    // Destroyed bottom up: the pen and brush are deselected and deleted before the context.
+    gdi::TMemoryContext FContext{640, 480};
+    gdi::TUniquePen FPen{MakePen()};
+    gdi::TUniqueBrush FBrush{MakeBrush()};
+    gdi::TSelection FPenSelection{FContext.Dc(), FPen.Get()};
+    gdi::TSelection FBrushSelection{FContext.Dc(), FBrush.Get()};
 };
 
 // Arguments: the radius of the box (x - r, y - r, x + r, y + r), and 1 to write pixels.

@@ -85,15 +85,15 @@ void BM_FrameVersusCairo(benchmark::State& State)
     TVisualization* vis = Make<TVisualization>().Detach();
     IAIMPExtensionEmbeddedVisualization* slots = vis->Interface();
     slots->Initialize(width, height);
-    testing_support::TMemoryDC dc(width, height);
+    gdi::TMemoryContext dc(width, height);
     auto block = bench_support::NoiseBlock(5);
     for (int frame = 0; frame < 160; ++frame)  // every slot captured, every depth in use
-        slots->Draw(dc.Handle(), block.get());
+        slots->Draw(dc.Dc(), block.get());
 
     std::vector<TTraceCall> trace;
     {
         testing_support::TCallRecorder recorder;
-        slots->Draw(dc.Handle(), block.get());
+        slots->Draw(dc.Dc(), block.get());
         for (const testing_support::TRecordedCall& call : recorder.Calls()) {
             TTraceCall entry{};
             entry.Pen = call.PenColor;
@@ -136,7 +136,7 @@ void BM_FrameVersusCairo(benchmark::State& State)
     double own = 0.0, peer = 0.0;
     for (auto _ : State) {
         const auto t0 = TClock::now();
-        slots->Draw(dc.Handle(), block.get());
+        slots->Draw(dc.Dc(), block.get());
         benchmark::DoNotOptimize(dc.Pixel(0, 0));
         const auto t1 = TClock::now();
         Replay(cairo, trace);

@@ -104,16 +104,16 @@ void CheckState(TVisualization& AVis)
 }
 
 struct TContexts {
-    testing_support::TMemoryDC Small{1, 1};
-    testing_support::TMemoryDC Usual{64, 48};
-    testing_support::TMemoryDC Odd{301, 7};
+    testing_support::TMemoryContext Small{1, 1};
+    testing_support::TMemoryContext Usual{64, 48};
+    testing_support::TMemoryContext Odd{301, 7};
 
     HDC Pick(std::uint8_t AChoice) const noexcept
     {
         switch (AChoice % 4) {
-        case 0: return Usual.Handle();
-        case 1: return Small.Handle();
-        case 2: return Odd.Handle();
+        case 0: return Usual.Dc();
+        case 1: return Small.Dc();
+        case 2: return Odd.Dc();
         default: return nullptr;
         }
     }

@@ -3,13 +3,13 @@
 // stand-in natively and on the platform's own GDI under Wine.
 #include "graphics/Graphics.h"
 #include "rtl/SysUtils.h"
-#include "tests/graphics/CanvasTesting.h"
+#include "tests/support/TestCanvas.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using canvas_testing::TMemoryContext;
+using testing_support::TMemoryContext;
 
 constexpr TColor Red = 0x000000FF;
 constexpr TColor Green = 0x0000FF00;
@@ -22,7 +22,7 @@ class CanvasPlatformTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(FDc.Valid()); }
 
-    HGDIOBJ Current(UINT AType) const { return GetCurrentObject(FDc.Handle(), AType); }
+    HGDIOBJ Current(UINT AType) const { return GetCurrentObject(FDc.Dc(), AType); }
 
     TMemoryContext FDc{32, 32};
 };
@@ -33,20 +33,20 @@ TEST_F(CanvasPlatformTest, DetachingLeavesTheStockObjectsSelected)
     const HGDIOBJ brushBefore = Current(OBJ_BRUSH);
     {
         TCanvas canvas;
-        canvas.SetHandle(FDc.Handle());
+        canvas.SetHandle(FDc.Dc());
         canvas.SetHandle(nullptr);
         EXPECT_EQ(Current(OBJ_PEN), penBefore) << "nothing was drawn, nothing was selected";
         EXPECT_EQ(Current(OBJ_BRUSH), brushBefore);
 
-        canvas.SetHandle(FDc.Handle());
+        canvas.SetHandle(FDc.Dc());
         canvas.Pen().SetColor(Red);
         canvas.Brush().SetColor(Green);
         canvas.Ellipse(2, 2, 10, 10);
         EXPECT_EQ(Current(OBJ_PEN), canvas.Pen().Handle());
         EXPECT_EQ(Current(OBJ_BRUSH), canvas.Brush().Handle());
-        EXPECT_EQ(GetROP2(FDc.Handle()), R2_COPYPEN);
-        EXPECT_EQ(GetBkMode(FDc.Handle()), OPAQUE);
-        EXPECT_EQ(GetBkColor(FDc.Handle()), static_cast<COLORREF>(Green));
+        EXPECT_EQ(GetROP2(FDc.Dc()), R2_COPYPEN);
+        EXPECT_EQ(GetBkMode(FDc.Dc()), OPAQUE);
+        EXPECT_EQ(GetBkColor(FDc.Dc()), static_cast<COLORREF>(Green));
         canvas.SetHandle(nullptr);
     }
     EXPECT_EQ(Current(OBJ_PEN), GetStockObject(BLACK_PEN));
@@ -57,7 +57,7 @@ TEST_F(CanvasPlatformTest, DetachingLeavesTheStockObjectsSelected)
 TEST_F(CanvasPlatformTest, AChangedAttributeDeselectsAndItsObjectGoesWithItsLastUser)
 {
     TCanvas canvas;
-    canvas.SetHandle(FDc.Handle());
+    canvas.SetHandle(FDc.Dc());
     canvas.Pen().SetColor(Red);
     canvas.Ellipse(2, 2, 10, 10);
     const HPEN red = canvas.Pen().Handle();
@@ -84,7 +84,7 @@ TEST_F(CanvasPlatformTest, ASharedObjectLivesWhileOneOfItsUsersDoes)
             EXPECT_EQ(first.Pen().Handle(), shared);
         }
         EXPECT_EQ(GetObjectType(shared), static_cast<DWORD>(OBJ_PEN));
-        first.SetHandle(FDc.Handle());
+        first.SetHandle(FDc.Dc());
         first.Ellipse(0, 0, 4, 4);
         EXPECT_EQ(Current(OBJ_PEN), shared);
     }
@@ -96,11 +96,11 @@ TEST_F(CanvasPlatformTest, ThePositionMovesWithTheSurfaceFromContextToContext)
     TMemoryContext other(8, 8);
     ASSERT_TRUE(other.Valid());
     TCanvas canvas;
-    canvas.SetHandle(FDc.Handle());
-    MoveToEx(FDc.Handle(), 5, 6, nullptr);
-    canvas.SetHandle(other.Handle());
+    canvas.SetHandle(FDc.Dc());
+    MoveToEx(FDc.Dc(), 5, 6, nullptr);
+    canvas.SetHandle(other.Dc());
     POINT position{};
-    ASSERT_TRUE(GetCurrentPositionEx(other.Handle(), &position));
+    ASSERT_TRUE(GetCurrentPositionEx(other.Dc(), &position));
     EXPECT_EQ(position.x, 5);
     EXPECT_EQ(position.y, 6);
     canvas.SetHandle(nullptr);
@@ -114,7 +114,7 @@ TEST_F(CanvasPlatformTest, DrawingWithoutContextRaisesAndChangesNothing)
     const TPoint line[] = {{0, 0}, {4, 4}};
     EXPECT_THROW(canvas.Polyline(line), rtl::EInvalidOperation);
     EXPECT_TRUE(canvas.State().Empty());
-    canvas.SetHandle(FDc.Handle());
+    canvas.SetHandle(FDc.Dc());
     canvas.Brush().SetColor(Green);
     canvas.FillRect(TRect{0, 0, 4, 4});
     EXPECT_EQ(FDc.Pixel(0, 0), GreenPixel);
@@ -124,7 +124,7 @@ TEST_F(CanvasPlatformTest, DrawingWithoutContextRaisesAndChangesNothing)
 TEST_F(CanvasPlatformTest, PixelsOfTheThreePrimitives)
 {
     TCanvas canvas;
-    canvas.SetHandle(FDc.Handle());
+    canvas.SetHandle(FDc.Dc());
     // The fill covers Left and Top up to, but not including, Right and Bottom.
     canvas.Brush().SetColor(Green);
     canvas.FillRect(TRect{4, 4, 8, 8});

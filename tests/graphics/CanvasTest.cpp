@@ -1,8 +1,8 @@
 // The drawing surface's traffic with its context, as the Win32 stand-in records it.
 #include "graphics/Graphics.h"
 #include "rtl/SysUtils.h"
-#include "tests/graphics/CanvasRecording.h"
-#include "tests/graphics/CanvasTesting.h"
+#include "tests/support/GdiRecording.h"
+#include "tests/support/TestCanvas.h"
 
 #include <win32_standin.h>
 
@@ -19,8 +19,8 @@
 
 namespace {
 
-using canvas_testing::TCallLog;
-using canvas_testing::TMemoryContext;
+using testing_support::TCallRecorder;
+using testing_support::TMemoryContext;
 using Calls = std::vector<std::string>;
 
 class CanvasTest : public ::testing::Test {
@@ -34,12 +34,12 @@ protected:
     }
 
     // Starts recording; contexts are named dc and dc2 in the log.
-    TCallLog& Record()
+    TCallRecorder& Record()
     {
         FLog.reset();  // one log at a time: the old one uninstalls itself first
-        FLog = std::make_unique<TCallLog>();
-        FLog->Name(FDc.Handle(), "dc");
-        FLog->Name(FOther.Handle(), "dc2");
+        FLog = std::make_unique<TCallRecorder>();
+        FLog->Name(FDc.Dc(), "dc");
+        FLog->Name(FOther.Dc(), "dc2");
         return *FLog;
     }
 
@@ -52,7 +52,7 @@ protected:
 
     TMemoryContext FDc{16, 16};
     TMemoryContext FOther{16, 16};
-    std::unique_ptr<TCallLog> FLog;
+    std::unique_ptr<TCallRecorder> FLog;
     std::size_t FLiveBefore = 0;
     std::size_t FRefusedBefore = 0;
 };
@@ -65,12 +65,12 @@ constexpr TColor Blue = 0x00FF0000;
 // in the colours of the first), one outline; then a frame that starts in the last colours.
 TEST_F(CanvasTest, FrameSequenceSelectsLazilyAndDetachesToStockObjects)
 {
-    TCallLog& log = Record();
+    TCallRecorder& log = Record();
     {
         TCanvas canvas;
         EXPECT_TRUE(log.Calls().empty()) << "creating the surface touches no context";
 
-        canvas.SetHandle(FDc.Handle());
+        canvas.SetHandle(FDc.Dc());
         canvas.Brush().SetColor(0);
         canvas.FillRect(TRect{0, 0, 16, 16});
         canvas.Pen().SetWidth(1);
@@ -110,7 +110,7 @@ TEST_F(CanvasTest, FrameSequenceSelectsLazilyAndDetachesToStockObjects)
         EXPECT_EQ(log.Text(), first);
 
         log.Clear();
-        canvas.SetHandle(FDc.Handle());
+        canvas.SetHandle(FDc.Dc());
         canvas.Brush().SetColor(0);
         canvas.FillRect(TRect{0, 0, 16, 16});
         canvas.Pen().SetWidth(1);
@@ -143,10 +143,10 @@ TEST_F(CanvasTest, FrameSequenceSelectsLazilyAndDetachesToStockObjects)
 // Each drawing call in the colours set for it: the pen and brush selected when GDI draws.
 TEST_F(CanvasTest, EveryPrimitiveDrawsWithThePenAndBrushInForce)
 {
-    TCallLog& log = Record();
+    TCallRecorder& log = Record();
     {
         TCanvas canvas;
-        canvas.SetHandle(FDc.Handle());
+        canvas.SetHandle(FDc.Dc());
         const TColor colours[] = {Red, Red, Green, Blue, Blue, Red};
         for (TColor colour : colours) {
             canvas.Pen().SetColor(colour);
@@ -184,7 +184,7 @@ TEST_F(CanvasTest, DrawingWithoutContextRaisesBeforeAnyCallAndTheSurfaceStaysUsa
     for (const TDrawing& drawing : Drawings) {
         SCOPED_TRACE(drawing.Name);
         TCanvas canvas;
-        TCallLog& log = Record();
+        TCallRecorder& log = Record();
         for (int attempt = 0; attempt < 2; ++attempt) {
             // Before the first attach, then after a detach.
             try {
@@ -194,7 +194,7 @@ TEST_F(CanvasTest, DrawingWithoutContextRaisesBeforeAnyCallAndTheSurfaceStaysUsa
                 EXPECT_EQ(e.Message(), "Canvas does not allow drawing");
             }
             EXPECT_TRUE(log.Calls().empty()) << "attempt " << attempt;
-            canvas.SetHandle(FDc.Handle());
+            canvas.SetHandle(FDc.Dc());
             drawing.Draw(canvas);
             EXPECT_EQ(log.Count(drawing.Name), 1u);
             canvas.SetHandle(nullptr);
@@ -214,7 +214,7 @@ TEST_F(CanvasTest, ChangeEventsSurroundEveryDrawingOperation)
         canvas.SetOnChange({[](void* AEvents, TCustomCanvas&) { *static_cast<std::string*>(AEvents) += ">"; }, &events});
         EXPECT_THROW(drawing.Draw(canvas), rtl::EInvalidOperation);
         EXPECT_EQ(events, "<") << "a failed drawing announces itself but reports no change";
-        canvas.SetHandle(FDc.Handle());
+        canvas.SetHandle(FDc.Dc());
         drawing.Draw(canvas);
         EXPECT_EQ(events, "<<>");
     }
@@ -223,11 +223,11 @@ TEST_F(CanvasTest, ChangeEventsSurroundEveryDrawingOperation)
 TEST_F(CanvasTest, AttachingTheAttachedContextAgainMakesNoCall)
 {
     TCanvas canvas;
-    canvas.SetHandle(FDc.Handle());
+    canvas.SetHandle(FDc.Dc());
     canvas.Ellipse(0, 0, 2, 2);
-    TCallLog& log = Record();
-    canvas.SetHandle(FDc.Handle());
-    canvas.SetHandle(FDc.Handle());
+    TCallRecorder& log = Record();
+    canvas.SetHandle(FDc.Dc());
+    canvas.SetHandle(FDc.Dc());
     EXPECT_TRUE(log.Calls().empty());
     canvas.SetHandle(nullptr);
     log.Clear();
@@ -257,14 +257,14 @@ TEST_F(CanvasTest, AttachingAnotherContextDetachesTheFirstAndCarriesThePosition)
         SCOPED_TRACE(c.Name);
         {
             TCanvas canvas;
-            canvas.SetHandle(FDc.Handle());
+            canvas.SetHandle(FDc.Dc());
             c.Before(canvas);
             // The host moves the position while the context is attached.
-            MoveToEx(FDc.Handle(), 7, -3, nullptr);
-            TCallLog& log = Record();
-            canvas.SetHandle(FOther.Handle());
+            MoveToEx(FDc.Dc(), 7, -3, nullptr);
+            TCallRecorder& log = Record();
+            canvas.SetHandle(FOther.Dc());
             EXPECT_EQ(log.Text(), c.Expected);
-            EXPECT_EQ(canvas.Handle(), FOther.Handle());
+            EXPECT_EQ(canvas.Handle(), FOther.Dc());
             EXPECT_EQ(canvas.State(), TCanvasStates{TCanvasState::csHandleValid}) << "nothing selected in dc2";
             log.Clear();
             canvas.SetHandle(nullptr);
@@ -280,10 +280,10 @@ TEST_F(CanvasTest, DetachingWhenNothingWasDrawnOnlyReadsThePosition)
     TCanvas canvas;
     canvas.Pen().SetColor(Red);  // attribute changes while detached touch no context
     canvas.Brush().SetColor(Blue);
-    canvas.SetHandle(FDc.Handle());
+    canvas.SetHandle(FDc.Dc());
     canvas.Pen().SetWidth(3);
     canvas.Brush().SetColor(Green);
-    TCallLog& log = Record();
+    TCallRecorder& log = Record();
     canvas.SetHandle(nullptr);
     EXPECT_EQ(log.Text(), Calls{"GetCurrentPositionEx(dc)"});
     EXPECT_TRUE(canvas.State().Empty());
@@ -292,14 +292,14 @@ TEST_F(CanvasTest, DetachingWhenNothingWasDrawnOnlyReadsThePosition)
 TEST_F(CanvasTest, ThePositionSurvivesDetachAndReattach)
 {
     TCanvas canvas;
-    canvas.SetHandle(FDc.Handle());
-    MoveToEx(FDc.Handle(), 11, 12, nullptr);
+    canvas.SetHandle(FDc.Dc());
+    MoveToEx(FDc.Dc(), 11, 12, nullptr);
     canvas.SetHandle(nullptr);
     EXPECT_EQ(canvas.PenPos().X, 11);
     EXPECT_EQ(canvas.PenPos().Y, 12);
-    MoveToEx(FDc.Handle(), 0, 0, nullptr);
-    TCallLog& log = Record();
-    canvas.SetHandle(FDc.Handle());
+    MoveToEx(FDc.Dc(), 0, 0, nullptr);
+    TCallRecorder& log = Record();
+    canvas.SetHandle(FDc.Dc());
     EXPECT_EQ(log.Text(), Calls{"MoveToEx(dc,11,12)"});
 }
 
@@ -316,11 +316,11 @@ TEST_F(CanvasTest, OnlyTheWidthInForceWhenDrawingIsMade)
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.Widths));
         TCanvas canvas;
-        TCallLog& log = Record();
+        TCallRecorder& log = Record();
         for (std::int32_t w : c.Widths)
             canvas.Pen().SetWidth(w);
         EXPECT_EQ(canvas.Pen().Width(), c.Expected);
-        canvas.SetHandle(FDc.Handle());
+        canvas.SetHandle(FDc.Dc());
         canvas.Ellipse(0, 0, 4, 4);
         canvas.SetHandle(nullptr);
         ASSERT_EQ(log.Count("CreatePenIndirect"), 1u);
@@ -336,11 +336,11 @@ TEST_F(CanvasTest, OnlyTheWidthInForceWhenDrawingIsMade)
 TEST_F(CanvasTest, SettingTheCurrentBrushColourCausesNoTraffic)
 {
     TCanvas canvas;
-    canvas.SetHandle(FDc.Handle());
+    canvas.SetHandle(FDc.Dc());
     canvas.Brush().SetColor(Green);
     canvas.FillRect(TRect{0, 0, 4, 4});
     const TResource* entry = canvas.Brush().Resource();
-    TCallLog& log = Record();
+    TCallRecorder& log = Record();
     canvas.Brush().SetColor(Green);
     canvas.Pen().SetColor(0);  // the pen's own colour at creation
     canvas.Pen().SetWidth(1);
@@ -357,8 +357,8 @@ TEST_F(CanvasTest, ColouringAClearBrushMakesItSolid)
     TCanvas canvas;
     canvas.Brush().SetColor(Green);
     canvas.Brush().SetStyle(TBrushStyle::bsClear);
-    canvas.SetHandle(FDc.Handle());
-    TCallLog& log = Record();
+    canvas.SetHandle(FDc.Dc());
+    TCallRecorder& log = Record();
     canvas.FillRect(TRect{0, 0, 2, 2});
     // A hollow brush: GDI gets the complement of its colour and transparent mode. (Windows hands
     // out its stock null brush for every hollow brush, so the made object is named by the log.)
@@ -388,8 +388,8 @@ TEST_F(CanvasTest, FillRectLeavesThePenUnselectedAndPassesTheRectangleAsGiven)
     const TRect rects[] = {{0, 0, 16, 16}, {9, 9, 2, 2}, {-5, 3, 3, -5}, {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}};
     for (const TRect& r : rects) {
         TCanvas canvas;
-        canvas.SetHandle(FDc.Handle());
-        TCallLog& log = Record();
+        canvas.SetHandle(FDc.Dc());
+        TCallRecorder& log = Record();
         canvas.FillRect(r);
         EXPECT_FALSE(canvas.State().Contains(TCanvasState::csPenValid));
         EXPECT_EQ(log.Count("CreatePenIndirect"), 0u);
@@ -405,8 +405,8 @@ TEST_F(CanvasTest, EllipseBoxesPassUnchanged)
     const std::array<std::int32_t, 4> boxes[] = {
         {5, 5, 5, 5}, {9, 2, 1, 8}, {-3, -3, 3, 3}, {INT32_MIN, INT32_MAX, INT32_MAX, INT32_MIN}};
     TCanvas canvas;
-    canvas.SetHandle(FDc.Handle());
-    TCallLog& log = Record();
+    canvas.SetHandle(FDc.Dc());
+    TCallRecorder& log = Record();
     for (const auto& b : boxes)
         canvas.Ellipse(b[0], b[1], b[2], b[3]);
     std::vector<std::vector<std::int32_t>> passed;
@@ -425,8 +425,8 @@ TEST_F(CanvasTest, PolylinePassesEveryPointAndStaysOpen)
     for (std::int32_t i = 0; i < 64; ++i)
         ring.push_back(TPoint{i % 16, i / 4});
     TCanvas canvas;
-    canvas.SetHandle(FDc.Handle());
-    TCallLog& log = Record();
+    canvas.SetHandle(FDc.Dc());
+    TCallRecorder& log = Record();
     canvas.Polyline(ring);
     const auto& call = log.Calls().back();
     ASSERT_EQ(call.Function, "Polyline");
@@ -456,8 +456,8 @@ TEST_F(CanvasTest, PolylinePassesEveryPointAndStaysOpen)
 TEST_F(CanvasTest, EmptyPolylineStillPreparesAndPassesNoPoints)
 {
     TCanvas canvas;
-    canvas.SetHandle(FDc.Handle());
-    TCallLog& log = Record();
+    canvas.SetHandle(FDc.Dc());
+    TCallRecorder& log = Record();
     canvas.Polyline({});
     ASSERT_EQ(log.Calls().back().Function, "Polyline");
     EXPECT_EQ(log.Calls().back().Args[0], 0);
@@ -466,9 +466,9 @@ TEST_F(CanvasTest, EmptyPolylineStillPreparesAndPassesNoPoints)
 TEST_F(CanvasTest, ChangingThePenModeSelectsThePenAgainWithItsRasterOperation)
 {
     TCanvas canvas;
-    canvas.SetHandle(FDc.Handle());
+    canvas.SetHandle(FDc.Dc());
     canvas.Ellipse(0, 0, 2, 2);
-    TCallLog& log = Record();
+    TCallRecorder& log = Record();
     canvas.Pen().SetMode(TPenMode::pmXor);
     canvas.Pen().SetMode(TPenMode::pmXor);
     log.Name(canvas.Pen().Handle(), "pen");
@@ -486,8 +486,8 @@ TEST_F(CanvasTest, SystemColoursGoThroughGetSysColor)
 
     TCanvas canvas;
     canvas.Brush().SetColor(0x8000000D);
-    canvas.SetHandle(FDc.Handle());
-    TCallLog& log = Record();
+    canvas.SetHandle(FDc.Dc());
+    TCallRecorder& log = Record();
     canvas.FillRect(TRect{0, 0, 1, 1});
     const std::string highlight = std::to_string(static_cast<std::int32_t>(GetSysColor(COLOR_HIGHLIGHT)));
     const Calls text = log.Text();
@@ -507,7 +507,7 @@ TEST_F(CanvasTest, NoObjectIsDeletedWhileSelectedAndNoneOutlivesTheSurface)
             return seed >> 8;
         };
         for (int frame = 0; frame < 40; ++frame) {
-            canvas.SetHandle(frame % 3 == 0 ? FOther.Handle() : FDc.Handle());
+            canvas.SetHandle(frame % 3 == 0 ? FOther.Dc() : FDc.Dc());
             for (int dot = 0; dot < 50; ++dot) {
                 switch (next() % 6) {
                 case 0: canvas.Pen().SetColor(next() % 4); break;
@@ -532,12 +532,12 @@ TEST_F(CanvasTest, EqualAttributesShareOneObjectOnOneThread)
     a.Pen().SetColor(Red);
     b.Pen().SetColor(Red);
     EXPECT_EQ(a.Pen().Resource(), b.Pen().Resource());
-    TCallLog& log = Record();
+    TCallRecorder& log = Record();
     EXPECT_EQ(a.Pen().Handle(), b.Pen().Handle());
     EXPECT_EQ(log.Count("CreatePenIndirect"), 1u);
 
     // The shared object lives on while one of its users does.
-    a.SetHandle(FDc.Handle());
+    a.SetHandle(FDc.Dc());
     a.Ellipse(0, 0, 2, 2);
     b.Pen().SetColor(Blue);
     EXPECT_EQ(log.Count("DeleteObject"), 0u);
@@ -581,7 +581,7 @@ TEST_F(CanvasTest, SurfacesOnSeveralThreadsKeepTheirObjectsApart)
             threads.emplace_back([t] {
                 TMemoryContext dc(8, 8);
                 TCanvas canvas;
-                canvas.SetHandle(dc.Handle());
+                canvas.SetHandle(dc.Dc());
                 for (int i = 0; i < 500; ++i) {
                     canvas.Pen().SetColor(static_cast<TColor>((i + t) % 5));
                     canvas.Brush().SetColor(static_cast<TColor>(i % 3));

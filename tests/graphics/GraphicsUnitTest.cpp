@@ -3,7 +3,7 @@
 // loads the unit again.
 #include "graphics/Graphics.h"
 #include "graphics/ResourceManager.h"
-#include "tests/graphics/CanvasTesting.h"
+#include "tests/support/TestCanvas.h"
 #include "tests/support/GdiRecording.h"
 
 #include <win32_standin.h>
@@ -57,13 +57,13 @@ TEST_F(GraphicsUnit, LoadingFetchesTheStockObjectsOnceAndSurfacesThenMakeNoCall)
 
 TEST_F(GraphicsUnit, UnloadDestroysThePoolsAndTheNextUseLoadsAfresh)
 {
-    canvas_testing::TMemoryContext dc(8, 8);
+    testing_support::TMemoryContext dc(8, 8);
     ASSERT_TRUE(dc.Valid());
     const std::size_t liveBefore = StandInLiveObjectCount();
     LoadGraphicsUnit();
     {
         TCanvas canvas;
-        DrawDot(canvas, dc.Handle());
+        DrawDot(canvas, dc.Dc());
     }
     ASSERT_GT(GraphicsModule().Pens.IdleCount(), 0u) << "the freed entries wait on the free list";
 
@@ -81,7 +81,7 @@ TEST_F(GraphicsUnit, UnloadDestroysThePoolsAndTheNextUseLoadsAfresh)
     EXPECT_EQ(module.StockFont, GetStockObject(SYSTEM_FONT));
     {
         TCanvas canvas;
-        DrawDot(canvas, dc.Handle());
+        DrawDot(canvas, dc.Dc());
         EXPECT_EQ(StandInLiveObjectCount(), liveBefore + 2) << "the dot's pen and brush";
     }
     EXPECT_EQ(StandInLiveObjectCount(), liveBefore);

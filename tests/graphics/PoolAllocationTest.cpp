@@ -2,7 +2,7 @@
 // new replaces the global one for this test program; it counts only while a test asks it to.
 #include "graphics/Graphics.h"
 #include "graphics/ResourceManager.h"
-#include "tests/graphics/CanvasTesting.h"
+#include "tests/support/TestCanvas.h"
 
 #include <win32_standin.h>
 
@@ -41,19 +41,19 @@ void DrawFrame(TCanvas& ACanvas, HDC ADc, int AFrame)
 
 TEST(PoolAllocation, SteadyFramesMakeNoHeapAllocation)
 {
-    canvas_testing::TMemoryContext dc(64, 64);
+    testing_support::TMemoryContext dc(64, 64);
     ASSERT_TRUE(dc.Valid());
     for (BOOL rasterizing : {FALSE, TRUE}) {
         SCOPED_TRACE(rasterizing);
         StandInSetRasterizing(rasterizing);
         TCanvas canvas;
-        DrawFrame(canvas, dc.Handle(), 0);  // the pools reach their peak of entries
+        DrawFrame(canvas, dc.Dc(), 0);  // the pools reach their peak of entries
         const std::size_t poolAllocations =
             GraphicsModule().Pens.HeapAllocationCount() + GraphicsModule().Brushes.HeapAllocationCount();
 
         testing_support::TAllocationCounter counter;
         for (int frame = 1; frame <= 3; ++frame)
-            DrawFrame(canvas, dc.Handle(), frame);
+            DrawFrame(canvas, dc.Dc(), frame);
         counter.Stop();
 
         EXPECT_EQ(counter.Allocations(), 0u);

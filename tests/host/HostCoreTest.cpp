@@ -1,7 +1,8 @@
 #include "host/apiWrappers.h"
 #include "tools/player/FakePlayer.h"
 
-#include "tests/host/HostTesting.h"
+#include "tests/support/HostTesting.h"
+#include "tests/support/LeakCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +13,17 @@
 
 namespace {
 
-using hosttest::RaisedMessage;
+using testing_support::RaisedMessage;
 using player::TCallKind;
 using player::TFakeCore;
 using player::TObjectKind;
 
-class HostAccess : public hosttest::THostCoreTest {};
+class HostAccess : public testing_support::THostCoreTest {};
 
 TEST_F(HostAccess, WithoutACoreEveryRoutineFailsAndThePlayerIsNotCalled)
 {
     TFakeCore core;
+    testing_support::Watch(core);
     // Before the first Initialize, and again after Finalize.
     for (const bool initializedBefore : {false, true}) {
         SCOPED_TRACE(initializedBefore ? "after Finalize" : "before Initialize");
@@ -41,7 +43,6 @@ TEST_F(HostAccess, WithoutACoreEveryRoutineFailsAndThePlayerIsNotCalled)
         EXPECT_EQ(service, &sentinel);
     }
     EXPECT_TRUE(core.Ledger().Calls.empty());
-    EXPECT_TRUE(core.Ledger().Balanced()) << core.Ledger().Report();
 }
 
 TEST_F(HostAccess, HoldsExactlyOneReferenceOnTheLatestCore)

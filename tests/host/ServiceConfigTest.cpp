@@ -1,7 +1,8 @@
 #include "host/apiWrappers.h"
 #include "tools/player/FakePlayer.h"
 
-#include "tests/host/HostTesting.h"
+#include "tests/support/HostTesting.h"
+#include "tests/support/LeakCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@
 
 namespace {
 
-using hosttest::RaisedMessage;
+using testing_support::RaisedMessage;
 using player::TCallKind;
 using player::TConfigSlot;
 using player::TConfigValue;
@@ -23,17 +24,17 @@ using player::TFakeCore;
 constexpr HRESULT AccessDenied = static_cast<HRESULT>(0x80070005u);
 
 // A wrapper bound to a fresh fake player; every reference must be back when the test ends.
-class ServiceConfig : public hosttest::THostCoreTest {
+class ServiceConfig : public testing_support::THostCoreTest {
 protected:
     void SetUp() override
     {
         THostCoreTest::SetUp();
+        testing_support::Watch(FCore); // every reference back when the test ends
         TAIMPAPIWrappers::Initialize(&FCore);
     }
     void TearDown() override
     {
         THostCoreTest::TearDown();
-        EXPECT_TRUE(FCore.Ledger().Balanced()) << FCore.Ledger().Report();
         EXPECT_EQ(FCore.RefCount(), 1);
         EXPECT_EQ(FCore.Config().RefCount(), 1);
     }

@@ -5,7 +5,7 @@
 #include "plugin/Selvanore_Main.h"
 #include "rtl/SysUtils.h"
 
-#include "tests/host/HostTesting.h"
+#include "tests/support/HostTesting.h"
 
 #include <gtest/gtest.h>
 
@@ -172,7 +172,7 @@ TEST(VisualizationDraw, AFailedFrameIsReportedAsContained)
     const rtl::TComPtr<TVisualization> object = Make<TVisualization>();
     IAIMPExtensionEmbeddedVisualization* vis = object->Interface();
     ASSERT_EQ(vis->Initialize(8, 8), S_OK);
-    EXPECT_EQ(hosttest::RaisedMessage([&] { object->Draw(nullptr, nullptr); }), "Canvas does not allow drawing");
+    EXPECT_EQ(testing_support::RaisedMessage([&] { object->Draw(nullptr, nullptr); }), "Canvas does not allow drawing");
     EXPECT_EQ(ContainedBy([&] { vis->Draw(nullptr, nullptr); }), 1u);
     EXPECT_EQ(object->Canvas()->Handle(), nullptr);
     vis->Finalize();

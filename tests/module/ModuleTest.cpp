@@ -5,7 +5,8 @@
 #include "graphics/ACL.Graphics.h"
 #include "host/apiPlugin.h"
 #include "host/apiVisuals.h"
-#include "tests/graphics/CanvasTesting.h"
+#include "tests/support/LeakCheck.h"
+#include "tests/support/TestCanvas.h"
 #include "tools/player/FakePlayer.h"
 
 #include <gtest/gtest.h>
@@ -146,13 +147,10 @@ std::size_t LivePensAndBrushes()
 
 // A memory context with a top-down 32-bit DIB section selected, its pixels readable as
 // 0x00RRGGBB.
-using TSurface = canvas_testing::TMemoryContext;
+using TSurface = testing_support::TMemoryContext;
 
 // A colour value (0x00BBGGRR) as a DIB pixel (0x00RRGGBB).
-std::uint32_t PixelOf(TColor AColor)
-{
-    return ((AColor & 0xFF) << 16) | (AColor & 0xFF00) | ((AColor >> 16) & 0xFF);
-}
+using testing_support::PixelOf;
 
 TText Text(const TAIMPChar* AText)
 {
@@ -208,6 +206,7 @@ struct ModuleFixture : ::testing::Test {
 
     void SetUp() override
     {
+        testing_support::Watch(Core); // every reference back when the test ends
         ASSERT_TRUE(Module.Loaded()) << ModulePath();
         ASSERT_NE(Module.GetHeader(), nullptr);
     }
@@ -308,14 +307,14 @@ TEST_F(ModuleFixture, PlayerSequenceBalancesEveryReference)
         EXPECT_EQ(height, 9);
 
         ASSERT_EQ(visualization->Initialize(AreaWidth, AreaHeight), S_OK);
-        visualization->Draw(surface.Handle(), Silence.get());
+        visualization->Draw(surface.Dc(), Silence.get());
         visualization->Click(1, 2, 0);
         visualization->Resize(AreaWidth, AreaHeight);
-        visualization->Draw(surface.Handle(), Silence.get());
+        visualization->Draw(surface.Dc(), Silence.get());
         // Detaching leaves the stock pen and null brush selected, and the last pen and brush of
         // the frame alive in their pools.
-        EXPECT_EQ(GetCurrentObject(surface.Handle(), OBJ_PEN), GetStockObject(BLACK_PEN));
-        EXPECT_EQ(GetCurrentObject(surface.Handle(), OBJ_BRUSH), GetStockObject(NULL_BRUSH));
+        EXPECT_EQ(GetCurrentObject(surface.Dc(), OBJ_PEN), GetStockObject(BLACK_PEN));
+        EXPECT_EQ(GetCurrentObject(surface.Dc(), OBJ_BRUSH), GetStockObject(NULL_BRUSH));
         EXPECT_GE(LivePensAndBrushes(), objectsBefore + 2) << "the probe does not see the module's objects";
 
         // Freeing the surface deletes every pen and brush the module made.
@@ -327,7 +326,6 @@ TEST_F(ModuleFixture, PlayerSequenceBalancesEveryReference)
         EXPECT_EQ(Core.RefCount(), 1);
         plugin.Reset();
     }
-    EXPECT_TRUE(Core.Ledger().Balanced()) << Core.Ledger().Report();
 }
 
 // Row y = CenterY to the right of the centre: the last x that is not black.
@@ -352,7 +350,7 @@ TEST_F(ModuleFixture, RingsFlyOutwardAndTheirDotsGrow)
     // Frame 1 captures the silent ring into slot 0 and draws it at depth -5: radius 25, dots of
     // size 0, the open outline in slot 0's pen, HSL (0, 255, 1).
     surface.Fill(0x00FFFFFF);
-    visualization->Draw(surface.Handle(), Silence.get());
+    visualization->Draw(surface.Dc(), Silence.get());
     const std::uint32_t firstPen = PixelOf(0x00000002);
     EXPECT_EQ(surface.Pixel(CenterX + 25, CenterY), firstPen);
     EXPECT_EQ(surface.Pixel(CenterX, CenterY + 25), firstPen);
@@ -388,7 +386,7 @@ TEST_F(ModuleFixture, RingsFlyOutwardAndTheirDotsGrow)
     int previousReach = -1;
     for (const TStage& stage : stages) {
         while (frame < stage.Frame) {
-            visualization->Draw(surface.Handle(), Silence.get());
+            visualization->Draw(surface.Dc(), Silence.get());
             ++frame;
         }
         // The outline starts at point 0 and is drawn over the dot: the pen's colour is there.
@@ -417,11 +415,10 @@ TEST_F(ModuleFixture, DrawingWithoutContextReturnsQuietly)
     visualization->Draw(nullptr, Silence.get());
     // The surface stays usable: the next frame draws the ring captured by the failed one.
     surface.Fill(0x00FFFFFF);
-    visualization->Draw(surface.Handle(), Silence.get());
+    visualization->Draw(surface.Dc(), Silence.get());
     EXPECT_EQ(surface.Pixel(0, 0), 0u);
     EXPECT_NE(surface.Pixel(CenterX + 25, CenterY), 0u);
     Stop(plugin, visualization);
-    EXPECT_TRUE(Core.Ledger().Balanced()) << Core.Ledger().Report();
 }
 
 // Faults of the player while the visualization makes its name: each ends in a failure code and a
@@ -458,7 +455,6 @@ TEST_P(ModuleNameFault, EndsInFailureCode)
     EXPECT_EQ(name, nullptr);
     Core.Faults() = {};
     Stop(plugin, visualization);
-    EXPECT_TRUE(Core.Ledger().Balanced()) << Core.Ledger().Report();
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, ModuleNameFault, ::testing::ValuesIn(NameFaults),
@@ -473,7 +469,6 @@ TEST_F(ModuleFixture, RefusedRegistrationStillInitializes)
     EXPECT_TRUE(Core.Extensions().empty());
     plugin->Finalize();
     plugin.Reset();
-    EXPECT_TRUE(Core.Ledger().Balanced()) << Core.Ledger().Report();
 }
 
 // Outside the fixture: these tests load and unload the module themselves.
@@ -501,6 +496,7 @@ TEST(ModuleLifetime, UnloadWithoutFinalizeReleasesTheCoreOnce)
 TEST(ModuleLifetime, LoadsAndUnloadsAHundredTimes)
 {
     TFakeCore core;
+    testing_support::Watch(core);
     auto silence = SilentBlock();
     TSurface surface(64, 48);
     ASSERT_TRUE(surface.Valid());
@@ -517,7 +513,7 @@ TEST(ModuleLifetime, LoadsAndUnloadsAHundredTimes)
                                                                   reinterpret_cast<void**>(visualization.Put())),
                   S_OK);
         ASSERT_EQ(visualization->Initialize(64, 48), S_OK);
-        visualization->Draw(surface.Handle(), silence.get());
+        visualization->Draw(surface.Dc(), silence.get());
         visualization->Finalize();
         visualization.Reset();
         core.ReleaseExtensions();
@@ -528,7 +524,6 @@ TEST(ModuleLifetime, LoadsAndUnloadsAHundredTimes)
         ASSERT_EQ(LivePensAndBrushes(), objectsBefore) << "round " << round;
     }
     EXPECT_EQ(core.RefCount(), 1);
-    EXPECT_TRUE(core.Ledger().Balanced()) << core.Ledger().Report();
 }
 
 // An extension of the test's own, registered after the plug-in's visualization. The core lets go
@@ -588,6 +583,7 @@ class ModuleUnload : public ::testing::TestWithParam<TUnloadCase> {};
 TEST_P(ModuleUnload, CoreReleasedByTheUnloadFreesTheVisualizationBeforeThePools)
 {
     TFakeCore core(player::TLastRelease::ReleaseExtensions);
+    testing_support::Watch(core);
     TReleaseProbe probe;
     auto silence = SilentBlock();
     TSurface surface(64, 48);
@@ -607,7 +603,7 @@ TEST_P(ModuleUnload, CoreReleasedByTheUnloadFreesTheVisualizationBeforeThePools)
                   S_OK);
         ASSERT_EQ(visualization->Initialize(64, 48), S_OK);
         for (int frame = 0; frame < GetParam().Frames; ++frame)
-            visualization->Draw(surface.Handle(), silence.get());
+            visualization->Draw(surface.Dc(), silence.get());
         if (GetParam().Frames > 0) {
             EXPECT_GE(LivePensAndBrushes(), objectsBefore + 2) << "the probe does not see the module's objects";
         }
@@ -634,7 +630,6 @@ TEST_P(ModuleUnload, CoreReleasedByTheUnloadFreesTheVisualizationBeforeThePools)
         EXPECT_EQ(LivePensAndBrushes(), objectsBefore);
     }
     EXPECT_EQ(core.Ledger()[TObjectKind::Core].Outstanding(), 0);
-    EXPECT_TRUE(core.Ledger().Balanced()) << core.Ledger().Report();
 }
 
 INSTANTIATE_TEST_SUITE_P(PlayerLetsGo, ModuleUnload, ::testing::ValuesIn(UnloadCases),

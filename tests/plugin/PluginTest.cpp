@@ -1,5 +1,6 @@
 #include "plugin/Selvanore_Main.h"
-#include "tests/host/HostTesting.h"
+#include "tests/support/HostTesting.h"
+#include "tests/support/LeakCheck.h"
 #include "tools/player/FakePlayer.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,7 @@
 
 namespace {
 
-using hosttest::RaisedMessage;
+using testing_support::RaisedMessage;
 // The failure results of the visualization's slots; their values are pinned in SlotsTest.
 using VisualFailure = TSlotFailure<IAIMPExtensionEmbeddedVisualization>;
 
@@ -18,13 +19,14 @@ TAIMPText TextAt(const TAIMPChar* AText)
 }
 
 // A plug-in object held as the player holds it, on a fake player's core.
-struct PluginFixture : hosttest::THostCoreTest {
+struct PluginFixture : testing_support::THostCoreTest {
     player::TFakeCore Core;
     IAIMPPlugin* Plugin = nullptr;
 
     void SetUp() override
     {
         THostCoreTest::SetUp();
+        testing_support::Watch(Core); // every reference back when the test ends
         Plugin = Make<TVisualPlugin>().Detach()->Interface();
     }
     void TearDown() override
@@ -33,7 +35,6 @@ struct PluginFixture : hosttest::THostCoreTest {
             Plugin->Release();
         Core.ReleaseExtensions();
         THostCoreTest::TearDown();
-        EXPECT_TRUE(Core.Ledger().Balanced()) << Core.Ledger().Report();
         EXPECT_EQ(Core.RefCount(), 1);
     }
 };
@@ -72,6 +73,7 @@ TEST_F(PluginFixture, InitializeHoldsTheCoreAndRegistersOneVisualizationEachTime
 
     // A second Initialize registers a second visualization, and a second core replaces the first.
     player::TFakeCore second;
+    testing_support::Watch(second);
     ASSERT_EQ(Plugin->Initialize(&second), S_OK);
     EXPECT_EQ(Core.RefCount(), 1);
     EXPECT_EQ(second.RefCount(), 2);
@@ -84,7 +86,6 @@ TEST_F(PluginFixture, InitializeHoldsTheCoreAndRegistersOneVisualizationEachTime
     name = nullptr;
     vis = nullptr;
     second.ReleaseExtensions();
-    EXPECT_TRUE(second.Ledger().Balanced()) << second.Ledger().Report();
 }
 
 TEST_F(PluginFixture, RefusedRegistrationStillSucceedsAndLeaksNothing)

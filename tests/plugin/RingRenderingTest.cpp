@@ -12,7 +12,7 @@
 namespace {
 
 using testing_support::TCallRecorder;
-using testing_support::TMemoryDC;
+using testing_support::TMemoryContext;
 using testing_support::TRecordedCall;
 
 TEST(RingLook, DepthTable)
@@ -43,13 +43,13 @@ TEST(RingLook, DepthTable)
 
 // A surface attached to a small memory context, recording the frame's calls.
 struct RenderFixture : ::testing::Test {
-    TMemoryDC DC{64, 48};
+    TMemoryContext DC{64, 48};
     TCanvas Canvas;
     TPointsArray History{};
 
     std::vector<TRecordedCall> Frame(std::int32_t Width, std::int32_t Height, std::int32_t OX, std::int32_t OY)
     {
-        Canvas.SetHandle(DC.Handle());
+        Canvas.SetHandle(DC.Dc());
         TCallRecorder recorder;
         RenderRings(History, Canvas, Width, Height, OX, OY);
         Canvas.SetHandle(nullptr);

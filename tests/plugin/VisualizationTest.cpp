@@ -9,7 +9,7 @@
 namespace {
 
 using testing_support::TCallRecorder;
-using testing_support::TMemoryDC;
+using testing_support::TMemoryContext;
 
 // A visualization held as the player holds it: through its interface, with one reference.
 struct VisualizationFixture : ::testing::Test {
@@ -17,7 +17,7 @@ struct VisualizationFixture : ::testing::Test {
     rtl::TComPtr<IAIMPExtensionEmbeddedVisualization> Vis =
         rtl::TComPtr<IAIMPExtensionEmbeddedVisualization>::Attach(Object->Interface());
     std::unique_ptr<TAIMPVisualData> Loud = std::make_unique<TAIMPVisualData>();
-    TMemoryDC DC{80, 60};
+    TMemoryContext DC{80, 60};
     std::size_t LiveBefore = StandInLiveObjectCount();
 
     VisualizationFixture()
@@ -26,7 +26,7 @@ struct VisualizationFixture : ::testing::Test {
             Loud->Waveform[0][i] = 1.0f; // mono 1.0 everywhere: radius 37 rings
     }
 
-    void Draw(TAIMPVisualData* Data) { Vis->Draw(DC.Handle(), Data); }
+    void Draw(TAIMPVisualData* Data) { Vis->Draw(DC.Dc(), Data); }
     bool SlotCaptured(int Slot) const { return Object->History()[Slot][0].X != 0.0f; }
 };
 

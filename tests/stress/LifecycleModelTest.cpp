@@ -4,8 +4,9 @@
 //
 // Quick by default; SELVANORE_STRESS_LONG=1 in the environment runs many more and longer
 // sequences.
-#include "tests/stress/StressSupport.h"
+#include "tests/support/StressSupport.h"
 #include "tests/support/GdiRecording.h"
+#include "tests/support/LeakCheck.h"
 #include "tools/player/FakePlayer.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +18,8 @@
 
 namespace {
 
-using stress::TCountedVisualization;
-using stress::TWaveKind;
+using testing_support::TCountedVisualization;
+using testing_support::TWaveKind;
 
 bool LongMode()
 {
@@ -81,7 +82,8 @@ TEST_P(LifecycleModel, EveryStepKeepsTheModelsState)
     const int steps = LongMode() ? 4000 : 300;
     std::mt19937 random(seed);
     player::TFakeCore core;
-    testing_support::TMemoryDC dc(64, 48);
+    testing_support::Watch(core);
+    testing_support::TMemoryContext dc(64, 48);
     const std::size_t liveBefore = StandInLiveObjectCount();
 
     std::atomic<int> destroyed{0};
@@ -116,20 +118,20 @@ TEST_P(LifecycleModel, EveryStepKeepsTheModelsState)
         }
         case TStep::Draw:
         case TStep::DrawHostileBlock: {
-            auto block = stress::MakeBlock(step == TStep::Draw ? static_cast<TWaveKind>(random() % 3) : TWaveKind::Hostile,
+            auto block = testing_support::MakeBlock(step == TStep::Draw ? static_cast<TWaveKind>(random() % 3) : TWaveKind::Hostile,
                                            random);
-            slots->Draw(dc.Handle(), block.get());
+            slots->Draw(dc.Dc(), block.get());
             model.Draw(true, true);
             break;
         }
         case TStep::DrawWithoutContext: {
-            auto block = stress::MakeBlock(TWaveKind::Quiet, random);
+            auto block = testing_support::MakeBlock(TWaveKind::Quiet, random);
             slots->Draw(nullptr, block.get());
             model.Draw(false, true);
             break;
         }
         case TStep::DrawWithoutBlock:
-            slots->Draw(dc.Handle(), nullptr);
+            slots->Draw(dc.Dc(), nullptr);
             model.Draw(true, false);
             break;
         case TStep::Click:
@@ -218,8 +220,6 @@ TEST_P(LifecycleModel, EveryStepKeepsTheModelsState)
     EXPECT_EQ(destroyed.load(), 0);
     EXPECT_EQ(slots->Release(), 0u);
     EXPECT_EQ(destroyed.load(), 1);
-    EXPECT_EQ(StandInLiveObjectCount(), liveBefore);
-    EXPECT_TRUE(core.Ledger().Balanced()) << core.Ledger().Report();
 }
 
 std::vector<std::uint32_t> Seeds()

@@ -1,7 +1,7 @@
 // References taken and dropped on many threads at once, and two visualizations drawing on two
 // threads at the same time. Meaningful on its own (exact counts, one destruction, equal frames)
 // and, in the thread-sanitizer build, free of race reports.
-#include "tests/stress/StressSupport.h"
+#include "tests/support/StressSupport.h"
 #include "graphics/ResourceManager.h"
 #include "tests/support/GdiRecording.h"
 
@@ -16,8 +16,8 @@
 
 namespace {
 
-using stress::TCountedPlugin;
-using stress::TCountedVisualization;
+using testing_support::TCountedPlugin;
+using testing_support::TCountedVisualization;
 
 constexpr int ThreadCount = 8;
 constexpr int PairsPerThread = 20000;
@@ -177,7 +177,7 @@ struct TThreadResult {
     DWORD Thread = 0;
 };
 
-std::vector<std::uint32_t> PixelsOf(const testing_support::TMemoryDC& ADc)
+std::vector<std::uint32_t> PixelsOf(const testing_support::TMemoryContext& ADc)
 {
     std::vector<std::uint32_t> pixels;
     for (int y = 0; y < ADc.Height(); ++y)
@@ -194,11 +194,11 @@ void DrawOnThisThread(TThreadResult& AResult, std::barrier<>* ASync)
     auto* vis = Make<TCountedVisualization>(&destroyed).Detach();
     IAIMPExtensionEmbeddedVisualization* slots = vis->Interface();
     slots->Initialize(AreaWidth, AreaHeight);
-    testing_support::TMemoryDC dc(AreaWidth, AreaHeight);
+    testing_support::TMemoryContext dc(AreaWidth, AreaHeight);
     std::mt19937 random(1234);
     for (int frame = 0; frame < FrameCount; ++frame) {
-        auto block = stress::MakeBlock(frame % 7 == 3 ? stress::TWaveKind::Loud : stress::TWaveKind::Quiet, random);
-        slots->Draw(dc.Handle(), block.get());
+        auto block = testing_support::MakeBlock(frame % 7 == 3 ? testing_support::TWaveKind::Loud : testing_support::TWaveKind::Quiet, random);
+        slots->Draw(dc.Dc(), block.get());
     }
     if (ASync)
         ASync->arrive_and_wait();
@@ -218,8 +218,6 @@ void DrawOnThisThread(TThreadResult& AResult, std::barrier<>* ASync)
 
 TEST(SurfacesOnThreads, TwoThreadsDrawAtOnceEachWithItsOwnEntries)
 {
-    const std::size_t liveBefore = StandInLiveObjectCount();
-    const std::size_t refusedBefore = StandInRefusedDeleteCount();
     TThreadResult reference;
     DrawOnThisThread(reference, nullptr);
 
@@ -239,8 +237,7 @@ TEST(SurfacesOnThreads, TwoThreadsDrawAtOnceEachWithItsOwnEntries)
     // Same colours on both threads, yet never one shared entry.
     EXPECT_NE(results[0].PenEntry, results[1].PenEntry);
     EXPECT_NE(results[0].BrushEntry, results[1].BrushEntry);
-    EXPECT_EQ(StandInLiveObjectCount(), liveBefore);
-    EXPECT_EQ(StandInRefusedDeleteCount(), refusedBefore);
+    // The leak check of the test main sees that no GDI object is left and no delete refused.
 }
 
 } // namespace

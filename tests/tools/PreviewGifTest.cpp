@@ -1,7 +1,7 @@
 // The GIF writer on made-up frames: whatever changes from one frame to the next (nothing, one
 // corner, everything, hundreds of colours), every frame as a viewer composes it is exactly the
 // drawn one, and the LZW coder's output decodes through giflib's own decoder.
-#include "PreviewTestSupport.h"
+#include "tests/support/PreviewTestSupport.h"
 
 #include "tools/preview/FrameWriter.h"
 
@@ -119,7 +119,7 @@ class PreviewGif : public ::testing::TestWithParam<TGifCase> {};
 TEST_P(PreviewGif, EveryComposedFrameIsTheDrawnOne)
 {
     const TGifCase& c = GetParam();
-    preview_test::TScratch scratch;
+    testing_support::TScratch scratch;
     const std::vector<TFrame> frames = c.Frames(c.Width, c.Height);
     {
         const auto writer = preview::MakeGifWriter(scratch / "out.gif", c.Width, c.Height, 30);
@@ -127,7 +127,7 @@ TEST_P(PreviewGif, EveryComposedFrameIsTheDrawnOne)
             writer->Write(static_cast<std::int64_t>(i), frames[i].data());
         writer->Commit();
     }
-    const preview_test::TGif gif = preview_test::ReadGif(scratch / "out.gif");
+    const testing_support::TGif gif = testing_support::ReadGif(scratch / "out.gif");
     ASSERT_TRUE(gif.Ok);
     ASSERT_EQ(gif.Composed.size(), frames.size());
     for (std::size_t i = 0; i < frames.size(); ++i) {

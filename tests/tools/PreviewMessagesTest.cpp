@@ -1,7 +1,7 @@
 // What selvanore-preview says and leaves when it refuses: one line that quotes what was typed,
 // status 2, nothing written and the inputs untouched. The length of an input is what decodes,
 // whatever its header claims, and a size whose buffers cannot be had is refused up front.
-#include "PreviewTestSupport.h"
+#include "tests/support/PreviewTestSupport.h"
 
 #include "tools/preview/MemoryBudget.h"
 #include "tools/preview/Options.h"
@@ -26,18 +26,18 @@
 #include <sstream>
 #include <thread>
 
-using preview_test::RunPreview;
-using preview_test::RunPreviewWith;
-using preview_test::TRun;
-using preview_test::TRunSetup;
-using preview_test::TScratch;
-using preview_test::TStdout;
+using testing_support::RunPreview;
+using testing_support::RunPreviewWith;
+using testing_support::TRun;
+using testing_support::TRunSetup;
+using testing_support::TScratch;
+using testing_support::TStdout;
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const char* const Module = preview_test::ModuleUnderTest;
+const char* const Module = testing_support::ModuleUnderTest;
 
 constexpr std::uint64_t MiB = std::uint64_t{1} << 20;
 
@@ -50,7 +50,7 @@ double Tone(int AChannel, std::int64_t AIndex, int ARate)
 // Three seconds of stereo tone in one of libsndfile's encoded formats.
 void WriteTone(const std::string& APath, int AFormat, int ARate)
 {
-    preview_test::WriteSound(APath, AFormat, ARate, 2, 3 * static_cast<std::int64_t>(ARate),
+    testing_support::WriteSound(APath, AFormat, ARate, 2, 3 * static_cast<std::int64_t>(ARate),
                              [ARate](int AChannel, std::int64_t AIndex) { return Tone(AChannel, AIndex, ARate); });
 }
 
@@ -63,7 +63,7 @@ void CutShort(const std::string& APath, double AFraction)
 // Overwrites ACount bytes from AOffset with zeros: a stretch of the file lost.
 void Blank(const std::string& APath, std::size_t AOffset, std::size_t ACount)
 {
-    std::string bytes = preview_test::ReadBytes(APath);
+    std::string bytes = testing_support::ReadBytes(APath);
     bytes.replace(AOffset, ACount, ACount, '\0');
     std::ofstream(APath, std::ios::binary | std::ios::trunc) << bytes;
 }
@@ -74,7 +74,7 @@ std::map<std::string, std::string> Contents(const fs::path& AFolder)
     std::map<std::string, std::string> files;
     for (const fs::directory_entry& entry : fs::directory_iterator(AFolder))
         if (entry.symlink_status().type() == fs::file_type::regular)
-            files[entry.path().string()] = preview_test::ReadBytes(entry.path().string());
+            files[entry.path().string()] = testing_support::ReadBytes(entry.path().string());
     return files;
 }
 
@@ -131,14 +131,14 @@ class TInputs {
 public:
     TInputs()
     {
-        preview_test::WriteWav(FScratch / "song.wav", 8000, 2, 8000,
+        testing_support::WriteWav(FScratch / "song.wav", 8000, 2, 8000,
                                [](int AChannel, std::int64_t AIndex) { return Tone(AChannel, AIndex, 8000); });
         WriteTone(FScratch / "damaged.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100);
         // Past 1024 bytes of nothing the MP3 decoder gives up looking for the next frame.
         Blank(FScratch / "damaged.mp3", 4000, 2000);
         fs::create_symlink("loop-b", FScratch / "loop-a");
         fs::create_symlink("loop-a", FScratch / "loop-b");
-        FDeep = std::make_unique<TDeepFile>(FScratch.Path(), preview_test::ReadBytes(FScratch / "song.wav"));
+        FDeep = std::make_unique<TDeepFile>(FScratch.Path(), testing_support::ReadBytes(FScratch / "song.wav"));
     }
 
     const fs::path& Folder() const noexcept { return FScratch.Path(); }
@@ -307,10 +307,10 @@ TEST_P(PreviewLengths, TheRunDrawsTheFramesOfWhatDecodesAndSaysNothing)
         CutShort(input, c.Cut);
     if (c.BlankCount > 0)
         Blank(input, c.BlankAt, c.BlankCount);
-    const std::string bytes = preview_test::ReadBytes(input);
+    const std::string bytes = testing_support::ReadBytes(input);
 
-    const std::int64_t decoded = preview_test::DecodedLength(input);
-    const std::int64_t claimed = preview_test::ClaimedLength(input);
+    const std::int64_t decoded = testing_support::DecodedLength(input);
+    const std::int64_t claimed = testing_support::ClaimedLength(input);
     ASSERT_GT(decoded, 0);
     if (c.Cut < 1 || c.BlankCount > 0) {
         ASSERT_NE(claimed, decoded) << "the damaged file no longer misleads libsndfile about its length";
@@ -325,7 +325,7 @@ TEST_P(PreviewLengths, TheRunDrawsTheFramesOfWhatDecodesAndSaysNothing)
     const std::int64_t frames = (decoded * fps + c.Rate - 1) / c.Rate;
     const auto written = std::distance(fs::directory_iterator(scratch / "frames"), fs::directory_iterator());
     EXPECT_EQ(written, frames) << "decoded " << decoded << " of a claimed " << claimed;
-    EXPECT_EQ(preview_test::ReadBytes(input), bytes);
+    EXPECT_EQ(testing_support::ReadBytes(input), bytes);
 }
 
 const TLengthCase LengthCases[] = {
@@ -348,9 +348,9 @@ INSTANTIATE_TEST_SUITE_P(Preview, PreviewLengths, ::testing::ValuesIn(LengthCase
 TEST(PreviewInputs, AWavThroughAFifoPlaysWhole)
 {
     TScratch scratch;
-    preview_test::WriteWav(scratch / "song.wav", 8000, 2, 8000,
+    testing_support::WriteWav(scratch / "song.wav", 8000, 2, 8000,
                            [](int AChannel, std::int64_t AIndex) { return Tone(AChannel, AIndex, 8000); });
-    const std::string bytes = preview_test::ReadBytes(scratch / "song.wav");
+    const std::string bytes = testing_support::ReadBytes(scratch / "song.wav");
     const std::string fifo = scratch / "fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
     // The writer waits for a reader for at most ten seconds, so a reader that never comes ends

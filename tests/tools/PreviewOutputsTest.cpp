@@ -2,7 +2,7 @@
 // output, devices and FIFOs are written in place, symbolic links are followed, all outputs of a
 // run appear together, a PNG folder holds exactly the run's frames, and a run that fails leaves
 // every file as it was, byte for byte.
-#include "PreviewTestSupport.h"
+#include "tests/support/PreviewTestSupport.h"
 
 #include "tools/preview/AtomicOutput.h"
 #include "tools/preview/Interrupt.h"
@@ -21,20 +21,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using preview_test::TChildSetup;
-using preview_test::TEnded;
-using preview_test::TScratch;
+using testing_support::TChildSetup;
+using testing_support::TEnded;
+using testing_support::TScratch;
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const char* const Module = preview_test::ModuleUnderTest;
+const char* const Module = testing_support::ModuleUnderTest;
 
 // 0.2 s of the stereo song: six frames at 30 per second.
 void MakeSong(const std::string& APath)
 {
-    preview_test::WriteSong(APath, 0.2);
+    testing_support::WriteSong(APath, 0.2);
 }
 
 void Write(const std::string& APath, const std::string& AText)
@@ -64,7 +64,7 @@ std::vector<std::string> FrameNames(int ACount)
 
 bool IsGifOf(const std::string& APath, std::size_t AFrames)
 {
-    const preview_test::TGif gif = preview_test::ReadGif(APath);
+    const testing_support::TGif gif = testing_support::ReadGif(APath);
     return gif.Ok && gif.Frames.size() == AFrames;
 }
 
@@ -104,7 +104,7 @@ TEST_P(OutputRun, KeepsEveryInputAndEarlierOutput)
     MakeSong(scratch / "song.wav");
     if (c.Prepare)
         c.Prepare(scratch);
-    const preview_test::TTree before = preview_test::LookAt(scratch.Path());
+    const testing_support::TTree before = testing_support::LookAt(scratch.Path());
 
     TChildSetup setup;
     setup.Args = {"--module", Module, "--input", c.Input, "--size", "16x12"};
@@ -113,19 +113,19 @@ TEST_P(OutputRun, KeepsEveryInputAndEarlierOutput)
     if (c.StandardOutput)
         setup.StandardOutput = scratch / c.StandardOutput;
     setup.CloseStandardOutput = c.CloseStandardOutput;
-    const TEnded run = preview_test::RunToEnd(setup);
+    const TEnded run = testing_support::RunToEnd(setup);
 
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.Status, c.Status) << run.Err;
-    EXPECT_FALSE(preview_test::HoldsTemporaries(scratch.Path()));
+    EXPECT_FALSE(testing_support::HoldsTemporaries(scratch.Path()));
     if (c.Status == 0) {
         EXPECT_EQ(run.Err, "");
         if (c.Check)
             c.Check(scratch);
     } else {
-        EXPECT_TRUE(preview_test::IsOneLineError(run.Err)) << "[" << run.Err << "]";
+        EXPECT_TRUE(testing_support::IsOneLineError(run.Err)) << "[" << run.Err << "]";
         EXPECT_NE(run.Err.find(c.Message), std::string::npos) << run.Err;
-        EXPECT_EQ(preview_test::DifferencesBetween(before, preview_test::LookAt(scratch.Path())),
+        EXPECT_EQ(testing_support::DifferencesBetween(before, testing_support::LookAt(scratch.Path())),
                   std::vector<std::string>{});
     }
 }
@@ -208,13 +208,13 @@ const TOutputCase OutputCases[] = {
      [](const TScratch& S) {
          EXPECT_TRUE(fs::is_symlink(S / "link.txt"));
          EXPECT_EQ(fs::read_symlink(S / "link.txt"), "calls.txt");
-         EXPECT_TRUE(StartsWithTrace(preview_test::ReadBytes(S / "calls.txt")));
+         EXPECT_TRUE(StartsWithTrace(testing_support::ReadBytes(S / "calls.txt")));
      }},
     {"TraceThroughADanglingLink", [](const TScratch& S) { fs::create_symlink("made.txt", S / "link.txt"); },
      {"--trace", "link.txt", "--output", "out.gif"}, 0, nullptr,
      [](const TScratch& S) {
          EXPECT_TRUE(fs::is_symlink(S / "link.txt"));
-         EXPECT_TRUE(StartsWithTrace(preview_test::ReadBytes(S / "made.txt")));
+         EXPECT_TRUE(StartsWithTrace(testing_support::ReadBytes(S / "made.txt")));
      }},
     {"FolderThroughALink",
      [](const TScratch& S) {
@@ -239,7 +239,7 @@ const TOutputCase OutputCases[] = {
      {"--output", "frames"}, 0, nullptr,
      [](const TScratch& S) {
          EXPECT_EQ(FramesIn(S / "frames"), FrameNames(6));
-         EXPECT_EQ(preview_test::ReadPng(S / "frames/frame-000005.png").Width, 16);
+         EXPECT_EQ(testing_support::ReadPng(S / "frames/frame-000005.png").Width, 16);
      }},
     {"ReplacedFilesKeepTheirPermissions",
      [](const TScratch& S) {
@@ -250,7 +250,7 @@ const TOutputCase OutputCases[] = {
      {"--trace", "calls.txt", "--output", "out.gif"}, 0, nullptr,
      [](const TScratch& S) {
          EXPECT_TRUE(IsGifOf(S / "out.gif", 6));
-         EXPECT_TRUE(StartsWithTrace(preview_test::ReadBytes(S / "calls.txt")));
+         EXPECT_TRUE(StartsWithTrace(testing_support::ReadBytes(S / "calls.txt")));
          EXPECT_EQ(fs::status(S / "calls.txt").permissions(), fs::perms::owner_read | fs::perms::owner_write);
      }},
 
@@ -258,7 +258,7 @@ const TOutputCase OutputCases[] = {
     {"NamesOfTheLongestLength", {}, {"--trace", LongName(255, ".txt"), "--output", LongName(255, ".gif")}, 0, nullptr,
      [](const TScratch& S) {
          EXPECT_TRUE(IsGifOf(S / LongName(255, ".gif"), 6));
-         EXPECT_TRUE(StartsWithTrace(preview_test::ReadBytes(S / LongName(255, ".txt"))));
+         EXPECT_TRUE(StartsWithTrace(testing_support::ReadBytes(S / LongName(255, ".txt"))));
      }},
     {"FolderOfTheLongestName", {}, {"--output", LongName(255, "")}, 0, nullptr,
      [](const TScratch& S) { EXPECT_EQ(FramesIn(S / LongName(255, "")), FrameNames(6)); }},
@@ -267,7 +267,7 @@ const TOutputCase OutputCases[] = {
     {"StandardOutputClosedWithTrace", {}, {"--trace", "calls.txt", "--output", "out.gif"}, 0, nullptr,
      [](const TScratch& S) {
          EXPECT_TRUE(IsGifOf(S / "out.gif", 6));
-         EXPECT_TRUE(StartsWithTrace(preview_test::ReadBytes(S / "calls.txt")));
+         EXPECT_TRUE(StartsWithTrace(testing_support::ReadBytes(S / "calls.txt")));
      },
      nullptr, true},
 };
@@ -297,7 +297,7 @@ TEST(OutputRunFifo, TraceIntoAFifoIsWrittenInPlace)
     TChildSetup setup;
     setup.Args = {"--module", Module, "--input", "song.wav", "--size", "16x12", "--trace", "calls.fifo", "--output", "out.gif"};
     setup.WorkingDir = scratch.Path();
-    const TEnded run = preview_test::RunToEnd(setup);
+    const TEnded run = testing_support::RunToEnd(setup);
     const char end = 0;
     ASSERT_EQ(write(reader, &end, 1), 1);
     drain.join();
@@ -306,7 +306,7 @@ TEST(OutputRunFifo, TraceIntoAFifoIsWrittenInPlace)
     EXPECT_TRUE(fs::is_fifo(fifo));
     EXPECT_TRUE(StartsWithTrace(received));
     EXPECT_NE(received.find("\nframe 5\n"), std::string::npos);
-    EXPECT_FALSE(preview_test::HoldsTemporaries(scratch.Path()));
+    EXPECT_FALSE(testing_support::HoldsTemporaries(scratch.Path()));
 }
 
 // Outputs moved into place together: when a later one cannot be placed, the earlier ones are put
@@ -332,7 +332,7 @@ TEST(CommitTogether, ALaterFailureRestoresTheEarlierOutputs)
         } else if (c.Existing) {
             Write(scratch / "first", "an earlier output");
         }
-        const preview_test::TTree before = preview_test::LookAt(scratch.Path());
+        const testing_support::TTree before = testing_support::LookAt(scratch.Path());
         {
             std::unique_ptr<preview::TStagedOutput> first;
             if (c.Folder) {
@@ -354,11 +354,11 @@ TEST(CommitTogether, ALaterFailureRestoresTheEarlierOutputs)
             EXPECT_THROW(preview::CommitTogether({first.get(), &second}), preview::EPreviewError) << c.Name;
             fs::remove(scratch / "second");
             // Only the temporaries are new, still to be removed.
-            for (const std::string& difference : preview_test::DifferencesBetween(before, preview_test::LookAt(scratch.Path())))
+            for (const std::string& difference : testing_support::DifferencesBetween(before, testing_support::LookAt(scratch.Path())))
                 EXPECT_TRUE(difference.rfind(".sv-", 0) == 0 && difference.find(": new") != std::string::npos)
                     << c.Name << ": " << difference;
         }
-        EXPECT_EQ(preview_test::DifferencesBetween(before, preview_test::LookAt(scratch.Path())),
+        EXPECT_EQ(testing_support::DifferencesBetween(before, testing_support::LookAt(scratch.Path())),
                   std::vector<std::string>{})
             << c.Name;
     }
@@ -377,7 +377,7 @@ TEST(EndingSignal, RemovesEveryRecordedTemporaryAndNothingElse)
         preview::TAtomicFile file(scratch / "out.gif");
         std::fputs("half", file.Stream());
         std::fflush(file.Stream());
-        EXPECT_TRUE(preview_test::HoldsTemporaries(scratch.Path()));
+        EXPECT_TRUE(testing_support::HoldsTemporaries(scratch.Path()));
         preview::RemoveRecordedTemporaries();
         EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"kept.txt"});
     }

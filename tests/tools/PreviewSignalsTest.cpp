@@ -1,7 +1,7 @@
 // How selvanore-preview ends on a signal and on a file-size limit: at once, even while blocked on
 // a FIFO or a pipe nobody reads, with its one line on standard error, the status a shell gives
 // (128 + signal, or 2 for a write that failed), and every file as it was before the run.
-#include "PreviewTestSupport.h"
+#include "tests/support/PreviewTestSupport.h"
 
 #include "tools/preview/Interrupt.h"
 
@@ -20,15 +20,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using preview_test::TChildSetup;
-using preview_test::TEnded;
-using preview_test::TScratch;
+using testing_support::TChildSetup;
+using testing_support::TEnded;
+using testing_support::TScratch;
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const char* const Module = preview_test::ModuleUnderTest;
+const char* const Module = testing_support::ModuleUnderTest;
 
 // Generous: an interrupt is honoured within a fraction of a second; this only catches one that
 // is not honoured at all. The time taken is printed for the record.
@@ -80,7 +80,7 @@ TEST_P(SignalledRun, EndsAtOnceWithOneLineAndLeavesNothing)
         FAIL() << "cannot run: the module is not part of this build";
     const TSignalCase& c = GetParam();
     TScratch scratch;
-    preview_test::WriteWav(scratch / "song.wav", 8000, 2, 800, [](int, std::int64_t AIndex) {
+    testing_support::WriteWav(scratch / "song.wav", 8000, 2, 800, [](int, std::int64_t AIndex) {
         return 0.5 * std::sin(static_cast<double>(AIndex) * 0.3);
     });
     int held[2] = {-1, -1}; // descriptors the test holds for the run: a FIFO's end, a pipe
@@ -105,7 +105,7 @@ TEST_P(SignalledRun, EndsAtOnceWithOneLineAndLeavesNothing)
         for (const char* name : {"frame-000000.png", "frame-000001.png"})
             std::ofstream(scratch / (std::string("frames/") + name)) << "an earlier frame";
     }
-    const preview_test::TTree before = preview_test::LookAt(scratch.Path());
+    const testing_support::TTree before = testing_support::LookAt(scratch.Path());
 
     TChildSetup setup;
     setup.Args = {"--module", Module, "--size", "32x24"};
@@ -115,12 +115,12 @@ TEST_P(SignalledRun, EndsAtOnceWithOneLineAndLeavesNothing)
         setup.StandardOutputDescriptor = held[1];
     TEnded ended;
     {
-        preview_test::TRunningPreview run(setup);
+        testing_support::TRunningPreview run(setup);
         // Once its temporaries are there the run is under way; a moment more and it is blocked
         // (or, for the stalls in open(), it has been blocked all along).
         const bool opensOutputs = c.Stall != TStall::FifoWithoutWriter && c.Stall != TStall::FifoWithoutReader;
         if (opensOutputs) {
-            EXPECT_TRUE(preview_test::WaitUntil([&] { return preview_test::HoldsTemporaries(scratch.Path()); }, 20));
+            EXPECT_TRUE(testing_support::WaitUntil([&] { return testing_support::HoldsTemporaries(scratch.Path()); }, 20));
         }
         usleep(300000);
         run.Signal(c.Signal);
@@ -134,7 +134,7 @@ TEST_P(SignalledRun, EndsAtOnceWithOneLineAndLeavesNothing)
     EXPECT_FALSE(ended.TimedOut) << "still running " << EndWithin << " s after " << strsignal(c.Signal);
     EXPECT_EQ(ended.Status, 128 + c.Signal) << ended.Err;
     EXPECT_EQ(ended.Err, "selvanore-preview: interrupted\n");
-    EXPECT_EQ(preview_test::DifferencesBetween(before, preview_test::LookAt(scratch.Path())), std::vector<std::string>{});
+    EXPECT_EQ(testing_support::DifferencesBetween(before, testing_support::LookAt(scratch.Path())), std::vector<std::string>{});
 }
 
 const TSignalCase SignalCases[] = {
@@ -175,18 +175,18 @@ TEST_P(LimitedRun, AFileSizeLimitIsAOneLineError)
     if (!Module)
         FAIL() << "cannot run: the module is not part of this build";
     TScratch scratch;
-    const preview_test::TTree before = preview_test::LookAt(scratch.Path());
+    const testing_support::TTree before = testing_support::LookAt(scratch.Path());
     TChildSetup setup;
     setup.Args = {"--module", Module};
     setup.Args.insert(setup.Args.end(), GetParam().Args.begin(), GetParam().Args.end());
     setup.WorkingDir = scratch.Path();
     setup.FileSizeLimit = GetParam().Limit;
-    const TEnded ended = preview_test::RunToEnd(setup);
+    const TEnded ended = testing_support::RunToEnd(setup);
     EXPECT_EQ(ended.Signal, 0) << strsignal(ended.Signal);
     EXPECT_EQ(ended.Status, 2) << ended.Err;
-    EXPECT_TRUE(preview_test::IsOneLineError(ended.Err)) << "[" << ended.Err << "]";
+    EXPECT_TRUE(testing_support::IsOneLineError(ended.Err)) << "[" << ended.Err << "]";
     EXPECT_NE(ended.Err.find(std::strerror(EFBIG)), std::string::npos) << ended.Err;
-    EXPECT_EQ(preview_test::DifferencesBetween(before, preview_test::LookAt(scratch.Path())), std::vector<std::string>{});
+    EXPECT_EQ(testing_support::DifferencesBetween(before, testing_support::LookAt(scratch.Path())), std::vector<std::string>{});
 }
 
 const TLimitCase LimitCases[] = {

@@ -4,7 +4,7 @@
 // Not under AddressSanitizer, which brings its own operator new to watch every block.
 #ifndef __SANITIZE_ADDRESS__
 
-#include "PreviewTestSupport.h"
+#include "tests/support/PreviewTestSupport.h"
 
 #include "tools/preview/FrameWriter.h"
 #include "tools/preview/NativeRenderer.h"
@@ -30,7 +30,7 @@ class PreviewSteadyState : public ::testing::TestWithParam<bool> {};
 
 TEST_P(PreviewSteadyState, AFrameAllocatesNothing)
 {
-    preview_test::TScratch scratch;
+    testing_support::TScratch scratch;
     const auto signal = preview::MakeDefaultSignal();
     preview::TNativeRenderer renderer({PREVIEW_MODULE, 160, 120, scratch / "trace.txt"});
     std::unique_ptr<preview::TFrameWriter> writer = preview::MakeGifWriter(scratch / "out.gif", 160, 120, 30);

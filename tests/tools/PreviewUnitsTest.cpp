@@ -1,6 +1,6 @@
 // The preview's units: frame timing, sound reading, the command line, the trace's lines, the
 // GIF's delays and the outputs that appear whole or not at all.
-#include "PreviewTestSupport.h"
+#include "tests/support/PreviewTestSupport.h"
 
 #include "tools/preview/AtomicOutput.h"
 #include "tools/preview/Options.h"
@@ -24,7 +24,7 @@
 #include <unistd.h>
 
 using namespace preview;
-using preview_test::TScratch;
+using testing_support::TScratch;
 
 namespace {
 
@@ -84,7 +84,7 @@ TEST(SoundFile, BlocksFollowTheFileWhateverTheHopBetweenThem)
     TScratch scratch;
     const std::string path = scratch / "ramp.wav";
     const std::int64_t length = 5000;
-    preview_test::WriteWav(path, 8000, 2, length, Ramp);
+    testing_support::WriteWav(path, 8000, 2, length, Ramp);
     const auto signal = OpenSoundFile(path);
     ASSERT_EQ(signal->Rate(), 8000);
     ASSERT_EQ(signal->Length(), length);
@@ -109,7 +109,7 @@ TEST(SoundFile, MonoGoesToBothChannelsScaledBy32768)
 {
     TScratch scratch;
     const std::string path = scratch / "mono.wav";
-    preview_test::WriteWav(path, 11025, 1, 600, [](int, std::int64_t AIndex) {
+    testing_support::WriteWav(path, 11025, 1, 600, [](int, std::int64_t AIndex) {
         return AIndex == 0 ? 0.5 : AIndex == 1 ? -1.0 : 1.0 / 32768.0;
     });
     const auto signal = OpenSoundFile(path);
@@ -127,7 +127,7 @@ TEST(SoundFile, MissingEmptyAndUndecodableInputsAreRefused)
     TScratch scratch;
     std::ofstream(scratch / "empty.wav").close();
     std::ofstream(scratch / "text.wav") << "this is not a sound file, not even close to one\n";
-    preview_test::WriteWav(scratch / "silent.wav", 8000, 2, 0, Ramp);
+    testing_support::WriteWav(scratch / "silent.wav", 8000, 2, 0, Ramp);
     for (const char* name : {"missing.wav", "empty.wav", "text.wav", "silent.wav", "."})
         EXPECT_THROW(OpenSoundFile(scratch / name), EPreviewError) << name;
 }
@@ -330,7 +330,7 @@ TEST(AtomicOutput, NothingAppearsUntilTheCommit)
         file.Commit();
     }
     EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"out.gif"});
-    EXPECT_EQ(preview_test::ReadLines(target), std::vector<std::string>{"whole"});
+    EXPECT_EQ(testing_support::ReadLines(target), std::vector<std::string>{"whole"});
     // Readable as any file the user creates, not private as a temporary file starts.
     const mode_t mask = umask(0);
     umask(mask);
@@ -347,7 +347,7 @@ TEST(AtomicOutput, NothingAppearsUntilTheCommit)
         std::ofstream(frames.PathOf("a.png")) << run;
         frames.Commit();
     }
-    EXPECT_EQ(preview_test::ReadLines(scratch / "frames/a.png"), std::vector<std::string>{"1"});
+    EXPECT_EQ(testing_support::ReadLines(scratch / "frames/a.png"), std::vector<std::string>{"1"});
     EXPECT_EQ(scratch.Entries(), (std::vector<std::string>{"frames", "out.gif"}));
 
     EXPECT_THROW(TAtomicFile(scratch / "no/such/folder.gif"), EPreviewError);

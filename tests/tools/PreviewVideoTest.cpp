@@ -3,7 +3,7 @@
 // tracks, the lossless file's frames against the PNG frames pixel for pixel, the sound against
 // the input's samples, identical bytes from two runs, and the promises every output keeps
 // (status 2 and one line on bad input, nothing left behind when interrupted).
-#include "PreviewTestSupport.h"
+#include "tests/support/PreviewTestSupport.h"
 
 #include "tools/preview/Options.h"
 
@@ -26,9 +26,9 @@ extern "C" {
 #include <sys/stat.h>
 #include <unistd.h>
 
-using preview_test::RunPreview;
-using preview_test::TRun;
-using preview_test::TScratch;
+using testing_support::RunPreview;
+using testing_support::TRun;
+using testing_support::TScratch;
 
 namespace {
 
@@ -56,7 +56,7 @@ int SongSample(int AChannel, std::int64_t AIndex)
 std::string MakeSong(const TScratch& AScratch)
 {
     const std::string path = AScratch / "song.wav";
-    preview_test::WriteWav(path, SongRate, 2, SongLength, [](int AChannel, std::int64_t AIndex) {
+    testing_support::WriteWav(path, SongRate, 2, SongLength, [](int AChannel, std::int64_t AIndex) {
         return SongAt(AChannel, static_cast<double>(AIndex) / SongRate);
     });
     return path;
@@ -233,13 +233,13 @@ class PreviewVideo : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(preview_test::ModuleUnderTest, nullptr) << "the native module is not part of this build";
+        ASSERT_NE(testing_support::ModuleUnderTest, nullptr) << "the native module is not part of this build";
         MakeSong(FScratch);
     }
 
     TRun Run(std::vector<std::string> AArgs) const
     {
-        AArgs.insert(AArgs.begin(), {"--module", preview_test::ModuleUnderTest});
+        AArgs.insert(AArgs.begin(), {"--module", testing_support::ModuleUnderTest});
         return RunPreview(AArgs, FScratch.Path());
     }
 
@@ -268,13 +268,13 @@ TEST_P(VideoFormat, ReadsBackAsAskedWithTheSoundAndTheSameBytesEachRun)
                                            "--frames", std::to_string(frames), "--output", c.Output};
     const TRun first = Run(args);
     ASSERT_EQ(first.Status, 0) << first.Err;
-    const std::string bytes = preview_test::ReadBytes(FScratch / c.Output);
+    const std::string bytes = testing_support::ReadBytes(FScratch / c.Output);
     fs::rename(FScratch / c.Output, FScratch / "first");
     const TRun second = Run(args);
     ASSERT_EQ(second.Status, 0) << second.Err;
-    EXPECT_TRUE(bytes == preview_test::ReadBytes(FScratch / c.Output)) << "two runs wrote different bytes";
+    EXPECT_TRUE(bytes == testing_support::ReadBytes(FScratch / c.Output)) << "two runs wrote different bytes";
     EXPECT_NE(bytes.substr(0, 64).find(c.DocType), std::string::npos);
-    EXPECT_FALSE(preview_test::HoldsTemporaries(FScratch.Path()));
+    EXPECT_FALSE(testing_support::HoldsTemporaries(FScratch.Path()));
 
     const TVideo video = ReadVideo(FScratch / c.Output, c.Fps);
     ASSERT_TRUE(video.Ok) << video.Error;
@@ -353,7 +353,7 @@ TEST_F(PreviewVideo, MkvFramesEqualThePngFrames)
     for (int i = 0; i < frames; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "frames/frame-%06d.png", i);
-        const preview_test::TImage image = preview_test::ReadPng(FScratch / name);
+        const testing_support::TImage image = testing_support::ReadPng(FScratch / name);
         ASSERT_EQ(image.Width, 45);
         EXPECT_TRUE(read.Video.Pictures[static_cast<std::size_t>(i)] == image.Pixels) << "frame " << i;
         drawn = drawn || std::any_of(image.Pixels.begin(), image.Pixels.end(), [](std::uint32_t p) { return p != 0; });
@@ -385,12 +385,12 @@ class BadVideo : public PreviewVideo, public ::testing::WithParamInterface<TBadV
 TEST_P(BadVideo, EndsWithStatusTwoOneLineAndNothingLeftBehind)
 {
     ASSERT_EQ(mkfifo((FScratch / "pipe.wav").c_str(), 0600), 0);
-    const preview_test::TTree before = preview_test::LookAt(FScratch.Path());
+    const testing_support::TTree before = testing_support::LookAt(FScratch.Path());
     const TRun run = Run(GetParam().Args);
     EXPECT_EQ(run.Status, 2) << run.Err;
-    EXPECT_TRUE(preview_test::IsOneLineError(run.Err)) << "[" << run.Err << "]";
+    EXPECT_TRUE(testing_support::IsOneLineError(run.Err)) << "[" << run.Err << "]";
     EXPECT_NE(run.Err.find(GetParam().Message), std::string::npos) << run.Err;
-    EXPECT_EQ(preview_test::DifferencesBetween(before, preview_test::LookAt(FScratch.Path())),
+    EXPECT_EQ(testing_support::DifferencesBetween(before, testing_support::LookAt(FScratch.Path())),
               std::vector<std::string>{});
 }
 
@@ -410,21 +410,21 @@ TEST_F(PreviewVideo, InterruptedRunLeavesNothing)
 {
     for (const char* output : {"long.mp4", "long.webm", "long.mkv"}) {
         SCOPED_TRACE(output);
-        const preview_test::TTree before = preview_test::LookAt(FScratch.Path());
-        preview_test::TChildSetup setup;
-        setup.Args = {"--module", preview_test::ModuleUnderTest, "--size", "320x240", "--output", output};
+        const testing_support::TTree before = testing_support::LookAt(FScratch.Path());
+        testing_support::TChildSetup setup;
+        setup.Args = {"--module", testing_support::ModuleUnderTest, "--size", "320x240", "--output", output};
         setup.WorkingDir = FScratch.Path();
-        preview_test::TEnded ended;
+        testing_support::TEnded ended;
         {
-            preview_test::TRunningPreview run(setup);
-            EXPECT_TRUE(preview_test::WaitUntil([&] { return preview_test::HoldsTemporaries(FScratch.Path()); }, 20));
+            testing_support::TRunningPreview run(setup);
+            EXPECT_TRUE(testing_support::WaitUntil([&] { return testing_support::HoldsTemporaries(FScratch.Path()); }, 20));
             usleep(100000);
             run.Signal(SIGINT);
             ended = run.Wait(20);
         }
         EXPECT_EQ(ended.Status, 128 + SIGINT) << ended.Err;
         EXPECT_EQ(ended.Err, "selvanore-preview: interrupted\n");
-        EXPECT_EQ(preview_test::DifferencesBetween(before, preview_test::LookAt(FScratch.Path())),
+        EXPECT_EQ(testing_support::DifferencesBetween(before, testing_support::LookAt(FScratch.Path())),
                   std::vector<std::string>{});
     }
 }
@@ -437,19 +437,19 @@ TEST_F(PreviewVideo, InterruptedRunLeavesNothing)
 // same size still runs.
 TEST_F(PreviewVideo, AddressSpaceLimitCountsTheLibraries)
 {
-    preview_test::TRunSetup setup;
+    testing_support::TRunSetup setup;
     setup.LimitedResource = RLIMIT_AS;
     setup.LimitBytes = std::uint64_t{160} << 20;
     for (const char* output : {"small.gif", "small.mp4", "small.webm", "small.mkv"}) {
-        const TRun run = preview_test::RunPreviewWith(
-            setup, {"--module", preview_test::ModuleUnderTest, "--size", "8x8", "--frames", "2", "--output", output},
+        const TRun run = testing_support::RunPreviewWith(
+            setup, {"--module", testing_support::ModuleUnderTest, "--size", "8x8", "--frames", "2", "--output", output},
             FScratch.Path());
         if (std::string(output) == "small.gif") {
             EXPECT_EQ(run.Status, 0) << run.Err;
             continue;
         }
         EXPECT_EQ(run.Status, 2) << output << ": " << run.Err;
-        EXPECT_TRUE(preview_test::IsOneLineError(run.Err)) << run.Err;
+        EXPECT_TRUE(testing_support::IsOneLineError(run.Err)) << run.Err;
         EXPECT_NE(run.Err.find("its address-space limit (ulimit -v)"), std::string::npos) << run.Err;
         EXPECT_FALSE(fs::exists(FScratch / output));
     }

@@ -1,5 +1,8 @@
 // Objects, handles and per-context state of the stand-in's GDI, with the answers real GDI gives.
-#include "Win32TestSupport.h"
+#include "tests/support/LeakCheck.h"
+#include "tests/support/TestCanvas.h"
+
+#include <win32_standin.h>
 
 #include <gtest/gtest.h>
 
@@ -7,7 +10,7 @@
 
 namespace {
 
-using win32test::TestCanvas;
+using testing_support::TTestCanvas;
 
 HPEN MakePen(UINT AStyle, int AWidth, COLORREF AColor)
 {
@@ -115,7 +118,7 @@ TEST(HandleTest, DeletedAndUnknownHandlesAreRefused)
     // The slot is reused at once; the old handle must still be refused.
     HPEN next = MakePen(PS_SOLID, 1, 0);
     const HGDIOBJ unknown = reinterpret_cast<HGDIOBJ>(std::uintptr_t{0x12345678abcdULL});
-    TestCanvas canvas(1, 1);
+    TTestCanvas canvas(1, 1);
     for (HGDIOBJ bad : {static_cast<HGDIOBJ>(pen), unknown, static_cast<HGDIOBJ>(nullptr)}) {
         EXPECT_FALSE(DeleteObject(bad));
         EXPECT_EQ(GetObjectType(bad), 0u);
@@ -135,7 +138,10 @@ TEST(HandleTest, DeletedAndUnknownHandlesAreRefused)
         EXPECT_FALSE(Ellipse(badDc, 0, 0, 4, 4));
         EXPECT_EQ(GetCurrentObject(badDc, OBJ_PEN), nullptr);
         EXPECT_FALSE(DeleteDC(badDc));
-        EXPECT_EQ(CreateCompatibleDC(badDc == nullptr ? canvas.Dc() : badDc) == nullptr, badDc != nullptr);
+        const HDC made = CreateCompatibleDC(badDc == nullptr ? canvas.Dc() : badDc);
+        EXPECT_EQ(made == nullptr, badDc != nullptr);
+        if (made != nullptr)
+            DeleteDC(made);
     }
     // A context is neither an object for SelectObject nor deleted by DeleteObject.
     EXPECT_EQ(SelectObject(canvas.Dc(), canvas.Dc()), nullptr);
@@ -146,8 +152,9 @@ TEST(HandleTest, DeletedAndUnknownHandlesAreRefused)
 
 TEST(HandleTest, SelectedObjectsAreNotDeleted)
 {
+    testing_support::ExpectRefusedDeletes(2);
     const std::size_t refused = StandInRefusedDeleteCount();
-    TestCanvas canvas(2, 2);
+    TTestCanvas canvas(2, 2);
     HPEN pen = MakePen(PS_SOLID, 1, RGB(1, 1, 1));
     HBRUSH brush = MakeBrush(BS_SOLID, RGB(2, 2, 2));
     SelectObject(canvas.Dc(), pen);
@@ -165,6 +172,7 @@ TEST(HandleTest, SelectedObjectsAreNotDeleted)
 
 TEST(HandleTest, DeletingAContextReleasesWhatItSelected)
 {
+    testing_support::ExpectRefusedDeletes(1);
     HDC dc = CreateCompatibleDC(nullptr);
     HPEN pen = MakePen(PS_SOLID, 1, 0);
     SelectObject(dc, pen);
@@ -175,7 +183,8 @@ TEST(HandleTest, DeletingAContextReleasesWhatItSelected)
 
 TEST(HandleTest, ABitmapIsSelectedInOneContextAtATime)
 {
-    TestCanvas first(2, 2);
+    testing_support::ExpectRefusedDeletes(1);
+    TTestCanvas first(2, 2);
     HDC second = CreateCompatibleDC(nullptr);
     HGDIOBJ bitmap = GetCurrentObject(first.Dc(), OBJ_BITMAP);
     EXPECT_EQ(SelectObject(second, bitmap), nullptr);
@@ -194,7 +203,7 @@ TEST(LiveObjectTest, CountsMadeObjectsUntilDeleted)
     HDC dc = CreateCompatibleDC(nullptr);
     EXPECT_EQ(StandInLiveObjectCount(), live + 3);
     {
-        TestCanvas canvas(3, 3); // a context and a bitmap
+        TTestCanvas canvas(3, 3); // a context and a bitmap
         EXPECT_EQ(StandInLiveObjectCount(), live + 5);
     }
     EXPECT_EQ(StandInLiveObjectCount(), live + 3);
@@ -234,7 +243,7 @@ TEST(ContextTest, NewMemoryContextHasGdiDefaults)
 
 TEST(ContextTest, SettersReturnThePreviousValueAndRefuseInvalidOnes)
 {
-    TestCanvas canvas(1, 1);
+    TTestCanvas canvas(1, 1);
     const HDC dc = canvas.Dc();
     EXPECT_EQ(SetROP2(dc, R2_XORPEN), R2_COPYPEN);
     EXPECT_EQ(SetROP2(dc, 0), 0);
@@ -256,7 +265,7 @@ TEST(ContextTest, SettersReturnThePreviousValueAndRefuseInvalidOnes)
 
 TEST(ContextTest, SelectObjectReturnsThePreviousObjectOfItsKind)
 {
-    TestCanvas canvas(1, 1);
+    TTestCanvas canvas(1, 1);
     const HDC dc = canvas.Dc();
     HPEN pen = MakePen(PS_SOLID, 1, 0);
     HBRUSH brush = MakeBrush(BS_SOLID, 0);

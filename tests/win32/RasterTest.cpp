@@ -1,6 +1,8 @@
 // Pixel rules of the stand-in's GDI. The expected patterns were drawn by real GDI (Wine's, with
 // tools/gdiref) and are checked here without it.
-#include "Win32TestSupport.h"
+#include "tests/support/TestCanvas.h"
+
+#include <win32_standin.h>
 
 #include <gtest/gtest.h>
 
@@ -12,9 +14,9 @@
 
 namespace {
 
-using win32test::Orientation;
-using win32test::Pixel;
-using win32test::TestCanvas;
+using testing_support::TRowOrder;
+using testing_support::PixelOf;
+using testing_support::TTestCanvas;
 
 constexpr COLORREF PenColor = RGB(255, 0, 0);
 constexpr COLORREF BrushColor = RGB(0, 255, 0);
@@ -55,25 +57,25 @@ const EllipseCase EllipseCases[] = {
     {"tall10x19", 0, 0, 13, 10, 19, {"............", ".....##.....", "....#oo#....", "...#oooo#...", "..#oooooo#..", "..#oooooo#..", "..#oooooo#..", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", "..#oooooo#..", "..#oooooo#..", "..#oooooo#..", "...#oooo#...", "....#oo#....", ".....##.....", "............"}},
 };
 
-class EllipsePatternTest : public ::testing::TestWithParam<std::tuple<EllipseCase, Orientation>> {};
+class EllipsePatternTest : public ::testing::TestWithParam<std::tuple<EllipseCase, TRowOrder>> {};
 
 TEST_P(EllipsePatternTest, MatchesReferenceGdi)
 {
     const auto &[pattern, orientation] = GetParam();
-    TestCanvas canvas(pattern.Width + 2, pattern.Height + 2, orientation);
+    TTestCanvas canvas(pattern.Width + 2, pattern.Height + 2, orientation);
     canvas.UsePen(pattern.PenStyle, 1, PenColor);
     canvas.UseBrush(pattern.BrushStyle, BrushColor);
     SetROP2(canvas.Dc(), pattern.Rop2);
     EXPECT_TRUE(Ellipse(canvas.Dc(), 1, 1, 1 + pattern.Width, 1 + pattern.Height));
-    EXPECT_EQ(canvas.Text(0, Pixel(PenColor), Pixel(BrushColor)), pattern.Expected);
+    EXPECT_EQ(canvas.Text(0, PixelOf(PenColor), PixelOf(BrushColor)), pattern.Expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Boxes, EllipsePatternTest,
                          ::testing::Combine(::testing::ValuesIn(EllipseCases),
-                                            ::testing::Values(Orientation::TopDown, Orientation::BottomUp)),
+                                            ::testing::Values(TRowOrder::TopDown, TRowOrder::BottomUp)),
                          [](const auto &AInfo) {
                              return std::string(std::get<0>(AInfo.param).Name) +
-                                    (std::get<1>(AInfo.param) == Orientation::TopDown ? "TopDown" : "BottomUp");
+                                    (std::get<1>(AInfo.param) == TRowOrder::TopDown ? "TopDown" : "BottomUp");
                          });
 
 TEST(EllipseTest, CornersInAnyOrderDrawTheSameBox)
@@ -81,11 +83,11 @@ TEST(EllipseTest, CornersInAnyOrderDrawTheSameBox)
     const int boxes[][4] = {{1, 1, 9, 7}, {9, 7, 1, 1}, {9, 1, 1, 7}, {1, 7, 9, 1}};
     std::vector<std::string> first;
     for (const auto &box : boxes) {
-        TestCanvas canvas(10, 8);
+        TTestCanvas canvas(10, 8);
         canvas.UsePen(PS_SOLID, 1, PenColor);
         canvas.UseBrush(BS_SOLID, BrushColor);
         Ellipse(canvas.Dc(), box[0], box[1], box[2], box[3]);
-        const auto text = canvas.Text(0, Pixel(PenColor), Pixel(BrushColor));
+        const auto text = canvas.Text(0, PixelOf(PenColor), PixelOf(BrushColor));
         if (first.empty())
             first = text;
         EXPECT_EQ(text, first) << box[0] << "," << box[1] << "," << box[2] << "," << box[3];
@@ -94,7 +96,7 @@ TEST(EllipseTest, CornersInAnyOrderDrawTheSameBox)
 
 TEST(EllipseTest, NeitherUsesNorMovesTheCurrentPosition)
 {
-    TestCanvas canvas(8, 8);
+    TTestCanvas canvas(8, 8);
     MoveToEx(canvas.Dc(), 3, 4, nullptr);
     Ellipse(canvas.Dc(), 1, 1, 5, 5);
     const POINT line[] = {{0, 0}, {7, 7}};
@@ -133,11 +135,11 @@ class LinePatternTest : public ::testing::TestWithParam<LineCase> {};
 TEST_P(LinePatternTest, MatchesReferenceGdi)
 {
     const LineCase &line = GetParam();
-    TestCanvas canvas(11, 11);
+    TTestCanvas canvas(11, 11);
     canvas.UsePen(PS_SOLID, 1, PenColor);
     const POINT points[] = {{5, 5}, {5 + line.Dx, 5 + line.Dy}};
     EXPECT_TRUE(Polyline(canvas.Dc(), points, 2));
-    EXPECT_EQ(canvas.Text(0, Pixel(PenColor)), line.Expected);
+    EXPECT_EQ(canvas.Text(0, PixelOf(PenColor)), line.Expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Octants, LinePatternTest, ::testing::ValuesIn(LineCases), [](const auto &AInfo) {
@@ -165,11 +167,11 @@ class PolylinePatternTest : public ::testing::TestWithParam<PolylineCase> {};
 TEST_P(PolylinePatternTest, MatchesReferenceGdi)
 {
     const PolylineCase &line = GetParam();
-    TestCanvas canvas(8, 6);
+    TTestCanvas canvas(8, 6);
     canvas.UsePen(PS_SOLID, 1, PenColor);
     SetROP2(canvas.Dc(), R2_XORPEN);
     EXPECT_TRUE(Polyline(canvas.Dc(), line.Points.data(), static_cast<int>(line.Points.size())));
-    EXPECT_EQ(canvas.Text(0, Pixel(PenColor)), line.Expected);
+    EXPECT_EQ(canvas.Text(0, PixelOf(PenColor)), line.Expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Joints, PolylinePatternTest, ::testing::ValuesIn(PolylineCases),
@@ -177,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(Joints, PolylinePatternTest, ::testing::ValuesIn(Polyli
 
 TEST(PolylineTest, FewerThanTwoPointsOrNoPenDrawNothing)
 {
-    TestCanvas canvas(4, 4);
+    TTestCanvas canvas(4, 4);
     canvas.UsePen(PS_SOLID, 1, PenColor);
     const POINT points[] = {{0, 0}, {3, 3}};
     EXPECT_FALSE(Polyline(canvas.Dc(), points, 1));
@@ -186,7 +188,7 @@ TEST(PolylineTest, FewerThanTwoPointsOrNoPenDrawNothing)
     EXPECT_FALSE(Polyline(canvas.Dc(), nullptr, 2));
     SelectObject(canvas.Dc(), GetStockObject(NULL_PEN));
     EXPECT_TRUE(Polyline(canvas.Dc(), points, 2));
-    EXPECT_EQ(canvas.Text(0, Pixel(PenColor)), std::vector<std::string>(4, "...."));
+    EXPECT_EQ(canvas.Text(0, PixelOf(PenColor)), std::vector<std::string>(4, "...."));
 }
 
 struct FillCase {
@@ -206,32 +208,32 @@ const FillCase FillCases[] = {
     {"Outside", {6, 0, 9, 5}, {".....", ".....", ".....", ".....", "....."}},
 };
 
-class FillRectTest : public ::testing::TestWithParam<std::tuple<FillCase, Orientation>> {};
+class FillRectTest : public ::testing::TestWithParam<std::tuple<FillCase, TRowOrder>> {};
 
 // The fill copies the brush whatever the context's raster operation is.
 TEST_P(FillRectTest, FillsLeftAndTopUpToRightAndBottom)
 {
     const auto &[fill, orientation] = GetParam();
-    TestCanvas canvas(5, 5, orientation);
+    TTestCanvas canvas(5, 5, orientation);
     SetROP2(canvas.Dc(), R2_XORPEN);
     const LOGBRUSH solid{BS_SOLID, PenColor, 0};
     HBRUSH brush = CreateBrushIndirect(&solid);
     EXPECT_EQ(FillRect(canvas.Dc(), &fill.Rect, brush), 1);
-    EXPECT_EQ(canvas.Text(0, Pixel(PenColor)), fill.Expected);
+    EXPECT_EQ(canvas.Text(0, PixelOf(PenColor)), fill.Expected);
     EXPECT_TRUE(DeleteObject(brush));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rectangles, FillRectTest,
                          ::testing::Combine(::testing::ValuesIn(FillCases),
-                                            ::testing::Values(Orientation::TopDown, Orientation::BottomUp)),
+                                            ::testing::Values(TRowOrder::TopDown, TRowOrder::BottomUp)),
                          [](const auto &AInfo) {
                              return std::string(std::get<0>(AInfo.param).Name) +
-                                    (std::get<1>(AInfo.param) == Orientation::TopDown ? "TopDown" : "BottomUp");
+                                    (std::get<1>(AInfo.param) == TRowOrder::TopDown ? "TopDown" : "BottomUp");
                          });
 
 TEST(FillRectTest, TakesItsBrushArgumentNotTheSelectedOne)
 {
-    TestCanvas canvas(3, 1);
+    TTestCanvas canvas(3, 1);
     canvas.UseBrush(BS_SOLID, BrushColor);
     const RECT all{0, 0, 3, 1};
     EXPECT_EQ(FillRect(canvas.Dc(), &all, static_cast<HBRUSH>(GetStockObject(NULL_BRUSH))), 1);
@@ -240,12 +242,12 @@ TEST(FillRectTest, TakesItsBrushArgumentNotTheSelectedOne)
     EXPECT_EQ(canvas.At(2, 0), 0x00808080u);
     // A brush argument of a system colour index plus one fills with that colour.
     EXPECT_EQ(FillRect(canvas.Dc(), &all, reinterpret_cast<HBRUSH>(COLOR_HIGHLIGHT + 1)), 1);
-    EXPECT_EQ(canvas.At(1, 0), Pixel(GetSysColor(COLOR_HIGHLIGHT)));
+    EXPECT_EQ(canvas.At(1, 0), PixelOf(GetSysColor(COLOR_HIGHLIGHT)));
 }
 
 TEST(FillRectTest, RefusesMissingArguments)
 {
-    TestCanvas canvas(2, 2);
+    TTestCanvas canvas(2, 2);
     const RECT all{0, 0, 2, 2};
     EXPECT_EQ(FillRect(canvas.Dc(), nullptr, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH))), 0);
     EXPECT_EQ(FillRect(nullptr, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH))), 0);
@@ -255,7 +257,7 @@ TEST(FillRectTest, RefusesMissingArguments)
 // Each raster operation on a pen bit and a destination bit, checked on all 32 bits of a pixel.
 TEST(RasterOperationTest, AllSixteenBinaryOperations)
 {
-    const std::uint32_t pen = Pixel(RGB(0xC3, 0x5A, 0x0F));
+    const std::uint32_t pen = PixelOf(RGB(0xC3, 0x5A, 0x0F));
     const std::uint32_t destination = 0x00A5F00Fu;
     struct Operation {
         int Rop2;
@@ -269,7 +271,7 @@ TEST(RasterOperationTest, AllSixteenBinaryOperations)
         {R2_COPYPEN, p},         {R2_MERGEPENNOT, p | ~d},   {R2_MERGEPEN, p | d},    {R2_WHITE, 0xFFFFFFFFu},
     };
     for (const Operation &operation : operations) {
-        TestCanvas canvas(2, 1);
+        TTestCanvas canvas(2, 1);
         canvas.Clear(destination);
         canvas.UsePen(PS_SOLID, 1, RGB(0xC3, 0x5A, 0x0F));
         SetROP2(canvas.Dc(), operation.Rop2);
@@ -282,7 +284,7 @@ TEST(RasterOperationTest, AllSixteenBinaryOperations)
 
 TEST(RasterizingTest, OffKeepsEveryPixel)
 {
-    TestCanvas canvas(6, 6);
+    TTestCanvas canvas(6, 6);
     canvas.UsePen(PS_SOLID, 1, PenColor);
     canvas.UseBrush(BS_SOLID, BrushColor);
     StandInSetRasterizing(FALSE);
@@ -306,8 +308,8 @@ TEST(ClippingTest, ClippedDrawingEqualsTheCropOfUnclippedDrawing)
     std::mt19937 random(20261209);
     const auto coordinate = [&](int ALow, int AHigh) { return std::uniform_int_distribution<int>(ALow, AHigh)(random); };
     for (int round = 0; round < 300; ++round) {
-        TestCanvas small(Width, Height, round % 2 == 0 ? Orientation::TopDown : Orientation::BottomUp);
-        TestCanvas large(Width + 2 * Margin, Height + 2 * Margin);
+        TTestCanvas small(Width, Height, round % 2 == 0 ? TRowOrder::TopDown : TRowOrder::BottomUp);
+        TTestCanvas large(Width + 2 * Margin, Height + 2 * Margin);
         const int radius = coordinate(0, 9);
         const int x = coordinate(-radius - 2, Width + radius + 2);
         const int y = coordinate(-radius - 2, Height + radius + 2);
@@ -315,7 +317,7 @@ TEST(ClippingTest, ClippedDrawingEqualsTheCropOfUnclippedDrawing)
         const POINT far[] = {{coordinate(-reach, reach), coordinate(-reach, reach)},
                              {coordinate(-4, Width + 4), coordinate(-4, Height + 4)},
                              {coordinate(-reach, reach), coordinate(-reach, reach)}};
-        for (TestCanvas *canvas : {&small, &large}) {
+        for (TTestCanvas *canvas : {&small, &large}) {
             const int offset = canvas == &large ? Margin : 0;
             canvas->UsePen(PS_SOLID, 1, PenColor);
             canvas->UseBrush(BS_SOLID, BrushColor);

@@ -1,6 +1,8 @@
 // The recorder of the stand-in: every gdi32 and user32 call, in order, with its arguments and
 // the pen and brush in force.
-#include "Win32TestSupport.h"
+#include "tests/support/TestCanvas.h"
+
+#include <win32_standin.h>
 
 #include <gtest/gtest.h>
 

@@ -17,87 +17,75 @@
 //   facts               answers of the object and state calls, one a line
 //
 // Building and comparing (from the repository's root, after a native build in build/native):
-//   x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -static -o gdiref.exe tools/gdiref/gdiref.cpp -lgdi32 -luser32
-//   g++ -std=c++20 -O1 -Iwin32/include -o gdiref tools/gdiref/gdiref.cpp -Lbuild/native/win32 -lwin32
+//   x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -static -I. -o gdiref.exe tools/gdiref/gdiref.cpp -lgdi32 -luser32
+//   g++ -std=c++20 -O1 -I. -Iwin32/include -o gdiref tools/gdiref/gdiref.cpp -Lbuild/native/win32 -lwin32
 //       -Wl,-rpath,$PWD/build/native/win32   (one command)
 //   tools/gdiref/compare.py script.txt gdiref.exe ./gdiref    (runs the first under Wine)
 #include <windows.h>
 
+#include "graphics/GdiHandle.h"
+#include "graphics/MemoryContext.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
+// The memory context the commands draw on, with the pen and brush they made selected.
 struct Canvas {
-    HDC Dc = nullptr;
-    HBITMAP Bitmap = nullptr;
-    HGDIOBJ OldBitmap = nullptr;
-    std::uint32_t *Bits = nullptr;
-    int Width = 0;
-    int Height = 0;
-    bool TopDown = true;
+    // Destroyed bottom up: the pen and brush are deselected, deleted, then the context goes.
+    std::optional<gdi::TMemoryContext> Context;
+    gdi::TUniquePen Pen;
+    gdi::TUniqueBrush Brush; // null while the stock NULL_BRUSH, which is never deleted, is used
+    std::optional<gdi::TSelection> PenSelection;
+    std::optional<gdi::TSelection> BrushSelection;
     std::uint32_t Clear = 0;
-    HPEN Pen = nullptr;
-    HBRUSH Brush = nullptr;
     COLORREF PenColor = 0;
     COLORREF BrushColor = 0;
 
-    ~Canvas() { Release(); }
-
     void Release()
     {
-        if (Dc == nullptr)
-            return;
-        SelectObject(Dc, GetStockObject(BLACK_PEN));
-        SelectObject(Dc, GetStockObject(WHITE_BRUSH));
-        SelectObject(Dc, OldBitmap);
-        if (Pen != nullptr)
-            DeleteObject(Pen);
-        if (Brush != nullptr)
-            DeleteObject(Brush);
-        DeleteObject(Bitmap);
-        DeleteDC(Dc);
-        *this = Canvas();
+        PenSelection.reset();
+        BrushSelection.reset();
+        Pen.Reset();
+        Brush.Reset();
+        Context.reset();
+        Clear = 0;
+        PenColor = 0;
+        BrushColor = 0;
     }
 
+    // A context of AWidth x |AHeight| pixels; rows bottom up for a positive AHeight, as
+    // BITMAPINFOHEADER has it.
     bool Make(int AWidth, int AHeight)
     {
         Release();
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = AWidth;
-        info.bmiHeader.biHeight = AHeight;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void *bits = nullptr;
-        Dc = CreateCompatibleDC(nullptr);
-        Bitmap = CreateDIBSection(Dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        if (Dc == nullptr || Bitmap == nullptr)
-            return false;
-        OldBitmap = SelectObject(Dc, Bitmap);
-        Bits = static_cast<std::uint32_t *>(bits);
-        Width = AWidth;
-        Height = AHeight < 0 ? -AHeight : AHeight;
-        TopDown = AHeight < 0;
-        return true;
+        Context.emplace(AWidth, AHeight < 0 ? -AHeight : AHeight,
+                        AHeight < 0 ? gdi::TRowOrder::TopDown : gdi::TRowOrder::BottomUp);
+        return Context->Valid();
     }
 
-    std::uint32_t &At(int AX, int AY) const
+    HDC Dc() const { return Context ? Context->Dc() : nullptr; }
+    int Width() const { return Context && Context->Valid() ? Context->Width() : 0; }
+    int Height() const { return Context && Context->Valid() ? Context->Height() : 0; }
+    std::uint32_t &At(int AX, int AY) const { return Context->At(AX, AY); }
+
+    // Selects AObject; the first selection of a kind keeps what to put back.
+    void Select(std::optional<gdi::TSelection> &ASelection, HGDIOBJ AObject)
     {
-        const int row = TopDown ? AY : Height - 1 - AY;
-        return Bits[static_cast<std::size_t>(row) * static_cast<std::size_t>(Width) + static_cast<std::size_t>(AX)];
+        if (ASelection)
+            SelectObject(Dc(), AObject);
+        else
+            ASelection.emplace(Dc(), AObject);
     }
 };
 
-std::uint32_t PixelOf(COLORREF AColor)
-{
-    return ((AColor & 0xFFu) << 16) | (AColor & 0xFF00u) | ((AColor >> 16) & 0xFFu);
-}
+using gdi::PixelOf;
 
 void Facts()
 {
@@ -239,8 +227,8 @@ int main()
             std::uint32_t value = 0;
             in >> std::hex >> value;
             canvas.Clear = value;
-            for (int y = 0; y < canvas.Height; ++y)
-                for (int x = 0; x < canvas.Width; ++x)
+            for (int y = 0; y < canvas.Height(); ++y)
+                for (int x = 0; x < canvas.Width(); ++x)
                     canvas.At(x, y) = value;
         } else if (command == "pen") {
             UINT style = 0;
@@ -249,10 +237,8 @@ int main()
             in >> style >> width >> std::hex >> color;
             LOGPEN pen{style, {width, 0}, color};
             HPEN made = CreatePenIndirect(&pen);
-            SelectObject(canvas.Dc, made);
-            if (canvas.Pen != nullptr)
-                DeleteObject(canvas.Pen);
-            canvas.Pen = made;
+            canvas.Select(canvas.PenSelection, made);
+            canvas.Pen.Reset(made);
             canvas.PenColor = color;
         } else if (command == "brush") {
             UINT style = 0;
@@ -260,23 +246,21 @@ int main()
             in >> style >> std::hex >> color;
             LOGBRUSH brush{style, color, 0};
             HBRUSH made = CreateBrushIndirect(&brush);
-            SelectObject(canvas.Dc, made);
-            if (canvas.Brush != nullptr && canvas.Brush != GetStockObject(NULL_BRUSH))
-                DeleteObject(canvas.Brush);
-            canvas.Brush = made == GetStockObject(NULL_BRUSH) ? nullptr : made;
+            canvas.Select(canvas.BrushSelection, made);
+            canvas.Brush.Reset(made == GetStockObject(NULL_BRUSH) ? nullptr : made);
             canvas.BrushColor = color;
         } else if (command == "rop") {
             int rop = 0;
             in >> rop;
-            SetROP2(canvas.Dc, rop);
+            SetROP2(canvas.Dc(), rop);
         } else if (command == "ellipse" || command == "fillrect") {
             int l = 0, t = 0, r = 0, b = 0;
             in >> l >> t >> r >> b;
             if (command == "ellipse") {
-                Ellipse(canvas.Dc, l, t, r, b);
+                Ellipse(canvas.Dc(), l, t, r, b);
             } else {
                 RECT rect{l, t, r, b};
-                FillRect(canvas.Dc, &rect, static_cast<HBRUSH>(GetCurrentObject(canvas.Dc, OBJ_BRUSH)));
+                FillRect(canvas.Dc(), &rect, static_cast<HBRUSH>(GetCurrentObject(canvas.Dc(), OBJ_BRUSH)));
             }
         } else if (command == "polyline") {
             int count = 0;
@@ -288,14 +272,14 @@ int main()
                 point.x = static_cast<LONG>(x);
                 point.y = static_cast<LONG>(y);
             }
-            Polyline(canvas.Dc, points.data(), count);
+            Polyline(canvas.Dc(), points.data(), count);
         } else if (command == "dump" || command == "show") {
             GdiFlush();
             std::printf("%s\n", command.c_str());
             const std::uint32_t pen = PixelOf(canvas.PenColor);
             const std::uint32_t brush = PixelOf(canvas.BrushColor);
-            for (int y = 0; y < canvas.Height; ++y) {
-                for (int x = 0; x < canvas.Width; ++x) {
+            for (int y = 0; y < canvas.Height(); ++y) {
+                for (int x = 0; x < canvas.Width(); ++x) {
                     const std::uint32_t value = canvas.At(x, y);
                     if (command == "dump") {
                         if (value != canvas.Clear)

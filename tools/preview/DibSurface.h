@@ -2,29 +2,26 @@
 // it, on the Win32 stand-in natively and on GDI itself under Windows or Wine.
 #pragma once
 
+#include "graphics/MemoryContext.h"
+
 #include <windows.h>
 
 #include <cstdint>
 
 namespace preview {
 
-// A memory context with a DIB section selected into it, both freed on destruction.
+// The memory context of graphics/MemoryContext.h, top-down, made or refused with a one-line
+// error (EPreviewError); both the section and the context are freed on destruction.
 class TDibSurface {
 public:
     TDibSurface(std::int32_t AWidth, std::int32_t AHeight);
-    ~TDibSurface();
-    TDibSurface(const TDibSurface&) = delete;
-    TDibSurface& operator=(const TDibSurface&) = delete;
 
-    HDC Dc() const noexcept { return FDc; }
+    HDC Dc() const noexcept { return FContext.Dc(); }
     // Height rows of Width pixels, top row first, 0x00RRGGBB; read after GdiFlush.
-    const std::uint32_t* Pixels() const noexcept { return FBits; }
+    const std::uint32_t* Pixels() const noexcept { return FContext.Bits(); }
 
 private:
-    HDC FDc = nullptr;
-    HBITMAP FBitmap = nullptr;
-    HGDIOBJ FOldBitmap = nullptr;
-    std::uint32_t* FBits = nullptr;
+    gdi::TMemoryContext FContext;
 };
 
 } // namespace preview

@@ -1,4 +1,4 @@
-#include "PreviewTestSupport.h"
+#include "tests/support/PreviewTestSupport.h"
 
 #include <gif_lib.h>
 #include <png.h>
@@ -20,7 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace preview_test {
+namespace testing_support {
 
 namespace fs = std::filesystem;
 
@@ -265,10 +265,10 @@ std::vector<std::string> ReadLines(const std::string& APath)
     return lines;
 }
 
-} // namespace preview_test
+} // namespace testing_support
 
 // Runs set up for the outputs and signals tests, and looks at folder trees.
-namespace preview_test {
+namespace testing_support {
 
 namespace {
 
@@ -466,4 +466,4 @@ bool IsOneLineError(const std::string& AErr)
            std::count(AErr.begin(), AErr.end(), '\n') == 1 && AErr.back() == '\n';
 }
 
-} // namespace preview_test
+} // namespace testing_support

@@ -13,7 +13,7 @@
 #include <memory>
 #include <random>
 
-namespace stress {
+namespace testing_support {
 
 // A visualization that counts its own destruction, so that a test can tell "destroyed exactly
 // once" from "destroyed twice" or "leaked".
@@ -69,4 +69,4 @@ inline std::unique_ptr<TAIMPVisualData> MakeBlock(TWaveKind AKind, std::mt19937&
     return block;
 }
 
-} // namespace stress
+} // namespace testing_support

@@ -2,7 +2,7 @@
 #include "rtl/InterfacedObject.h"
 #include "rtl/ComPtr.h"
 
-#include "tests/host/HostTesting.h"
+#include "tests/support/HostTesting.h"
 
 #include <gtest/gtest.h>
 
@@ -177,7 +177,7 @@ TEST_F(InterfacedObjectExFree, WhileReferencedRaisesAndTheObjectStaysAlive)
 {
     TObject* object = Make<TObject>().Detach();
     object->AddRef();  // a reference besides the caller's
-    EXPECT_EQ(hosttest::RaisedMessage([&] { object->Free(); }), "Invalid Pointer");
+    EXPECT_EQ(testing_support::RaisedMessage([&] { object->Free(); }), "Invalid Pointer");
     EXPECT_EQ(TObject::Destroyed, 0);
     EXPECT_EQ(object->RefCount(), 1 + 1);
     EXPECT_EQ(object->Extra()->Answer(), 42);
@@ -191,7 +191,7 @@ TEST_F(InterfacedObjectExFree, WhileReferencedRaisesAndTheObjectStaysAlive)
 TEST_F(InterfacedObjectExFree, WithOnlyTheCallersReferenceDestroys)
 {
     TObject* object = Make<TObject>().Detach();
-    EXPECT_EQ(hosttest::RaisedMessage([&] { object->Free(); }), "");
+    EXPECT_EQ(testing_support::RaisedMessage([&] { object->Free(); }), "");
     EXPECT_EQ(TObject::Destroyed, 1);
 }
 

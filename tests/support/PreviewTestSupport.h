@@ -11,7 +11,7 @@
 
 #include <sys/types.h>
 
-namespace preview_test {
+namespace testing_support {
 
 // The native module that runs load; null when the build has none.
 #ifdef PREVIEW_MODULE
@@ -113,12 +113,12 @@ TGif ReadGif(const std::string& APath);
 // The lines of a text file, without their newlines.
 std::vector<std::string> ReadLines(const std::string& APath);
 
-} // namespace preview_test
+} // namespace testing_support
 
 // Runs of the program set up as the outputs and signals tests need them: a chosen standard
 // output, a file-size limit, a signal sent while it runs, and a look at the whole folder tree
 // before and after.
-namespace preview_test {
+namespace testing_support {
 
 struct TChildSetup {
     std::vector<std::string> Args;
@@ -181,4 +181,4 @@ bool HoldsTemporaries(const std::filesystem::path& ARoot);
 // Whether AErr is exactly one line, "selvanore-preview: " and a message.
 bool IsOneLineError(const std::string& AErr);
 
-} // namespace preview_test
+} // namespace testing_support

@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace hosttest {
+namespace testing_support {
 
 // The message of the rtl::Exception that F raises; "" when it raises nothing. Any other
 // exception fails the test.
@@ -33,4 +33,4 @@ protected:
     void TearDown() override { TAIMPAPIWrappers::Finalize(); }
 };
 
-} // namespace hosttest
+} // namespace testing_support
