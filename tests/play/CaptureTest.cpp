@@ -113,6 +113,12 @@ struct TToneCase {
     TTone Tone;
 };
 
+// Test names say which case ran; gtest would otherwise print the case's bytes.
+void PrintTo(const TToneCase& ACase, std::ostream* AOut)
+{
+    *AOut << ACase.Name;
+}
+
 class CaptureToneTest : public testing::TestWithParam<TToneCase> {};
 
 TEST_P(CaptureToneTest, TheToneComesBackAtItsLevelAndPeriodThenSilence)
@@ -208,6 +214,11 @@ struct TOpenCase {
     std::string Expected; // part of the message
 };
 
+void PrintTo(const TOpenCase& ACase, std::ostream* AOut)
+{
+    *AOut << ACase.Name;
+}
+
 class CaptureOpenTest : public testing::TestWithParam<TOpenCase> {};
 
 // A socket file left by a server that is gone: it exists, and connecting to it is refused.
@@ -272,6 +283,11 @@ struct TBreakCase {
     std::string Expected;
 };
 
+void PrintTo(const TBreakCase& ACase, std::ostream* AOut)
+{
+    *AOut << ACase.Name;
+}
+
 class CaptureBreakTest : public testing::TestWithParam<TBreakCase> {};
 
 TEST_P(CaptureBreakTest, LatestThrowsTheBrokenOffError)
@@ -322,6 +338,11 @@ struct TQuietCase {
     const char* Name;
     std::function<void(TPulseServer&)> Quiet;
 };
+
+void PrintTo(const TQuietCase& ACase, std::ostream* AOut)
+{
+    *AOut << ACase.Name;
+}
 
 class CaptureDestroyTest : public testing::TestWithParam<TQuietCase> {};
 

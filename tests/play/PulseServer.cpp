@@ -172,6 +172,9 @@ TPulseServer::TPulseServer() : FFolder("selvanore-pulse")
     fs::create_directory(runtime);
     fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
     FSocket = FFolder.Path() / "native";
+    if (FSocket.string().size() >= sizeof(sockaddr_un::sun_path))
+        throw std::runtime_error("the socket's path " + FSocket.string() + " is too long for a unix socket; set TMPDIR "
+                                 "to a shorter folder");
 
     const char* path = std::getenv("PATH");
     const std::vector<std::string> environment = {
