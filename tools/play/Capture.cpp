@@ -89,7 +89,7 @@ public:
     pa_context* Context() const noexcept { return FContext; }
     pa_stream* Stream() const noexcept { return FStream; }
 
-    // Makes the context; borrowed by the session, released in its destructor.
+    // Makes the context; owned by the session, released in its destructor.
     pa_context* MakeContext(const char* AName)
     {
         FContext = pa_context_new(pa_threaded_mainloop_get_api(FLoop), AName);
@@ -151,18 +151,20 @@ public:
     std::int64_t Latest(float* ALeft, float* ARight) override;
 
 private:
-    static void OnContextState(pa_context* AContext, void* AUserData);
-    static void OnStreamState(pa_stream* AStream, void* AUserData);
-    static void OnRead(pa_stream* AStream, std::size_t ABytes, void* AUserData);
-    static void OnTimeout(pa_mainloop_api* AApi, pa_time_event* AEvent, const struct timeval* ATime, void* AUserData);
+    // Called by the loop's thread from C: nothing may unwind out of them.
+    static void OnContextState(pa_context* AContext, void* AUserData) noexcept;
+    static void OnStreamState(pa_stream* AStream, void* AUserData) noexcept;
+    static void OnRead(pa_stream* AStream, std::size_t ABytes, void* AUserData) noexcept;
+    static void OnTimeout(pa_mainloop_api* AApi, pa_time_event* AEvent, const struct timeval* ATime,
+                          void* AUserData) noexcept;
 
     void WaitUntilReady();
     std::string SourceName() const;
     std::string ConnectionMessage(int AError) const;
     std::string SourceMessage(int AError) const;
-    void Feed(const unsigned char* ABytes, std::size_t ACount);
-    void AppendFrames(const unsigned char* AFrames, std::size_t ACount);
-    void BreakOff(const std::string& AMessage);
+    void Feed(const unsigned char* ABytes, std::size_t ACount) noexcept;
+    void AppendFrames(const unsigned char* AFrames, std::size_t ACount) noexcept;
+    void BreakOff(const char* AWhat, int AError) noexcept;
 
     std::string FSource;
     std::int32_t FRate = static_cast<std::int32_t>(RequestedRate);
@@ -178,7 +180,8 @@ private:
     std::array<float, preview::BlockSize> FLeft{};
     std::array<float, preview::BlockSize> FRight{};
     std::int64_t FWritten = 0;
-    std::string FBrokenOff; // empty while the stream is running
+    bool FBroken = false;
+    std::string FBrokenOff; // why, when there was memory to say it
 
     // Bytes of a frame that a fragment ended in the middle of, kept for the next fragment.
     std::array<unsigned char, FrameBytes> FPartial{};
@@ -291,29 +294,29 @@ void TPulseCapture::WaitUntilReady()
     }
 }
 
-void TPulseCapture::OnContextState(pa_context* AContext, void* AUserData)
+void TPulseCapture::OnContextState(pa_context* AContext, void* AUserData) noexcept
 {
     auto* self = static_cast<TPulseCapture*>(AUserData);
     if (self->FOpen && !PA_CONTEXT_IS_GOOD(pa_context_get_state(AContext)))
-        self->BreakOff("the sound server went away during the capture: " + Reason(pa_context_errno(AContext)));
+        self->BreakOff("the sound server", pa_context_errno(AContext));
     pa_threaded_mainloop_signal(self->FSession.Loop(), 0);
 }
 
-void TPulseCapture::OnStreamState(pa_stream* AStream, void* AUserData)
+void TPulseCapture::OnStreamState(pa_stream* AStream, void* AUserData) noexcept
 {
     auto* self = static_cast<TPulseCapture*>(AUserData);
     if (self->FOpen && !PA_STREAM_IS_GOOD(pa_stream_get_state(AStream))) {
         pa_context* context = self->FSession.Context();
-        if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
-            self->BreakOff(self->SourceName() + " went away during the capture: " + Reason(pa_context_errno(context)));
-        else
-            self->BreakOff("the sound server went away during the capture: " + Reason(pa_context_errno(context)));
+        // A stream killed while its context lives lost its source: an output unplugged or
+        // removed, a named source that went away.
+        self->BreakOff(PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) ? nullptr : "the sound server",
+                       pa_context_errno(context));
     }
     pa_threaded_mainloop_signal(self->FSession.Loop(), 0);
 }
 
 void TPulseCapture::OnTimeout(pa_mainloop_api* /*AApi*/, pa_time_event* /*AEvent*/, const struct timeval* /*ATime*/,
-                              void* AUserData)
+                              void* AUserData) noexcept
 {
     auto* self = static_cast<TPulseCapture*>(AUserData);
     self->FTimedOut = true;
@@ -322,7 +325,7 @@ void TPulseCapture::OnTimeout(pa_mainloop_api* /*AApi*/, pa_time_event* /*AEvent
 
 // Takes every fragment the server has sent. A hole (data the server lost) reads as silence of
 // its length, so that the count of samples keeps pace with the sound.
-void TPulseCapture::OnRead(pa_stream* AStream, std::size_t /*ABytes*/, void* AUserData)
+void TPulseCapture::OnRead(pa_stream* AStream, std::size_t /*ABytes*/, void* AUserData) noexcept
 {
     auto* self = static_cast<TPulseCapture*>(AUserData);
     while (pa_stream_readable_size(AStream) > 0) {
@@ -335,7 +338,7 @@ void TPulseCapture::OnRead(pa_stream* AStream, std::size_t /*ABytes*/, void* AUs
     }
 }
 
-void TPulseCapture::Feed(const unsigned char* ABytes, std::size_t ACount)
+void TPulseCapture::Feed(const unsigned char* ABytes, std::size_t ACount) noexcept
 {
     if (FPartialBytes > 0) {
         const std::size_t taken = std::min(FrameBytes - FPartialBytes, ACount);
@@ -365,7 +368,7 @@ void TPulseCapture::Feed(const unsigned char* ABytes, std::size_t ACount)
 
 // Puts AFrames interleaved frames (silence when AFrames is null) into the rings; of a run longer
 // than the rings only its newest BlockSize frames are copied.
-void TPulseCapture::AppendFrames(const unsigned char* AFrames, std::size_t ACount)
+void TPulseCapture::AppendFrames(const unsigned char* AFrames, std::size_t ACount) noexcept
 {
     constexpr std::size_t Ring = preview::BlockSize;
     const std::size_t skipped = ACount > Ring ? ACount - Ring : 0;
@@ -382,19 +385,31 @@ void TPulseCapture::AppendFrames(const unsigned char* AFrames, std::size_t ACoun
     FWritten += static_cast<std::int64_t>(ACount);
 }
 
-void TPulseCapture::BreakOff(const std::string& AMessage)
+// Marks the capture broken off by AWhat going away (the source when AWhat is null), for Latest
+// to throw. Without the memory for the message the capture is broken off all the same, and
+// Latest says so in fewer words.
+void TPulseCapture::BreakOff(const char* AWhat, int AError) noexcept
 {
+    std::string message;
+    try {
+        message = (AWhat ? std::string(AWhat) : SourceName()) + " went away during the capture: " + Reason(AError);
+    } catch (...) {
+        message.clear();
+    }
     std::lock_guard guard(FRingLock);
-    if (FBrokenOff.empty())
-        FBrokenOff = AMessage;
+    if (!FBroken) {
+        FBroken = true;
+        FBrokenOff.swap(message);
+    }
 }
 
 std::int64_t TPulseCapture::Latest(float* ALeft, float* ARight)
 {
     constexpr std::size_t Ring = preview::BlockSize;
     std::lock_guard guard(FRingLock);
-    if (!FBrokenOff.empty())
-        throw preview::EPreviewError(FBrokenOff);
+    if (FBroken)
+        throw preview::EPreviewError(FBrokenOff.empty() ? std::string("the capture from the sound server broke off")
+                                                        : FBrokenOff);
     // Sample k of the capture is at k mod BlockSize, so the oldest of the newest BlockSize is
     // where the next one goes; before the rings are full, the slots from there on are still
     // zero, which puts the zeros first.
