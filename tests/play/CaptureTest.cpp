@@ -3,6 +3,7 @@
 // way the server can fail ends in a one-line error rather than a hang.
 #include "tests/play/PulseServer.h"
 #include "tools/play/Capture.h"
+#include "tools/play/CaptureRing.h"
 #include "tools/preview/PreviewError.h"
 #include "tools/preview/SignalSource.h"
 
@@ -20,6 +21,7 @@
 #include <iostream>
 #include <numbers>
 #include <optional>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -102,6 +104,78 @@ void ExpectOneLine(const std::string& AMessage, const std::string& AExpected)
     EXPECT_EQ(AMessage.find('\n'), std::string::npos) << AMessage;
     EXPECT_NE(AMessage.find(AExpected), std::string::npos) << "\"" << AMessage << "\" lacks \"" << AExpected << "\"";
 }
+
+// ---------------------------------------------------------------------------------------------
+// The ring of newest samples against the obvious model, on seeded random streams: every byte
+// kept in order, fragments that end inside a frame, holes that read as silence, runs longer
+// than the ring. Case i of a table row is seeded by i.
+
+struct TRingCase {
+    const char* Name;
+    std::size_t MaxFragment; // bytes
+    int HolePercent;         // of the fragments
+};
+
+void PrintTo(const TRingCase& ACase, std::ostream* AOut)
+{
+    *AOut << ACase.Name;
+}
+
+class CaptureRingTest : public testing::TestWithParam<TRingCase> {};
+
+TEST_P(CaptureRingTest, LatestIsTheNewestBlockOfEveryByteFedInOrder)
+{
+    const TRingCase& test = GetParam();
+    constexpr int Seeds = 20;
+    constexpr int FragmentsPerSeed = 200;
+    for (int seed = 0; seed < Seeds; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
+        std::uniform_int_distribution<std::size_t> fragmentSize(1, test.MaxFragment);
+        std::uniform_int_distribution<int> percent(0, 99);
+        std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
+
+        play::TCaptureRing ring;
+        std::vector<unsigned char> fed; // the model: every byte, holes as zeros
+        for (int fragment = 0; fragment < FragmentsPerSeed; ++fragment) {
+            const std::size_t size = fragmentSize(random);
+            const bool hole = percent(random) < test.HolePercent;
+            std::vector<unsigned char> bytes(size, 0);
+            if (!hole)
+                for (std::size_t i = 0; i < size; i += sizeof(float)) {
+                    const float value = sample(random);
+                    std::memcpy(bytes.data() + i, &value, std::min(sizeof(float), size - i));
+                }
+            ring.Feed(hole ? nullptr : bytes.data(), size);
+            fed.insert(fed.end(), bytes.begin(), bytes.end());
+
+            const auto frames = static_cast<std::int64_t>(fed.size() / play::TCaptureRing::FrameBytes);
+            std::array<float, Block> left{};
+            std::array<float, Block> right{};
+            ASSERT_EQ(ring.Latest(left.data(), right.data()), frames) << "after fragment " << fragment;
+            std::array<float, Block> expectedLeft{};
+            std::array<float, Block> expectedRight{};
+            for (int i = 0; i < Block; ++i) {
+                const std::int64_t frame = frames - Block + i;
+                if (frame < 0)
+                    continue;
+                const unsigned char* at = fed.data() + frame * play::TCaptureRing::FrameBytes;
+                std::memcpy(&expectedLeft[i], at, sizeof(float));
+                std::memcpy(&expectedRight[i], at + sizeof(float), sizeof(float));
+            }
+            // Bit for bit: a frame completed from a hole may hold any pattern, NaNs included.
+            ASSERT_EQ(std::memcmp(left.data(), expectedLeft.data(), sizeof(left)), 0) << "after fragment " << fragment;
+            ASSERT_EQ(std::memcmp(right.data(), expectedRight.data(), sizeof(right)), 0)
+                << "after fragment " << fragment;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, CaptureRingTest,
+                         testing::Values(TRingCase{"ByteByByte", 9, 0}, TRingCase{"Fragments", 3000, 0},
+                                         TRingCase{"FragmentsAndHoles", 3000, 20},
+                                         TRingCase{"LongerThanTheRing", 20000, 10}),
+                         [](const testing::TestParamInfo<TRingCase>& AInfo) { return AInfo.param.Name; });
 
 // ---------------------------------------------------------------------------------------------
 // A tone played into the null output is in the captured blocks: each channel at its own level

@@ -4,6 +4,8 @@
 // loop needs nothing from the server.
 #include "tools/play/Capture.h"
 
+#include "tools/play/CaptureRing.h"
+
 #include "tools/preview/PreviewError.h"
 #include "tools/preview/SignalSource.h"
 
@@ -14,10 +16,8 @@
 #include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
 
-#include <algorithm>
-#include <array>
-#include <cstring>
 #include <mutex>
+#include <string>
 
 namespace play {
 namespace {
@@ -27,7 +27,6 @@ namespace {
 // this is only the request it adjusts.
 constexpr std::uint8_t Channels = 2;
 constexpr std::uint32_t RequestedRate = 44100;
-constexpr std::size_t FrameBytes = Channels * sizeof(float);
 
 // How much the server gathers before it sends a block, in milliseconds. It bounds the capture's
 // latency from below; smaller fragments cost more wake-ups for the same sound.
@@ -162,8 +161,6 @@ private:
     std::string SourceName() const;
     std::string ConnectionMessage(int AError) const;
     std::string SourceMessage(int AError) const;
-    void Feed(const unsigned char* ABytes, std::size_t ACount) noexcept;
-    void AppendFrames(const unsigned char* AFrames, std::size_t ACount) noexcept;
     void BreakOff(const char* AWhat, int AError) noexcept;
 
     std::string FSource;
@@ -173,19 +170,12 @@ private:
     bool FTimedOut = false;
     bool FOpen = false;
 
-    // The newest samples, one ring per channel: FWritten counts every sample per channel ever
-    // captured, so the next one goes to FWritten mod BlockSize. Guarded by FRingLock, which is
-    // held only to copy a block in or out and never while the server is asked anything.
+    // The newest samples, and whether the stream has broken off. Guarded by FRingLock, which is
+    // held only to copy into or out of the ring and never while the server is asked anything.
     mutable std::mutex FRingLock;
-    std::array<float, preview::BlockSize> FLeft{};
-    std::array<float, preview::BlockSize> FRight{};
-    std::int64_t FWritten = 0;
+    TCaptureRing FRing;
     bool FBroken = false;
     std::string FBrokenOff; // why, when there was memory to say it
-
-    // Bytes of a frame that a fragment ended in the middle of, kept for the next fragment.
-    std::array<unsigned char, FrameBytes> FPartial{};
-    std::size_t FPartialBytes = 0;
 
     // Last, so that it is destroyed first: its loop is stopped before the ring goes.
     TPulseSession FSession;
@@ -333,56 +323,12 @@ void TPulseCapture::OnRead(pa_stream* AStream, std::size_t /*ABytes*/, void* AUs
         std::size_t bytes = 0;
         if (pa_stream_peek(AStream, &data, &bytes) < 0 || bytes == 0)
             return;
-        self->Feed(static_cast<const unsigned char*>(data), bytes);
+        {
+            std::lock_guard guard(self->FRingLock);
+            self->FRing.Feed(static_cast<const unsigned char*>(data), bytes);
+        }
         pa_stream_drop(AStream);
     }
-}
-
-void TPulseCapture::Feed(const unsigned char* ABytes, std::size_t ACount) noexcept
-{
-    if (FPartialBytes > 0) {
-        const std::size_t taken = std::min(FrameBytes - FPartialBytes, ACount);
-        if (ABytes)
-            std::memcpy(FPartial.data() + FPartialBytes, ABytes, taken);
-        else
-            std::memset(FPartial.data() + FPartialBytes, 0, taken);
-        FPartialBytes += taken;
-        ACount -= taken;
-        if (ABytes)
-            ABytes += taken;
-        if (FPartialBytes < FrameBytes)
-            return;
-        AppendFrames(FPartial.data(), 1);
-        FPartialBytes = 0;
-    }
-    const std::size_t frames = ACount / FrameBytes;
-    AppendFrames(ABytes, frames);
-    FPartialBytes = ACount - frames * FrameBytes;
-    if (FPartialBytes > 0) {
-        if (ABytes)
-            std::memcpy(FPartial.data(), ABytes + frames * FrameBytes, FPartialBytes);
-        else
-            std::memset(FPartial.data(), 0, FPartialBytes);
-    }
-}
-
-// Puts AFrames interleaved frames (silence when AFrames is null) into the rings; of a run longer
-// than the rings only its newest BlockSize frames are copied.
-void TPulseCapture::AppendFrames(const unsigned char* AFrames, std::size_t ACount) noexcept
-{
-    constexpr std::size_t Ring = preview::BlockSize;
-    const std::size_t skipped = ACount > Ring ? ACount - Ring : 0;
-    std::lock_guard guard(FRingLock);
-    auto position = static_cast<std::size_t>((FWritten + static_cast<std::int64_t>(skipped)) % Ring);
-    for (std::size_t i = skipped; i < ACount; ++i) {
-        float frame[Channels] = {0.0f, 0.0f};
-        if (AFrames)
-            std::memcpy(frame, AFrames + i * FrameBytes, FrameBytes);
-        FLeft[position] = frame[0];
-        FRight[position] = frame[1];
-        position = position + 1 == Ring ? 0 : position + 1;
-    }
-    FWritten += static_cast<std::int64_t>(ACount);
 }
 
 // Marks the capture broken off by AWhat going away (the source when AWhat is null), for Latest
@@ -405,20 +351,11 @@ void TPulseCapture::BreakOff(const char* AWhat, int AError) noexcept
 
 std::int64_t TPulseCapture::Latest(float* ALeft, float* ARight)
 {
-    constexpr std::size_t Ring = preview::BlockSize;
     std::lock_guard guard(FRingLock);
     if (FBroken)
         throw preview::EPreviewError(FBrokenOff.empty() ? std::string("the capture from the sound server broke off")
                                                         : FBrokenOff);
-    // Sample k of the capture is at k mod BlockSize, so the oldest of the newest BlockSize is
-    // where the next one goes; before the rings are full, the slots from there on are still
-    // zero, which puts the zeros first.
-    const auto oldest = static_cast<std::size_t>(FWritten % static_cast<std::int64_t>(Ring));
-    std::copy(FLeft.begin() + static_cast<std::ptrdiff_t>(oldest), FLeft.end(), ALeft);
-    std::copy(FLeft.begin(), FLeft.begin() + static_cast<std::ptrdiff_t>(oldest), ALeft + (Ring - oldest));
-    std::copy(FRight.begin() + static_cast<std::ptrdiff_t>(oldest), FRight.end(), ARight);
-    std::copy(FRight.begin(), FRight.begin() + static_cast<std::ptrdiff_t>(oldest), ARight + (Ring - oldest));
-    return FWritten;
+    return FRing.Latest(ALeft, ARight);
 }
 
 } // namespace
