@@ -179,12 +179,14 @@ INSTANTIATE_TEST_SUITE_P(Streams, CaptureRingTest,
 
 // ---------------------------------------------------------------------------------------------
 // A tone played into the null output is in the captured blocks: each channel at its own level
-// and with its own period, the default output's monitor and the monitor named alike.
+// and with its own period, the default output's monitor and the monitor named alike, and the
+// default output's monitor still when the desktop's default output changes under the capture.
 
 struct TToneCase {
     const char* Name;
     std::string Source;
     TTone Tone;
+    std::vector<std::vector<std::string>> Before; // pactl commands run once the capture is open
 };
 
 // Test names say which case ran; gtest would otherwise print the case's bytes.
@@ -201,6 +203,8 @@ TEST_P(CaptureToneTest, TheToneComesBackAtItsLevelAndPeriodThenSilence)
     TPulseServer server;
     const std::unique_ptr<play::TCapture> capture = play::OpenCapture(test.Source);
     ASSERT_EQ(capture->Rate(), NullSinkRate);
+    for (const std::vector<std::string>& command : test.Before)
+        ASSERT_EQ(server.Pactl(command), 0) << "pactl " << command.front();
 
     std::string playError;
     std::thread player([&] {
@@ -241,8 +245,14 @@ TEST_P(CaptureToneTest, TheToneComesBackAtItsLevelAndPeriodThenSilence)
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, CaptureToneTest,
-    testing::Values(TToneCase{"DefaultMonitor", "", TTone{441.0, 0.5, 882.0, 0.25}},
-                    TToneCase{"NamedMonitor", std::string(NullSink) + ".monitor", TTone{1102.5, 0.8, 220.5, 0.3}}),
+    testing::Values(TToneCase{"DefaultMonitor", "", TTone{441.0, 0.5, 882.0, 0.25}, {}},
+                    TToneCase{"NamedMonitor", std::string(NullSink) + ".monitor", TTone{1102.5, 0.8, 220.5, 0.3}, {}},
+                    TToneCase{"NewDefaultOutput",
+                              "",
+                              TTone{882.0, 0.4, 441.0, 0.6},
+                              {{"load-module", "module-null-sink", "sink_name=other", "format=float32le", "channels=2",
+                                "rate=" + std::to_string(NullSinkRate)},
+                               {"set-default-sink", "other"}}}),
     [](const testing::TestParamInfo<TToneCase>& AInfo) { return AInfo.param.Name; });
 
 // Nothing playing: the blocks keep coming, at the output's rate, and are silence.
