@@ -542,22 +542,28 @@ TEST(CaptureMeasure, DISABLED_LatencyProcessorTimeAndMemory)
     watcher.join();
     const long rssPeak = StatusKilobytes("VmHWM:");
 
-    ASSERT_EQ(seen.size(), onsets.size()) << "tones seen and tones played differ";
     // The time from the write includes the tone's wait in the playback stream's own queue, so
     // it bounds the capture's latency from above; the playback stream's latency, as the server
     // reports it, is that queue plus the null output's, and is printed beside it.
     std::vector<double> total;
     std::vector<double> queued;
+    // Each tone is matched with the first rise the watcher saw after its write; a tone the
+    // watcher missed (a loaded machine can hold it off for a whole tone) is left out.
     for (std::size_t i = 0; i < onsets.size(); ++i) {
-        total.push_back(1000.0 * (seen[i] - onsets[i]));
+        const auto rise = std::lower_bound(seen.begin(), seen.end(), onsets[i]);
+        const double next = i + 1 < onsets.size() ? onsets[i + 1] : 1e300;
+        if (rise == seen.end() || *rise >= next)
+            continue;
+        total.push_back(1000.0 * (*rise - onsets[i]));
         queued.push_back(1000.0 * playbackLatencies[i]);
     }
+    ASSERT_FALSE(total.empty()) << "the watcher saw none of the tones";
     const auto summary = [](std::vector<double> AValues) {
         std::sort(AValues.begin(), AValues.end());
         return "min " + std::to_string(AValues.front()) + " median " + std::to_string(AValues[AValues.size() / 2]) +
                " max " + std::to_string(AValues.back()) + " ms";
     };
-    std::cout << "rate: " << rate << " Hz\n"
+    std::cout << "rate: " << rate << " Hz; tones seen: " << total.size() << " of " << onsets.size() << "\n"
               << "write to Latest: " << summary(total) << "\n"
               << "the playback stream's latency at each tone's write: " << summary(queued) << "\n"
               << "silent capture: " << cpu << " s of processor in " << wall << " s ("
