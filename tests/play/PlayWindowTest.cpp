@@ -1,0 +1,197 @@
+// The window as a player's visualization area, run in the test's own process so that the test
+// can resize the window and push input events between frames: what reaches the module, and on
+// what surface it draws.
+#include "PlayTestSupport.h"
+
+#include "tools/play/Player.h"
+
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <regex>
+
+namespace {
+
+using namespace preview_test;
+
+// Sets environment variables for its lifetime and puts the old values back.
+class TEnvironment {
+public:
+    TEnvironment(std::initializer_list<std::pair<const char*, std::string>> AValues)
+    {
+        for (const auto& [name, value] : AValues) {
+            const char* old = std::getenv(name);
+            FOld.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
+            setenv(name, value.c_str(), 1);
+        }
+    }
+    ~TEnvironment()
+    {
+        for (const auto& [name, value] : FOld)
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+    }
+    TEnvironment(const TEnvironment&) = delete;
+    TEnvironment& operator=(const TEnvironment&) = delete;
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> FOld;
+};
+
+void PushClick(SDL_Window* AWindow, int AX, int AY, Uint8 AButton, Uint8 AClicks)
+{
+    SDL_Event event{};
+    event.type = SDL_MOUSEBUTTONDOWN;
+    event.button.windowID = SDL_GetWindowID(AWindow);
+    event.button.button = AButton;
+    event.button.state = SDL_PRESSED;
+    event.button.clicks = AClicks;
+    event.button.x = AX;
+    event.button.y = AY;
+    SDL_PushEvent(&event);
+}
+
+void PushKey(SDL_Keycode AKey)
+{
+    SDL_Event event{};
+    event.type = SDL_KEYDOWN;
+    event.key.state = SDL_PRESSED;
+    event.key.keysym.sym = AKey;
+    SDL_PushEvent(&event);
+}
+
+void PushQuit()
+{
+    SDL_Event event{};
+    event.type = SDL_QUIT;
+    SDL_PushEvent(&event);
+}
+
+play::TPlayOptions RecorderOptions()
+{
+    play::TPlayOptions options;
+    options.Module = PLAY_RECORDING_MODULE;
+    options.Width = 320;
+    options.Height = 240;
+    options.Fps = 50;
+    return options;
+}
+
+TEST(PlayWindow, ResizeAndClickReachTheModuleAndEveryDrawFitsItsSurface)
+{
+    TScratch scratch;
+    const TEnvironment environment{{"SDL_VIDEODRIVER", "offscreen"},
+                                   {"SDL_AUDIODRIVER", "dummy"},
+                                   {"SELVANORE_FAKE_LEDGER", scratch / "ledger.txt"}};
+    play::TPlayHooks hooks;
+    hooks.AfterFrame = [](SDL_Window* AWindow, std::int64_t AFrames) {
+        switch (AFrames) {
+        case 5:
+            SDL_SetWindowSize(AWindow, 400, 300);
+            break;
+        case 8:
+            PushClick(AWindow, 40, 30, SDL_BUTTON_LEFT, 1);
+            PushClick(AWindow, 7, 8, SDL_BUTTON_RIGHT, 1);
+            PushClick(AWindow, 9, 9, SDL_BUTTON_MIDDLE, 1);
+            break;
+        case 12:
+            SDL_SetWindowSize(AWindow, 200, 150);
+            break;
+        case 20:
+            PushKey(SDLK_q);
+            break;
+        default:
+            break;
+        }
+    };
+    const play::TPlayFigures figures = play::RunPlay(RecorderOptions(), hooks);
+    EXPECT_EQ(figures.FramesDrawn, 20);
+
+    const std::vector<std::string> ledger = ReadLines(scratch / "ledger.txt");
+    ASSERT_FALSE(ledger.empty());
+    EXPECT_EQ(ledger.front(), "Initialize 320 240");
+    // The visualization, then the plug-in, finalized at the end.
+    ASSERT_GE(ledger.size(), 2u);
+    EXPECT_EQ(ledger[ledger.size() - 2], "Finalize");
+    EXPECT_EQ(ledger.back(), "PluginFinalize");
+
+    std::vector<std::string> calls; // everything but the frames
+    int draws = 0;
+    const std::regex draw("Draw (\\d+)x(\\d+) on (\\d+)x(\\d+)");
+    std::string extents = "320x240";
+    for (const std::string& line : ledger) {
+        std::smatch match;
+        if (std::regex_match(line, match, draw)) {
+            ++draws;
+            // Drawn on a surface of exactly the extents the module was last given.
+            EXPECT_EQ(match[1].str() + "x" + match[2].str(), extents) << line;
+            EXPECT_EQ(match[3].str() + "x" + match[4].str(), extents) << line;
+            continue;
+        }
+        calls.push_back(line);
+        if (line.rfind("Resize ", 0) == 0)
+            extents = line.substr(7, line.find(' ', 7) - 7) + "x" + line.substr(line.find(' ', 7) + 1);
+    }
+    EXPECT_EQ(draws, 20);
+    const std::vector<std::string> expected{"Initialize 320 240", "Resize 400 300", "Click 40 30 0", "Click 7 8 1",
+                                            "Click 9 9 2",        "Resize 200 150", "Finalize",      "PluginFinalize"};
+    EXPECT_EQ(calls, expected);
+}
+
+TEST(PlayWindow, PauseStopsTheFramesAndResumeGoesOn)
+{
+    TScratch scratch;
+    const TEnvironment environment{{"SDL_VIDEODRIVER", "offscreen"},
+                                   {"SDL_AUDIODRIVER", "dummy"},
+                                   {"SELVANORE_FAKE_LEDGER", scratch / "ledger.txt"}};
+    const auto resume = [](Uint32, void*) -> Uint32 {
+        PushKey(SDLK_SPACE);
+        return 0;
+    };
+    std::chrono::steady_clock::time_point paused{}, resumed{};
+    play::TPlayHooks hooks;
+    hooks.AfterFrame = [&](SDL_Window*, std::int64_t AFrames) {
+        if (AFrames == 5) {
+            PushKey(SDLK_SPACE);
+            paused = std::chrono::steady_clock::now();
+            SDL_AddTimer(600, resume, nullptr);
+        } else if (AFrames == 6) {
+            resumed = std::chrono::steady_clock::now();
+        } else if (AFrames == 10) {
+            PushQuit();
+        }
+    };
+    const play::TPlayFigures figures = play::RunPlay(RecorderOptions(), hooks);
+    EXPECT_EQ(figures.FramesDrawn, 10);
+    // No frame while paused, and none counted as dropped for it.
+    EXPECT_GE(std::chrono::duration<double>(resumed - paused).count(), 0.55);
+    EXPECT_LE(figures.FramesDropped, 2);
+}
+
+#ifdef PREVIEW_MODULE
+TEST(PlayWindow, TheModuleTakesResizesWhileDrawing)
+{
+    // The real module, resized every few frames to extents large and small: each frame is drawn
+    // on the new surface (AddressSanitizer sees any write past it).
+    const TEnvironment environment{{"SDL_VIDEODRIVER", "offscreen"}, {"SDL_AUDIODRIVER", "dummy"}};
+    play::TPlayOptions options = RecorderOptions();
+    options.Module = PREVIEW_MODULE;
+    options.Fps = 100;
+    play::TPlayHooks hooks;
+    hooks.AfterFrame = [](SDL_Window* AWindow, std::int64_t AFrames) {
+        static const int Sizes[][2] = {{64, 48}, {500, 20}, {1, 1}, {17, 333}, {640, 480}};
+        if (AFrames % 3 == 0)
+            SDL_SetWindowSize(AWindow, Sizes[(AFrames / 3) % 5][0], Sizes[(AFrames / 3) % 5][1]);
+        if (AFrames == 40)
+            PushQuit();
+    };
+    EXPECT_EQ(play::RunPlay(options, hooks).FramesDrawn, 40);
+}
+#endif
+
+} // namespace
