@@ -4,11 +4,15 @@
 #include "PlayTestSupport.h"
 
 #include "tools/play/Player.h"
+#include "tools/preview/SignalSource.h"
 
 #include <gtest/gtest.h>
 
 #include <SDL.h>
 
+#include <sys/resource.h>
+
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <regex>
@@ -63,6 +67,14 @@ void PushKey(SDL_Keycode AKey)
     event.key.state = SDL_PRESSED;
     event.key.keysym.sym = AKey;
     SDL_PushEvent(&event);
+}
+
+double ProcessCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
 void PushQuit()
@@ -122,7 +134,7 @@ TEST(PlayWindow, ResizeAndClickReachTheModuleAndEveryDrawFitsItsSurface)
 
     std::vector<std::string> calls; // everything but the frames
     int draws = 0;
-    const std::regex draw("Draw (\\d+)x(\\d+) on (\\d+)x(\\d+)");
+    const std::regex draw("Draw (\\d+)x(\\d+) on (\\d+)x(\\d+) peak \\d+");
     std::string extents = "320x240";
     for (const std::string& line : ledger) {
         std::smatch match;
@@ -154,14 +166,17 @@ TEST(PlayWindow, PauseStopsTheFramesAndResumeGoesOn)
         return 0;
     };
     std::chrono::steady_clock::time_point paused{}, resumed{};
+    double pausedCpu = 0, resumedCpu = 0;
     play::TPlayHooks hooks;
     hooks.AfterFrame = [&](SDL_Window*, std::int64_t AFrames) {
         if (AFrames == 5) {
             PushKey(SDLK_SPACE);
             paused = std::chrono::steady_clock::now();
+            pausedCpu = ProcessCpuSeconds();
             SDL_AddTimer(600, resume, nullptr);
         } else if (AFrames == 6) {
             resumed = std::chrono::steady_clock::now();
+            resumedCpu = ProcessCpuSeconds();
         } else if (AFrames == 10) {
             PushQuit();
         }
@@ -171,6 +186,85 @@ TEST(PlayWindow, PauseStopsTheFramesAndResumeGoesOn)
     // No frame while paused, and none counted as dropped for it.
     EXPECT_GE(std::chrono::duration<double>(resumed - paused).count(), 0.55);
     EXPECT_LE(figures.FramesDropped, 2);
+    // What the pause cost, measured (the one frame after it included), never asserted: the
+    // README's figure of the idle player.
+    const double seconds = std::chrono::duration<double>(resumed - paused).count();
+    RecordProperty("paused_cpu_percent", std::to_string(100.0 * (resumedCpu - pausedCpu) / seconds));
+}
+
+// What the desktop plays, made up: a tone of 0.5 while Loud, silence otherwise, at 8 kHz of
+// wall-clock time.
+class TToneCapture final : public play::TCapture {
+public:
+    explicit TToneCapture(const std::atomic<bool>& ALoud) : FLoud(ALoud) {}
+    std::int32_t Rate() const noexcept override { return 8000; }
+    std::int64_t Latest(float* ALeft, float* ARight) override
+    {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count();
+        const float level = FLoud ? 0.5f : 0.0f;
+        for (int i = 0; i < preview::BlockSize; ++i) {
+            ALeft[i] = (i % 2 == 0) ? level : -level;
+            ARight[i] = ALeft[i];
+        }
+        return static_cast<std::int64_t>(seconds * Rate());
+    }
+
+private:
+    const std::atomic<bool>& FLoud;
+    std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
+};
+
+TEST(PlayWindow, ASilentCaptureComesToRestAndSoundWakesItUp)
+{
+    TScratch scratch;
+    const TEnvironment environment{{"SDL_VIDEODRIVER", "offscreen"}, {"SELVANORE_FAKE_LEDGER", scratch / "ledger.txt"}};
+    static std::atomic<bool> loud{true};
+    loud = true;
+    play::TPlayOptions options = RecorderOptions();
+    options.Capture = true;
+    options.Fps = 100;
+    std::chrono::steady_clock::time_point quiet{}, woken{};
+    play::TPlayHooks hooks;
+    hooks.OpenCapture = [](const std::string&) { return std::make_unique<TToneCapture>(loud); };
+    hooks.AfterFrame = [&](SDL_Window*, std::int64_t AFrames) {
+        if (AFrames == 10) {
+            loud = false;
+            quiet = std::chrono::steady_clock::now();
+            SDL_AddTimer(
+                1500,
+                [](Uint32, void*) -> Uint32 {
+                    loud = true;
+                    return 0;
+                },
+                nullptr);
+        } else if (AFrames == 71) {
+            woken = std::chrono::steady_clock::now();
+        } else if (AFrames == 80) {
+            PushQuit();
+        }
+    };
+    const play::TPlayFigures figures = play::RunPlay(options, hooks);
+    EXPECT_EQ(figures.FramesDrawn, 80);
+
+    // The tone's peaks reach the module; once the silent pictures have stayed the same for a
+    // while, the module is not called until the tone comes back.
+    int loudDraws = 0, silentDraws = 0;
+    for (const std::string& line : ReadLines(scratch / "ledger.txt")) {
+        if (line.rfind("Draw ", 0) != 0)
+            continue;
+        if (line.ends_with(" peak 500"))
+            ++loudDraws;
+        else if (line.ends_with(" peak 0"))
+            ++silentDraws;
+        else
+            ADD_FAILURE() << line;
+    }
+    EXPECT_EQ(loudDraws, 20);
+    EXPECT_EQ(silentDraws, 61);
+    // The tone came back 1.5 s after the silence began: the rest lasted until then.
+    EXPECT_GE(std::chrono::duration<double>(woken - quiet).count(), 1.4);
+    // Resting is not dropping.
+    EXPECT_LE(figures.FramesDropped, 5);
 }
 
 #ifdef PREVIEW_MODULE

@@ -49,6 +49,9 @@ double ProcessCpuSeconds() noexcept
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+// Silent frames in a row with the same picture after which a capture is taken to be at rest.
+constexpr std::int64_t SettleFrames = 60;
+
 double SecondsBetween(TClock::time_point AFrom, TClock::time_point ATo) noexcept
 {
     return std::chrono::duration<double>(ATo - AFrom).count();
@@ -203,7 +206,8 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
     const TSdlSubsystems video(SDL_INIT_VIDEO | SDL_INIT_EVENTS, "no display");
     std::unique_ptr<TSoundFeed> feed;
     if (AOptions.Capture)
-        feed = std::make_unique<TCaptureFeed>(OpenCapture(AOptions.CaptureSource));
+        feed = std::make_unique<TCaptureFeed>(AHooks.OpenCapture ? AHooks.OpenCapture(AOptions.CaptureSource)
+                                                                 : OpenCapture(AOptions.CaptureSource));
     else
         feed = std::make_unique<TPlayback>(std::move(source));
     TView view = OpenView(AOptions);
@@ -244,24 +248,36 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
         SDL_RenderCopy(view.Renderer.get(), view.Texture.get(), nullptr, nullptr);
         SDL_RenderPresent(view.Renderer.get());
     };
-    // One frame from the block at the clock's position; false when a silent capture leaves the
-    // picture as it was, so that nothing needs showing.
+    // One frame from the block at the clock's position; false when nothing was shown because a
+    // silent capture has left the picture unchanged for a while (the player is idle then, and
+    // the module is not called again until sound comes back).
     std::int64_t frameIndex = 0;
+    std::int64_t unchanged = 0; // silent frames in a row whose picture was the one before
     const auto drawFrame = [&](bool AMayIdle) {
         const std::int64_t position = feed->Block(left.data(), right.data());
-        const bool silent = AOptions.Capture && IsSilent(left.data(), right.data());
+        const bool silent = AOptions.Capture && AMayIdle && IsSilent(left.data(), right.data());
+        if (idle && silent)
+            return false;
+        idle = false;
         preview::FillVisualData(data, left.data(), right.data());
         const double c0 = ThreadCpuSeconds();
         const std::uint32_t* pixels = frames->Render(frameIndex++, data);
         const double c1 = ThreadCpuSeconds();
         const std::size_t count = static_cast<std::size_t>(view.Width) * static_cast<std::size_t>(view.Height);
-        if (silent && AMayIdle) {
+        if (silent) {
             if (settled.size() == count && std::equal(settled.begin(), settled.end(), pixels)) {
-                idle = true;
-                return false;
+                // The rings may still move by less than a pixel a frame, or wait for the next
+                // capture: only a long run of equal pictures means they have come to rest.
+                if (++unchanged >= SettleFrames) {
+                    idle = true;
+                    return false;
+                }
+            } else {
+                unchanged = 0;
+                settled.assign(pixels, pixels + count);
             }
-            settled.assign(pixels, pixels + count);
         } else {
+            unchanged = 0;
             settled.clear();
         }
         SDL_UpdateTexture(view.Texture.get(), nullptr, pixels, view.Width * 4);
@@ -385,7 +401,6 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
             break;
 
         const bool wasIdle = idle;
-        idle = false;
         if (!drawFrame(true)) {
             status.Update(figures, lastLag, false);
             continue;

@@ -2,12 +2,15 @@
 // window's resizes and clicks on to the module as the player does.
 #pragma once
 
+#include "tools/play/Capture.h"
 #include "tools/play/PlayOptions.h"
 
 #include <SDL.h>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
 
 namespace play {
 
@@ -28,6 +31,8 @@ struct TPlayFigures {
 // count of frames drawn), so that a test can resize the window or push input events.
 struct TPlayHooks {
     std::function<void(SDL_Window* AWindow, std::int64_t AFramesDrawn)> AfterFrame;
+    // In place of OpenCapture, for --capture.
+    std::function<std::unique_ptr<TCapture>(const std::string& ASource)> OpenCapture;
 };
 
 // Runs the player until the sound ends, --seconds pass or the user ends it; EPreviewError with a

@@ -1,7 +1,7 @@
 // A plug-in whose visualization writes each call the player makes to the file that the
 // SELVANORE_FAKE_LEDGER variable names, one line each:
 //   Initialize <width> <height>
-//   Draw <extents last given> on <the context's bitmap, width x height>
+//   Draw <extents last given> on <the context's bitmap, width x height> peak <left peak x 1000>
 //   Resize <width> <height>
 //   Click <x> <y> <button>
 //   Finalize
@@ -23,13 +23,13 @@
 
 namespace {
 
-void Note(const char* AFormat, int A = 0, int B = 0, int C = 0, int D = 0)
+void Note(const char* AFormat, int A = 0, int B = 0, int C = 0, int D = 0, int E = 0)
 {
     const char* path = std::getenv("SELVANORE_FAKE_LEDGER");
     if (!path)
         return;
     if (std::FILE* file = std::fopen(path, "a")) {
-        std::fprintf(file, AFormat, A, B, C, D);
+        std::fprintf(file, AFormat, A, B, C, D, E);
         std::fputc('\n', file);
         std::fclose(file);
     }
@@ -99,11 +99,12 @@ public:
     {
         Note("Click %d %d %d", AX, AY, AButton);
     }
-    void STDMETHODCALLTYPE Draw(HDC ADC, PAIMPVisualData) override
+    void STDMETHODCALLTYPE Draw(HDC ADC, PAIMPVisualData AData) override
     {
         BITMAP bitmap{};
         GetObject(GetCurrentObject(ADC, OBJ_BITMAP), sizeof bitmap, &bitmap);
-        Note("Draw %dx%d on %dx%d", FWidth, FHeight, bitmap.bmWidth, bitmap.bmHeight);
+        Note("Draw %dx%d on %dx%d peak %d", FWidth, FHeight, bitmap.bmWidth, bitmap.bmHeight,
+             static_cast<int>(AData->Peaks[0] * 1000.0f + 0.5f));
     }
     void STDMETHODCALLTYPE Resize(int32_t AWidth, int32_t AHeight) override
     {
