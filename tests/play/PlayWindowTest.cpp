@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 
 namespace {
@@ -265,6 +266,33 @@ TEST(PlayWindow, ASilentCaptureComesToRestAndSoundWakesItUp)
     EXPECT_GE(std::chrono::duration<double>(woken - quiet).count(), 1.4);
     // Resting is not dropping.
     EXPECT_LE(figures.FramesDropped, 5);
+}
+
+TEST(PlayWindow, TheRealDllUnderWineTakesResizesAndClicks)
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(PLAY_WINE_MODULE, error) ||
+        !std::filesystem::is_regular_file(PLAY_WINE_HELPER, error))
+        FAIL() << "cannot run: the Windows cross build is not there: " << PLAY_WINE_HELPER << " (scripts/test builds it)";
+    const TEnvironment environment{{"SDL_VIDEODRIVER", "offscreen"}, {"SDL_AUDIODRIVER", "dummy"}};
+    play::TPlayOptions options = RecorderOptions();
+    options.Wine = true;
+    options.Module = PLAY_WINE_MODULE;
+    options.WineHelper = PLAY_WINE_HELPER;
+    play::TPlayHooks hooks;
+    // Each call goes down the helper's pipe; a frame of other extents than the helper's would
+    // leave the pipe out of step, and the run would fail or hang.
+    hooks.AfterFrame = [](SDL_Window* AWindow, std::int64_t AFrames) {
+        if (AFrames == 3)
+            SDL_SetWindowSize(AWindow, 200, 100);
+        else if (AFrames == 5)
+            PushClick(AWindow, 10, 10, SDL_BUTTON_LEFT, 1);
+        else if (AFrames == 7)
+            SDL_SetWindowSize(AWindow, 333, 251);
+        else if (AFrames == 12)
+            PushQuit();
+    };
+    EXPECT_EQ(play::RunPlay(options, hooks).FramesDrawn, 12);
 }
 
 #ifdef PREVIEW_MODULE
