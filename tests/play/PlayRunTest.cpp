@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <fstream>
-#include <regex>
+#include <cstdlib>
 #include <sstream>
 
 namespace {
@@ -26,9 +26,14 @@ double SongSample(int AChannel, std::int64_t AIndex)
 // A report's number for AKey; NaN when it is not there.
 double ReportNumber(const std::string& AJson, const std::string& AKey)
 {
-    std::smatch match;
-    const std::regex pattern("\"" + AKey + "\": (-?[0-9.]+)");
-    return std::regex_search(AJson, match, pattern) ? std::stod(match[1].str()) : std::nan("");
+    const std::string label = "\"" + AKey + "\": ";
+    const std::size_t at = AJson.find(label);
+    if (at == std::string::npos)
+        return std::nan("");
+    const char* first = AJson.c_str() + at + label.size();
+    char* end = nullptr;
+    const double value = std::strtod(first, &end);
+    return end == first ? std::nan("") : value;
 }
 
 std::vector<std::string> HeadlessEnvironment(const TScratch& AScratch)
