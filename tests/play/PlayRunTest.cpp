@@ -1,4 +1,4 @@
-// Whole runs of selvanore-play as a user starts it, headless: SDL's offscreen video driver and
+// Whole runs of selvanore-play as a user starts it, headless: SDL's dummy video driver and
 // its disk audio driver, which writes what the sound card would play to a file.
 #include "PlayTestSupport.h"
 
@@ -38,7 +38,7 @@ double ReportNumber(const std::string& AJson, const std::string& AKey)
 
 std::vector<std::string> HeadlessEnvironment(const TScratch& AScratch)
 {
-    return {"SDL_VIDEODRIVER=offscreen", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + AScratch / "played.raw"};
+    return {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + AScratch / "played.raw"};
 }
 
 TEST(PlayRun, PlaysEverySampleInOrderAndDrawsAtTheFrameRate)
@@ -112,16 +112,16 @@ TEST(PlayRun, BadInputEndsWithOneLineAndStatusTwo)
         std::vector<std::string> Environment;
         std::string Message; // a part of the one line
     };
-    const std::vector<std::string> headless{"SDL_VIDEODRIVER=offscreen", "SDL_AUDIODRIVER=dummy"};
+    const std::vector<std::string> headless{"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy"};
     const std::vector<TCase> cases{
         {{"missing.wav"}, headless, "missing.wav"},
         {{"notes.txt"}, headless, "notes.txt"},
         {{"song.wav"}, {"SDL_VIDEODRIVER=no-such-driver", "SDL_AUDIODRIVER=dummy"}, "no display"},
-        {{"song.wav"}, {"SDL_VIDEODRIVER=offscreen", "SDL_AUDIODRIVER=no-such-driver"}, "no audio device"},
+        {{"song.wav"}, {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=no-such-driver"}, "no audio device"},
         // No sound server: the server's address leads nowhere.
-        {{"--capture"}, {"SDL_VIDEODRIVER=offscreen", "PULSE_SERVER=unix:/nonexistent/socket", "PULSE_AUTOSPAWN=0"}, ""},
+        {{"--capture"}, {"SDL_VIDEODRIVER=dummy", "PULSE_SERVER=unix:/nonexistent/socket", "PULSE_AUTOSPAWN=0"}, ""},
         {{"--capture", "no.such.source"},
-         {"SDL_VIDEODRIVER=offscreen", "PULSE_SERVER=unix:/nonexistent/socket", "PULSE_AUTOSPAWN=0"}, ""},
+         {"SDL_VIDEODRIVER=dummy", "PULSE_SERVER=unix:/nonexistent/socket", "PULSE_AUTOSPAWN=0"}, ""},
         {{"--capture", "--", "song.wav"}, headless, "leave out FILE"},
         {{"song.wav", "--size", "0x10"}, headless, "--size"},
         {{"song.wav", "--fps", "0"}, headless, "--fps"},

@@ -98,7 +98,7 @@ play::TPlayOptions RecorderOptions()
 TEST(PlayWindow, ResizeAndClickReachTheModuleAndEveryDrawFitsItsSurface)
 {
     TScratch scratch;
-    const TEnvironment environment{{"SDL_VIDEODRIVER", "offscreen"},
+    const TEnvironment environment{{"SDL_VIDEODRIVER", "dummy"},
                                    {"SDL_AUDIODRIVER", "dummy"},
                                    {"SELVANORE_FAKE_LEDGER", scratch / "ledger.txt"}};
     play::TPlayHooks hooks;
@@ -159,7 +159,7 @@ TEST(PlayWindow, ResizeAndClickReachTheModuleAndEveryDrawFitsItsSurface)
 TEST(PlayWindow, PauseStopsTheFramesAndResumeGoesOn)
 {
     TScratch scratch;
-    const TEnvironment environment{{"SDL_VIDEODRIVER", "offscreen"},
+    const TEnvironment environment{{"SDL_VIDEODRIVER", "dummy"},
                                    {"SDL_AUDIODRIVER", "dummy"},
                                    {"SELVANORE_FAKE_LEDGER", scratch / "ledger.txt"}};
     const auto resume = [](Uint32, void*) -> Uint32 {
@@ -218,7 +218,7 @@ private:
 TEST(PlayWindow, ASilentCaptureComesToRestAndSoundWakesItUp)
 {
     TScratch scratch;
-    const TEnvironment environment{{"SDL_VIDEODRIVER", "offscreen"}, {"SELVANORE_FAKE_LEDGER", scratch / "ledger.txt"}};
+    const TEnvironment environment{{"SDL_VIDEODRIVER", "dummy"}, {"SELVANORE_FAKE_LEDGER", scratch / "ledger.txt"}};
     static std::atomic<bool> loud{true};
     loud = true;
     play::TPlayOptions options = RecorderOptions();
@@ -274,7 +274,7 @@ TEST(PlayWindow, TheRealDllUnderWineTakesResizesAndClicks)
     if (!std::filesystem::is_regular_file(PLAY_WINE_MODULE, error) ||
         !std::filesystem::is_regular_file(PLAY_WINE_HELPER, error))
         FAIL() << "cannot run: the Windows cross build is not there: " << PLAY_WINE_HELPER << " (scripts/test builds it)";
-    const TEnvironment environment{{"SDL_VIDEODRIVER", "offscreen"}, {"SDL_AUDIODRIVER", "dummy"}};
+    const TEnvironment environment{{"SDL_VIDEODRIVER", "dummy"}, {"SDL_AUDIODRIVER", "dummy"}};
     play::TPlayOptions options = RecorderOptions();
     options.Wine = true;
     options.Module = PLAY_WINE_MODULE;
@@ -300,7 +300,7 @@ TEST(PlayWindow, TheModuleTakesResizesWhileDrawing)
 {
     // The real module, resized every few frames to extents large and small: each frame is drawn
     // on the new surface (AddressSanitizer sees any write past it).
-    const TEnvironment environment{{"SDL_VIDEODRIVER", "offscreen"}, {"SDL_AUDIODRIVER", "dummy"}};
+    const TEnvironment environment{{"SDL_VIDEODRIVER", "dummy"}, {"SDL_AUDIODRIVER", "dummy"}};
     play::TPlayOptions options = RecorderOptions();
     options.Module = PREVIEW_MODULE;
     options.Fps = 100;
