@@ -221,6 +221,12 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
         frames = preview::MakeNativeRenderer({AOptions.Module, view.Width, view.Height, {}});
 
     const double rate = FrameRateOf(AOptions, view.Window.get());
+    // Frames are paced here with --fps, and also when the presentation does not wait for the
+    // display's refresh after all (some renderers take the vsync flag and ignore it), which
+    // would run the loop flat out: seen as presentations coming in quick succession.
+    bool paced = AOptions.Fps.has_value();
+    int quickPresents = 0;
+    TClock::time_point lastShown{};
     const auto period = std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(1.0 / rate));
     const std::int64_t secondsLimit =
         AOptions.Seconds ? static_cast<std::int64_t>(std::ceil(*AOptions.Seconds * feed->Rate())) : -1;
@@ -378,7 +384,7 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
         if (paused || idle) {
             if (SDL_WaitEventTimeout(&event, paused ? 500 : std::max(1, static_cast<int>(1000 / rate))))
                 handle(event);
-        } else if (AOptions.Fps) {
+        } else if (paced) {
             for (auto now = TClock::now(); running && now < nextDue; now = TClock::now()) {
                 const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextDue - now).count();
                 if (wait < 1)
@@ -408,6 +414,11 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
         if (wasIdle)
             resync();
         const auto shown = TClock::now();
+        if (!paced) {
+            quickPresents = shown - lastShown < period / 2 ? quickPresents + 1 : 0;
+            paced = quickPresents >= 10;
+            lastShown = shown;
+        }
         if (!counting) {
             counting = true;
             origin = shown;
