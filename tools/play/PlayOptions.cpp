@@ -5,8 +5,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cerrno>
-#include <cstring>
 #include <ostream>
 
 namespace play {
@@ -102,13 +100,7 @@ std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv
     try {
         app.parse(AArgc, AArgv);
     } catch (const CLI::CallForHelp&) {
-        errno = 0;
-        AHelpOut << app.help() << std::flush;
-        if (!AHelpOut) {
-            const int error = errno;
-            throw preview::EPreviewError(std::string("cannot write the help: ") +
-                                         (error != 0 ? std::strerror(error) : "the output failed"));
-        }
+        preview::WriteHelp(AHelpOut, app.help());
         return std::nullopt;
     } catch (const CLI::ParseError& error) {
         throw preview::EPreviewError(error.what());

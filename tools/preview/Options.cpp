@@ -74,6 +74,19 @@ std::string Trimmed(const std::string& AText)
 
 } // namespace
 
+void WriteHelp(std::ostream& AOut, const std::string& AHelp)
+{
+    // Help that did not arrive whole (a full disk, a closed output) is a failure like any other
+    // write.
+    errno = 0;
+    AOut << AHelp << std::flush;
+    if (!AOut) {
+        const int error = errno;
+        throw EPreviewError(std::string("cannot write the help: ") +
+                            (error != 0 ? std::strerror(error) : "the output failed"));
+    }
+}
+
 std::int64_t ParseWhole(const std::string& AOption, const std::string& AText, std::int64_t AMin, std::int64_t AMax,
                         const std::string& ARange)
 {
@@ -205,15 +218,7 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     try {
         app.parse(AArgc, AArgv);
     } catch (const CLI::CallForHelp&) {
-        // Help that did not arrive whole (a full disk, a closed output) is a failure like any
-        // other write.
-        errno = 0;
-        AHelpOut << app.help() << std::flush;
-        if (!AHelpOut) {
-            const int error = errno;
-            throw EPreviewError(std::string("cannot write the help: ") +
-                                (error != 0 ? std::strerror(error) : "the output failed"));
-        }
+        WriteHelp(AHelpOut, app.help());
         return std::nullopt;
     } catch (const CLI::ParseError& error) {
         throw EPreviewError(error.what());

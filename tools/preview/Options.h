@@ -63,6 +63,9 @@ struct TDefaults {
 std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const TDefaults& ADefaults,
                                      std::ostream& AHelpOut);
 
+// Writes AHelp to AOut whole; EPreviewError "cannot write the help: ..." when it does not arrive.
+void WriteHelp(std::ostream& AOut, const std::string& AHelp);
+
 // The number parsers of the command line, shared with the live player.
 // A whole decimal number in AMin..AMax, with an optional sign; otherwise EPreviewError saying
 // "AOption must be a whole number ARange" and quoting AText as typed. Leading zeros are
