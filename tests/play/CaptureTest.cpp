@@ -30,7 +30,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace play_test {
+namespace testing_support {
 namespace {
 
 using namespace std::chrono_literals;
@@ -573,4 +573,4 @@ TEST(CaptureMeasure, DISABLED_LatencyProcessorTimeAndMemory)
 }
 
 } // namespace
-} // namespace play_test
+} // namespace testing_support

@@ -27,7 +27,7 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 
-namespace play_test {
+namespace testing_support {
 namespace {
 
 // How long the daemon may take to serve, and to end when asked; generous for a loaded machine
@@ -371,4 +371,4 @@ void PlayTone(const TTone& ATone, int ARate, double ASeconds)
     playback.Drain();
 }
 
-} // namespace play_test
+} // namespace testing_support

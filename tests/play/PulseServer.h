@@ -11,7 +11,7 @@
 
 struct pa_simple;
 
-namespace play_test {
+namespace testing_support {
 
 // The null output's name; its monitor is the daemon's default source.
 inline const char* const NullSink = "selvanore_test_sink";
@@ -116,4 +116,4 @@ struct TTone {
 };
 void PlayTone(const TTone& ATone, int ARate, double ASeconds);
 
-} // namespace play_test
+} // namespace testing_support

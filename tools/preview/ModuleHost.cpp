@@ -227,4 +227,14 @@ void TModuleHost::Draw(HDC ADC, TAIMPVisualData& AData)
     FVisual->Draw(ADC, &AData);
 }
 
+void TModuleHost::Resize(std::int32_t AWidth, std::int32_t AHeight)
+{
+    FVisual->Resize(AWidth, AHeight);
+}
+
+void TModuleHost::Click(std::int32_t AX, std::int32_t AY, std::int32_t AButton)
+{
+    FVisual->Click(AX, AY, AButton);
+}
+
 } // namespace preview

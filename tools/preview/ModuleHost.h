@@ -26,6 +26,10 @@ public:
 
     // One frame: ADC is the player's context (borrowed), AData the frame's record.
     void Draw(HDC ADC, TAIMPVisualData& AData);
+    // The player's drawing area changed to AWidth x AHeight pixels.
+    void Resize(std::int32_t AWidth, std::int32_t AHeight);
+    // A mouse click on the drawing area, in its pixels.
+    void Click(std::int32_t AX, std::int32_t AY, std::int32_t AButton);
 
     const std::string& PluginName() const noexcept { return FPluginName; }
     const std::string& PluginAuthor() const noexcept { return FPluginAuthor; }

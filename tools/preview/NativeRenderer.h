@@ -7,6 +7,7 @@
 #include "tools/preview/Renderer.h"
 #include "tools/preview/Trace.h"
 
+#include <memory>
 #include <optional>
 
 namespace preview {
@@ -16,14 +17,18 @@ public:
     explicit TNativeRenderer(const TNativeRendererSetup& ASetup);
 
     const std::uint32_t* Render(std::int64_t AFrame, TAIMPVisualData& AData) override;
+    // A new surface of the new extents replaces the old one before the module hears of them.
+    // EPreviewError with a trace, which records the calls on one context only.
+    void Resize(std::int32_t AWidth, std::int32_t AHeight) override;
+    void Click(std::int32_t AX, std::int32_t AY, std::int32_t AButton) override;
 
     // The trace writer (borrowed); null without --trace.
     TTraceWriter* Trace() noexcept { return FTrace ? &*FTrace : nullptr; }
 
 private:
     // Declared in this order so that the module is unloaded before the context goes, and the
-    // trace stops before either.
-    TDibSurface FSurface;
+    // trace stops before either. Never null.
+    std::unique_ptr<TDibSurface> FSurface;
     TModuleHost FHost;
     std::optional<TTraceWriter> FTrace;
 };

@@ -72,8 +72,21 @@ std::string Trimmed(const std::string& AText)
     return AText.substr(first, AText.find_last_not_of(" \t") - first + 1);
 }
 
-// A whole decimal number in AMin..AMax, with an optional sign; otherwise EPreviewError saying
-// so and quoting AText as typed. Leading zeros are decimal too: 010 is ten.
+} // namespace
+
+void WriteHelp(std::ostream& AOut, const std::string& AHelp)
+{
+    // Help that did not arrive whole (a full disk, a closed output) is a failure like any other
+    // write.
+    errno = 0;
+    AOut << AHelp << std::flush;
+    if (!AOut) {
+        const int error = errno;
+        throw EPreviewError(std::string("cannot write the help: ") +
+                            (error != 0 ? std::strerror(error) : "the output failed"));
+    }
+}
+
 std::int64_t ParseWhole(const std::string& AOption, const std::string& AText, std::int64_t AMin, std::int64_t AMax,
                         const std::string& ARange)
 {
@@ -92,7 +105,6 @@ std::int64_t ParseWhole(const std::string& AOption, const std::string& AText, st
     return value;
 }
 
-// A decimal or scientific number, "2.5" or "1e-3"; otherwise EPreviewError quoting AText.
 double ParseReal(const std::string& AOption, const std::string& AText, const std::string& ARule)
 {
     const std::string text = Trimmed(AText);
@@ -104,7 +116,6 @@ double ParseReal(const std::string& AOption, const std::string& AText, const std
     return value;
 }
 
-// "640x480" into its two extents; EPreviewError unless both are whole numbers in 1..MaxExtent.
 void ParseSize(const std::string& AText, std::int32_t& AWidth, std::int32_t& AHeight)
 {
     const auto fail = [&] {
@@ -128,6 +139,8 @@ void ParseSize(const std::string& AText, std::int32_t& AWidth, std::int32_t& AHe
     AWidth = parseSide(0, cross);
     AHeight = parseSide(cross + 1, AText.size());
 }
+
+namespace {
 
 bool EndsWithNoCase(const std::string& AText, const std::string& AEnding)
 {
@@ -205,15 +218,7 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     try {
         app.parse(AArgc, AArgv);
     } catch (const CLI::CallForHelp&) {
-        // Help that did not arrive whole (a full disk, a closed output) is a failure like any
-        // other write.
-        errno = 0;
-        AHelpOut << app.help() << std::flush;
-        if (!AHelpOut) {
-            const int error = errno;
-            throw EPreviewError(std::string("cannot write the help: ") +
-                                (error != 0 ? std::strerror(error) : "the output failed"));
-        }
+        WriteHelp(AHelpOut, app.help());
         return std::nullopt;
     } catch (const CLI::ParseError& error) {
         throw EPreviewError(error.what());

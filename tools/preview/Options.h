@@ -63,6 +63,21 @@ struct TDefaults {
 std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const TDefaults& ADefaults,
                                      std::ostream& AHelpOut);
 
+// Writes AHelp to AOut whole; EPreviewError "cannot write the help: ..." when it does not arrive.
+void WriteHelp(std::ostream& AOut, const std::string& AHelp);
+
+// The number parsers of the command line, shared with the live player.
+// A whole decimal number in AMin..AMax, with an optional sign; otherwise EPreviewError saying
+// "AOption must be a whole number ARange" and quoting AText as typed. Leading zeros are
+// decimal too: 010 is ten.
+std::int64_t ParseWhole(const std::string& AOption, const std::string& AText, std::int64_t AMin, std::int64_t AMax,
+                        const std::string& ARange);
+// A decimal or scientific number, "2.5" or "1e-3"; otherwise EPreviewError "AOption ARule"
+// quoting AText.
+double ParseReal(const std::string& AOption, const std::string& AText, const std::string& ARule);
+// "640x480" into its two extents; EPreviewError unless both are whole numbers in 1..MaxExtent.
+void ParseSize(const std::string& AText, std::int32_t& AWidth, std::int32_t& AHeight);
+
 // The output kind that APath names, or EPreviewError when it names none.
 TOutputKind OutputKindOf(const std::string& APath);
 

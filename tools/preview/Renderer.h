@@ -20,6 +20,14 @@ public:
     // Draws frame AFrame from AData and returns its pixels: Height rows of Width pixels, top
     // row first, each 0x00RRGGBB. Valid until the next call.
     virtual const std::uint32_t* Render(std::int64_t AFrame, TAIMPVisualData& AData) = 0;
+
+    // The player's drawing area is now AWidth x AHeight pixels (each at least 1): the surface
+    // takes the new extents first, then the visualization hears of them through its Resize, so
+    // that no frame is ever drawn on a surface of other extents than the module was given.
+    // Render's pixels have the new extents from then on.
+    virtual void Resize(std::int32_t AWidth, std::int32_t AHeight) = 0;
+    // A mouse click at (AX, AY) in the surface's pixels, passed on to the visualization's Click.
+    virtual void Click(std::int32_t AX, std::int32_t AY, std::int32_t AButton) = 0;
 };
 
 // What the native renderer needs: the module to load, the surface's extents, and where the

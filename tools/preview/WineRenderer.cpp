@@ -201,12 +201,35 @@ void TWineRenderer::Stop() noexcept
     FChild = -1;
 }
 
+void TWineRenderer::Send(const void* ABuffer, std::size_t ACount)
+{
+    if (!WriteAll(FToHelper, ABuffer, ACount))
+        throw EPreviewError("the helper under Wine stopped drawing");
+}
+
 const std::uint32_t* TWineRenderer::Render(std::int64_t, TAIMPVisualData& AData)
 {
-    if (!WriteAll(FToHelper, &AData, sizeof AData) ||
-        !ReadAll(FFromHelper, FPixels.data(), FPixels.size() * sizeof(std::uint32_t)))
+    const TWineCommand command{TWineCall::Draw, 0, 0, 0};
+    Send(&command, sizeof command);
+    Send(&AData, sizeof AData);
+    if (!ReadAll(FFromHelper, FPixels.data(), FPixels.size() * sizeof(std::uint32_t)))
         throw EPreviewError("the helper under Wine stopped drawing");
     return FPixels.data();
+}
+
+void TWineRenderer::Resize(std::int32_t AWidth, std::int32_t AHeight)
+{
+    // The buffer first: when it cannot grow, the helper has not heard of the new extents either.
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(AWidth) * static_cast<std::size_t>(AHeight));
+    const TWineCommand command{TWineCall::Resize, AWidth, AHeight, 0};
+    Send(&command, sizeof command);
+    FPixels = std::move(pixels);
+}
+
+void TWineRenderer::Click(std::int32_t AX, std::int32_t AY, std::int32_t AButton)
+{
+    const TWineCommand command{TWineCall::Click, AX, AY, AButton};
+    Send(&command, sizeof command);
 }
 
 } // namespace preview

@@ -28,8 +28,12 @@ public:
     TWineRenderer& operator=(const TWineRenderer&) = delete;
 
     const std::uint32_t* Render(std::int64_t AFrame, TAIMPVisualData& AData) override;
+    void Resize(std::int32_t AWidth, std::int32_t AHeight) override;
+    void Click(std::int32_t AX, std::int32_t AY, std::int32_t AButton) override;
 
 private:
+    void Send(const void* ABuffer, std::size_t ACount);
+
     void Stop() noexcept;
 
     pid_t FChild = -1;

@@ -45,16 +45,36 @@ int main(int argc, char** argv)
         return 2;
     }
     try {
-        preview::TDibSurface surface(width, height);
+        auto surface = std::make_unique<preview::TDibSurface>(width, height);
         preview::TModuleHost host(argv[1], width, height);
         SendHello(0, {});
-        const std::size_t pixelBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
+        std::size_t pixelBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
         const auto data = std::make_unique<TAIMPVisualData>();
-        while (std::fread(data.get(), sizeof(TAIMPVisualData), 1, stdin) == 1) {
-            host.Draw(surface.Dc(), *data);
-            GdiFlush();
-            if (std::fwrite(surface.Pixels(), 1, pixelBytes, stdout) != pixelBytes || std::fflush(stdout) != 0)
-                return 1; // the preview went away
+        preview::TWineCommand command{};
+        while (std::fread(&command, sizeof command, 1, stdin) == 1) {
+            switch (command.Call) {
+            case preview::TWineCall::Draw:
+                if (std::fread(data.get(), sizeof(TAIMPVisualData), 1, stdin) != 1)
+                    return 1; // the preview went away in the middle of a call
+                host.Draw(surface->Dc(), *data);
+                GdiFlush();
+                if (std::fwrite(surface->Pixels(), 1, pixelBytes, stdout) != pixelBytes || std::fflush(stdout) != 0)
+                    return 1; // the preview went away
+                break;
+            case preview::TWineCall::Resize:
+                if (command.A < 1 || command.B < 1)
+                    return 2;
+                // The surface takes the new extents before the module hears of them.
+                surface = std::make_unique<preview::TDibSurface>(command.A, command.B);
+                pixelBytes = static_cast<std::size_t>(command.A) * static_cast<std::size_t>(command.B) * 4;
+                host.Resize(command.A, command.B);
+                break;
+            case preview::TWineCall::Click:
+                host.Click(command.A, command.B, command.C);
+                break;
+            default:
+                return 2;
+            }
         }
         return 0;
     } catch (const preview::EPreviewError& error) {

@@ -1,0 +1,164 @@
+#include "tools/play/SoundFeed.h"
+
+#include "tools/preview/PreviewError.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace play {
+
+using preview::BlockSize;
+
+TPlayback::TPlayback(std::unique_ptr<preview::TSignalSource> ASource)
+    : FSource(std::move(ASource)), FRate(FSource->Rate()), FLength(FSource->Length()),
+      FRing(static_cast<std::size_t>(RingSize) * 2), FAudio(SDL_INIT_AUDIO, "no audio device")
+{
+    // The first frames come before the device's first request.
+    DecodeTo(BlockSize);
+
+    SDL_AudioSpec wanted{};
+    wanted.freq = FRate;
+    wanted.format = AUDIO_F32SYS;
+    wanted.channels = 2;
+    // About 20 ms at 44.1 and 48 kHz: short enough for the picture to follow closely, long
+    // enough for a busy machine. SDL converts to whatever the device takes.
+    wanted.samples = 1024;
+    wanted.callback = &TPlayback::Callback;
+    wanted.userdata = this;
+    SDL_AudioSpec obtained{};
+    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
+    if (device == 0)
+        throw preview::EPreviewError("no audio device: " + SdlError());
+    FDevice.emplace(device);
+    // The buffer being played and the one just handed over stand between the callback and the
+    // speaker.
+    FLatency = 2 * static_cast<std::int64_t>(obtained.samples);
+}
+
+TPlayback::~TPlayback() = default;
+
+void TPlayback::Callback(void* AUser, Uint8* AStream, int ALength) noexcept
+{
+    auto* self = static_cast<TPlayback*>(AUser);
+    self->Fill(reinterpret_cast<float*>(AStream), ALength / static_cast<int>(2 * sizeof(float)));
+}
+
+void TPlayback::Fill(float* AInterleaved, std::int64_t ACount) noexcept
+{
+    const std::lock_guard lock(FLock);
+    // A block past the end of what was handed over must be there for the frames as well.
+    DecodeTo(FConsumed + ACount + BlockSize);
+    for (std::int64_t i = 0; i < ACount; ++i) {
+        const std::int64_t sample = FConsumed + i;
+        const std::size_t at = static_cast<std::size_t>(sample % RingSize) * 2;
+        const bool heard = sample < FLength;
+        AInterleaved[2 * i] = heard ? FRing[at] : 0.0f;
+        AInterleaved[2 * i + 1] = heard ? FRing[at + 1] : 0.0f;
+    }
+    const auto now = TClock::now();
+    // Continuity: the clock goes on from where it stood, and takes the device's word from here.
+    const std::int64_t before = NowLocked(now);
+    FConsumed += ACount;
+    FAnchor = std::max(before, FConsumed - FLatency);
+    FAnchorTime = now;
+}
+
+void TPlayback::DecodeTo(std::int64_t AEnd) noexcept
+{
+    std::array<float, BlockSize> left{}, right{};
+    while (FDecoded < AEnd) {
+        if (!FFailed) {
+            try {
+                FSource->ReadBlock(FDecoded, left.data(), right.data());
+            } catch (...) {
+                // A read error inside the audio thread cannot be reported from there; the rest
+                // plays as silence and the frames show it.
+                FFailed = true;
+            }
+        }
+        if (FFailed) {
+            left.fill(0.0f);
+            right.fill(0.0f);
+        }
+        for (int i = 0; i < BlockSize; ++i) {
+            const std::size_t at = static_cast<std::size_t>((FDecoded + i) % RingSize) * 2;
+            FRing[at] = left[static_cast<std::size_t>(i)];
+            FRing[at + 1] = right[static_cast<std::size_t>(i)];
+        }
+        FDecoded += BlockSize;
+    }
+}
+
+std::int64_t TPlayback::NowLocked(TClock::time_point ANow) noexcept
+{
+    if (FPaused)
+        return FLastNow;
+    const double elapsed = std::chrono::duration<double>(ANow - FAnchorTime).count();
+    std::int64_t now = FAnchor + static_cast<std::int64_t>(std::floor(std::max(0.0, elapsed) * FRate));
+    // Never into the buffer just handed over, nor back from what was reported.
+    now = std::min(now, FConsumed - FLatency / 2);
+    now = std::max(now, FLastNow);
+    FLastNow = now;
+    return now;
+}
+
+std::int64_t TPlayback::Now()
+{
+    const std::lock_guard lock(FLock);
+    return NowLocked(TClock::now());
+}
+
+std::int64_t TPlayback::Block(float* ALeft, float* ARight)
+{
+    const std::lock_guard lock(FLock);
+    std::int64_t position = NowLocked(TClock::now());
+    // The ring's oldest block; the clock never lags that far behind with a sane device.
+    position = std::max(position, FDecoded - RingSize + BlockSize);
+    DecodeTo(position + BlockSize);
+    for (int i = 0; i < BlockSize; ++i) {
+        const std::int64_t sample = position + i;
+        const std::size_t at = static_cast<std::size_t>(sample % RingSize) * 2;
+        const bool heard = sample < FLength;
+        ALeft[i] = heard ? FRing[at] : 0.0f;
+        ARight[i] = heard ? FRing[at + 1] : 0.0f;
+    }
+    return position;
+}
+
+bool TPlayback::Ended()
+{
+    return Now() >= FLength;
+}
+
+void TPlayback::SetPaused(bool APaused)
+{
+    {
+        const std::lock_guard lock(FLock);
+        if (APaused == FPaused)
+            return;
+        const auto now = TClock::now();
+        if (APaused) {
+            FLastNow = NowLocked(now);
+        } else {
+            // The clock resumes from where it stopped.
+            FAnchor = FLastNow;
+            FAnchorTime = now;
+        }
+        FPaused = APaused;
+    }
+    SDL_PauseAudioDevice(FDevice->Get(), APaused ? 1 : 0);
+}
+
+TCaptureFeed::TCaptureFeed(std::unique_ptr<TCapture> ACapture) : FCapture(std::move(ACapture)) {}
+
+std::int64_t TCaptureFeed::Block(float* ALeft, float* ARight)
+{
+    return std::max<std::int64_t>(0, FCapture->Latest(ALeft, ARight) - BlockSize);
+}
+
+std::int64_t TCaptureFeed::Now()
+{
+    return std::max<std::int64_t>(0, FCapture->Latest(FLeft.data(), FRight.data()) - BlockSize);
+}
+
+} // namespace play

@@ -1,0 +1,106 @@
+// Where each frame's samples come from, and the clock that says which samples are heard now:
+// a file (or the built-in signal) played through SDL's audio output, or what the desktop plays,
+// captured from the sound server.
+#pragma once
+
+#include "tools/play/Capture.h"
+#include "tools/play/Sdl.h"
+#include "tools/preview/SignalSource.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace play {
+
+class TSoundFeed {
+public:
+    virtual ~TSoundFeed() = default;
+
+    // Samples per second per channel; always positive.
+    virtual std::int32_t Rate() const noexcept = 0;
+    // Fills ALeft and ARight with preview::BlockSize samples each, from the position the audio
+    // clock gives now, and returns that position (in samples per channel from the start).
+    virtual std::int64_t Block(float* ALeft, float* ARight) = 0;
+    // The audio clock now, in samples per channel from the start.
+    virtual std::int64_t Now() = 0;
+    // Whether everything there was to hear has been heard.
+    virtual bool Ended() = 0;
+    // Stops or restarts the sound (and the clock with it).
+    virtual void SetPaused(bool APaused) = 0;
+};
+
+// A sound source played through SDL's default audio device. The device's callback is the only
+// reader of the source once playing has begun; it decodes a little ahead into a ring that holds
+// the last few seconds, from which the frames take their blocks.
+class TPlayback final : public TSoundFeed {
+public:
+    // Takes ownership of ASource. EPreviewError "no audio device: ..." when SDL has no output.
+    // Starts paused; SetPaused(false) starts the sound.
+    explicit TPlayback(std::unique_ptr<preview::TSignalSource> ASource);
+    ~TPlayback() override;
+    TPlayback(const TPlayback&) = delete;
+    TPlayback& operator=(const TPlayback&) = delete;
+
+    std::int32_t Rate() const noexcept override { return FRate; }
+    std::int64_t Block(float* ALeft, float* ARight) override;
+    std::int64_t Now() override;
+    bool Ended() override;
+    void SetPaused(bool APaused) override;
+
+    // The output latency assumed by the clock, in samples per channel.
+    std::int64_t LatencySamples() const noexcept { return FLatency; }
+
+private:
+    using TClock = std::chrono::steady_clock;
+
+    static void Callback(void* AUser, Uint8* AStream, int ALength) noexcept;
+    void Fill(float* AInterleaved, std::int64_t ACount) noexcept;
+    // Decodes until the ring holds the samples before AEnd. Caller holds FLock.
+    void DecodeTo(std::int64_t AEnd) noexcept;
+    std::int64_t NowLocked(TClock::time_point ANow) noexcept;
+
+    // Samples per channel the ring holds: a power of two, several seconds at usual rates, and
+    // far more than the output latency, a callback's request and a block together.
+    static constexpr std::int64_t RingSize = std::int64_t{1} << 17;
+
+    std::unique_ptr<preview::TSignalSource> FSource;
+    std::int32_t FRate;
+    std::int64_t FLength;
+    std::vector<float> FRing; // left and right interleaved, sample i at (i % RingSize) * 2
+
+    std::mutex FLock; // guards what follows, shared by the callback's thread and the frames'
+    std::int64_t FDecoded = 0;  // samples per channel decoded into the ring
+    std::int64_t FConsumed = 0; // samples per channel handed to the device
+    std::int64_t FAnchor = 0;   // the position heard at FAnchorTime
+    TClock::time_point FAnchorTime{};
+    std::int64_t FLastNow = 0;  // the clock never goes back
+    bool FPaused = true;
+    bool FFailed = false; // the source could not be read: it ends as silence
+
+    std::int64_t FLatency = 0;
+    TSdlSubsystems FAudio;
+    std::optional<TSdlAudioDevice> FDevice; // last: closed (its callback stopped) before the rest goes
+};
+
+// What the desktop plays, through a capture from the sound server.
+class TCaptureFeed final : public TSoundFeed {
+public:
+    explicit TCaptureFeed(std::unique_ptr<TCapture> ACapture);
+
+    std::int32_t Rate() const noexcept override { return FCapture->Rate(); }
+    std::int64_t Block(float* ALeft, float* ARight) override;
+    std::int64_t Now() override;
+    bool Ended() override { return false; }
+    void SetPaused(bool) override {}
+
+private:
+    std::unique_ptr<TCapture> FCapture;
+    std::array<float, preview::BlockSize> FLeft{}, FRight{}; // Now's scratch
+};
+
+} // namespace play

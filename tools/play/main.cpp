@@ -1,0 +1,60 @@
+// selvanore-play: a live stand-in player that shows the visualization in a window as the sound
+// plays, or as the desktop plays it.
+#include "tools/play/PlayOptions.h"
+#include "tools/play/Player.h"
+#include "tools/preview/Interrupt.h"
+#include "tools/preview/PreviewError.h"
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <new>
+#include <string>
+
+#ifndef SELVANORE_DEFAULT_MODULE
+#define SELVANORE_DEFAULT_MODULE ""
+#endif
+#ifndef SELVANORE_WINE_MODULE
+#define SELVANORE_WINE_MODULE ""
+#endif
+#ifndef SELVANORE_WINE_HELPER
+#define SELVANORE_WINE_HELPER ""
+#endif
+
+namespace {
+
+void Report(const char* AMessage)
+{
+    std::string line(AMessage);
+    for (char& c : line)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    std::fprintf(stderr, "selvanore-play: %s\n", line.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    preview::OccupyStandardDescriptors();
+    // A reader of the report that goes away is a write error, reported as one. Ctrl-C and
+    // SIGTERM are SDL's: they end the run as closing the window does, with its report.
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+        const auto options = play::ParsePlayOptions(
+            argc, argv, {SELVANORE_DEFAULT_MODULE, SELVANORE_WINE_MODULE, SELVANORE_WINE_HELPER}, std::cout);
+        if (!options)
+            return 0;
+        play::RunPlay(*options);
+        return 0;
+    } catch (const preview::EPreviewError& error) {
+        Report(error.what());
+        return preview::ExitBadInput;
+    } catch (const std::bad_alloc&) {
+        Report("out of memory: choose a smaller --size");
+        return preview::ExitBadInput;
+    } catch (const std::exception& error) {
+        Report(error.what());
+        return 1;
+    }
+}
