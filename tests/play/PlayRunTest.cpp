@@ -13,7 +13,6 @@
 namespace {
 
 using namespace testing_support;
-using namespace testing_support;
 
 // A sample of the test song: distinct values on each channel, so that a sample lost, repeated
 // or swapped between the channels shows.

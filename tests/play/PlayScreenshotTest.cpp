@@ -18,7 +18,6 @@
 namespace {
 
 using namespace testing_support;
-using namespace testing_support;
 
 #ifdef PREVIEW_MODULE
 struct TModuleLook {
