@@ -31,7 +31,7 @@ void BM_CanvasDot(benchmark::State& State)
         canvas.Brush().SetColor(static_cast<TColor>(0x00400000u | (z + 50)));
         const auto x = static_cast<std::int32_t>(16 + (i * 37) % 224);
         const auto y = static_cast<std::int32_t>(16 + (i * 91) % 224);
-        const std::int32_t r = 1 + static_cast<std::int32_t>(z / 28);  // 1 to 5 pixels, as near the viewer
+        const std::int32_t r = 1 + static_cast<std::int32_t>(z / 28); // 1 to 5 pixels, as near the viewer
         canvas.Ellipse(x - r, y - r, x + r, y + r);
         ++i;
     }

@@ -9,7 +9,8 @@ void BM_HSLToColor(benchmark::State& State)
 {
     std::uint32_t h = 0, l = 0;
     for (auto _ : State) {
-        benchmark::DoNotOptimize(TACLColors::HSLToColor(static_cast<std::uint8_t>(h), 255, static_cast<std::uint8_t>(l)));
+        benchmark::DoNotOptimize(
+            TACLColors::HSLToColor(static_cast<std::uint8_t>(h), 255, static_cast<std::uint8_t>(l)));
         h = (h + 8) & 0xFF;
         l = (l + 37) & 0xFF;
     }

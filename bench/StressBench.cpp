@@ -152,7 +152,7 @@ void BM_FrameVersusBareLoop(benchmark::State& State)
     slots->Initialize(640, 480);
     testing_support::TMemoryContext dc(640, 480);
     auto block = bench_support::NoiseBlock(5);
-    for (int frame = 0; frame < 160; ++frame)  // every slot captured, every depth in use
+    for (int frame = 0; frame < 160; ++frame) // every slot captured, every depth in use
         slots->Draw(dc.Dc(), block.get());
 
     TPointsArray points;

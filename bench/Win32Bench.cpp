@@ -40,7 +40,7 @@ private:
 };
 
 // Arguments: the radius of the box (x - r, y - r, x + r, y + r), and 1 to write pixels.
-void BM_Ellipse(benchmark::State &AState)
+void BM_Ellipse(benchmark::State& AState)
 {
     const int radius = static_cast<int>(AState.range(0));
     BenchCanvas canvas;
@@ -58,7 +58,7 @@ BENCHMARK(BM_Ellipse)->ArgsProduct({{0, 1, 2, 3, 4, 5}, {1, 0}})->ArgNames({"rad
 
 // Argument: the ring's radius in pixels; 3000 puts most of it outside the bitmap, as the
 // renderer's nearest rings are.
-void BM_Polyline64(benchmark::State &AState)
+void BM_Polyline64(benchmark::State& AState)
 {
     BenchCanvas canvas;
     POINT ring[64];

@@ -14,7 +14,6 @@ constexpr TACLColors::TProductTable MakeProductTable()
 
 } // namespace
 
-
 std::int32_t acl_detail::HueToChannel(std::int32_t m1, std::int32_t m2, std::int32_t h) noexcept
 {
     if (h < 0)
@@ -33,7 +32,6 @@ std::int32_t acl_detail::HueToChannel(std::int32_t m1, std::int32_t m2, std::int
     // No lower clamp: for byte inputs v never falls below 0.
     return v >= 255 ? 255 : v;
 }
-
 
 constinit const TACLColors::TProductTable TACLColors::ProductTable = MakeProductTable();
 

@@ -72,8 +72,7 @@ public:
     TSelection(HDC ADc, HGDIOBJ AObject) noexcept : FDc(ADc), FPrevious(SelectObject(ADc, AObject)) {}
     TSelection(TSelection&& AOther) noexcept
         : FDc(std::exchange(AOther.FDc, nullptr)), FPrevious(std::exchange(AOther.FPrevious, nullptr))
-    {
-    }
+    {}
     TSelection& operator=(TSelection&& AOther) noexcept
     {
         if (this != &AOther) {

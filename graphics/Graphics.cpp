@@ -51,8 +51,7 @@ int PenModeToROP2(TPenMode AMode) noexcept
 
 template <class TData>
 TGraphicsObjectOf<TData>::TGraphicsObjectOf() : FResource(GraphicsModule().Pool<TData>().AllocResource(TData{}))
-{
-}
+{}
 
 template <class TData>
 TGraphicsObjectOf<TData>::~TGraphicsObjectOf()
@@ -157,7 +156,7 @@ HPEN TPen::Handle()
 {
     return GraphicsModule().Pens.ObjectOf(*FResource, [](const TPenData& AData) {
         LOGPEN pen{};
-        pen.lopnStyle = static_cast<UINT>(AData.Style);  // psSolid .. psInsideFrame are PS_SOLID .. PS_INSIDEFRAME
+        pen.lopnStyle = static_cast<UINT>(AData.Style); // psSolid .. psInsideFrame are PS_SOLID .. PS_INSIDEFRAME
         pen.lopnWidth.x = AData.Width;
         pen.lopnWidth.y = 0;
         pen.lopnColor = ColorToRGB(AData.Color);

@@ -13,7 +13,7 @@
 #include "graphics/ACL.Graphics.h"
 #include "graphics/GraphicsData.h"
 #include "graphics/Locks.h"
-#include "rtl/SysUtils.h"  // rtl::EInvalidOperation, raised by drawing without a context
+#include "rtl/SysUtils.h" // rtl::EInvalidOperation, raised by drawing without a context
 
 #include <cstdint>
 #include <initializer_list>
@@ -129,7 +129,7 @@ protected:
     TResourceOf<TData>* FResource;
 
 private:
-    friend class TCanvas;  // releases its objects in its own order
+    friend class TCanvas; // releases its objects in its own order
 };
 
 // The three kinds are compiled once, in graphics/Graphics.cpp, the one place where the surface

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "graphics/ACL.Graphics.h"  // TColor
+#include "graphics/ACL.Graphics.h" // TColor
 
 #include <cstddef>
 #include <cstdint>
@@ -21,18 +21,18 @@ enum class TFontPitch : std::uint8_t { fpDefault, fpVariable, fpFixed };
 // entry, beside the record, and has Handle's type.
 struct TPenData {
     HPEN Handle = nullptr;
-    TColor Color = 0;         // black
-    std::int32_t Width = 1;   // pixels
+    TColor Color = 0;       // black
+    std::int32_t Width = 1; // pixels
     TPenStyle Style = TPenStyle::psSolid;
     bool operator==(const TPenData&) const = default;
 };
 
 struct TBrushData {
     HBRUSH Handle = nullptr;
-    TColor Color = 0x00FFFFFF;  // white
-    HBITMAP Bitmap = nullptr;   // pattern bitmap; never set in this module
+    TColor Color = 0x00FFFFFF; // white
+    HBITMAP Bitmap = nullptr;  // pattern bitmap; never set in this module
     TBrushStyle Style = TBrushStyle::bsSolid;
-    bool OwnsBitmap = false;    // the entry deletes Bitmap when it is freed
+    bool OwnsBitmap = false; // the entry deletes Bitmap when it is freed
     bool operator==(const TBrushData&) const = default;
 };
 
@@ -40,17 +40,26 @@ struct TBrushData {
 // exist, so it keeps to what a logical font needs first.
 struct TFontData {
     HFONT Handle = nullptr;
-    std::int32_t Height = 0;     // GDI's default height
+    std::int32_t Height = 0; // GDI's default height
     TFontPitch Pitch = TFontPitch::fpDefault;
-    std::uint8_t Style = 0;      // set of bold, italic, underline, strike-out; none
-    std::uint8_t Charset = 1;    // DEFAULT_CHARSET
+    std::uint8_t Style = 0;   // set of bold, italic, underline, strike-out; none
+    std::uint8_t Charset = 1; // DEFAULT_CHARSET
     bool operator==(const TFontData&) const = default;
 };
 
 // The bitmap a record's entry owns and deletes with its GDI object; only a brush can own one.
-inline HBITMAP OwnedBitmapOf(const TPenData&) noexcept { return nullptr; }
-inline HBITMAP OwnedBitmapOf(const TBrushData& AData) noexcept { return AData.OwnsBitmap ? AData.Bitmap : nullptr; }
-inline HBITMAP OwnedBitmapOf(const TFontData&) noexcept { return nullptr; }
+inline HBITMAP OwnedBitmapOf(const TPenData&) noexcept
+{
+    return nullptr;
+}
+inline HBITMAP OwnedBitmapOf(const TBrushData& AData) noexcept
+{
+    return AData.OwnsBitmap ? AData.Bitmap : nullptr;
+}
+inline HBITMAP OwnedBitmapOf(const TFontData&) noexcept
+{
+    return nullptr;
+}
 
 namespace graphics_detail {
 

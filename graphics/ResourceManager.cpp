@@ -44,8 +44,7 @@ TGraphicsModule::TGraphicsModule() noexcept
     : StockPen(static_cast<HPEN>(GetStockObject(BLACK_PEN))),
       StockBrush(static_cast<HBRUSH>(GetStockObject(NULL_BRUSH))),
       StockFont(static_cast<HFONT>(GetStockObject(SYSTEM_FONT)))
-{
-}
+{}
 
 TGraphicsModule& GraphicsModule() noexcept
 {

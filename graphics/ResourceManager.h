@@ -20,8 +20,8 @@
 // to know when it is free. Pens, brushes and fonts hand this out for tests and diagnostics.
 struct TResource {
     std::size_t HashCode = 0;
-    std::int32_t RefCount = 0;  // users; guarded by the pool's lock
-    DWORD Owner = 0;            // the thread that made the entry
+    std::int32_t RefCount = 0; // users; guarded by the pool's lock
+    DWORD Owner = 0;           // the thread that made the entry
 };
 
 // One pool entry of one kind. While in use the entry sits in its pool's hash chain; once its
@@ -32,7 +32,7 @@ struct TResourceOf : TResource {
     // The kind's GDI handle: HPEN for pens, HBRUSH for brushes, HFONT for fonts.
     using THandle = decltype(TData::Handle);
 
-    TResourceOf* FNext = nullptr;  // the hash chain, or the free list (singly linked)
+    TResourceOf* FNext = nullptr; // the hash chain, or the free list (singly linked)
     TResourceOf* FPrev = nullptr;
     // The GDI object, none until a drawing operation first needs it. Read without the lock by
     // the object's users and written once under it, hence atomic.
@@ -103,9 +103,9 @@ private:
     void Grow();
 
     TCriticalSection FLock;
-    std::vector<TEntry*> FBuckets;  // size a power of two
+    std::vector<TEntry*> FBuckets; // size a power of two
     std::size_t FCount = 0;
-    TEntry* FIdle = nullptr;  // singly linked through FNext
+    TEntry* FIdle = nullptr; // singly linked through FNext
     std::size_t FIdleCount = 0;
     std::size_t FHeapAllocations = 0;
 };
@@ -134,9 +134,9 @@ struct TGraphicsModule {
     TResourceManager<TFontData> Fonts;
     TResourceManager<TPenData> Pens;
     TBrushResourceManager Brushes;
-    HPEN StockPen;      // BLACK_PEN; stock objects are never deleted
-    HBRUSH StockBrush;  // NULL_BRUSH
-    HFONT StockFont;    // SYSTEM_FONT
+    HPEN StockPen;     // BLACK_PEN; stock objects are never deleted
+    HBRUSH StockBrush; // NULL_BRUSH
+    HFONT StockFont;   // SYSTEM_FONT
 };
 
 // The unit's load and unload steps. Loading fetches the stock pen, brush and font and makes the

@@ -16,7 +16,7 @@ inline constexpr int32_t AIMP_PLUGIN_INFO_AUTHOR = 1;
 // Slots 3 to 7.
 struct IAIMPPlugin : public IUnknown {
     // A NUL-terminated UTF-16 text owned by the module; never null.
-    virtual const TAIMPChar* STDMETHODCALLTYPE GetInfo(int32_t Index) = 0;  // 3
+    virtual const TAIMPChar* STDMETHODCALLTYPE GetInfo(int32_t Index) = 0; // 3
     virtual DWORD STDMETHODCALLTYPE GetCategories() = 0;                   // 4
     virtual HRESULT STDMETHODCALLTYPE Initialize(IAIMPCore* Core) = 0;     // 5
     virtual void STDMETHODCALLTYPE Finalize() = 0;                         // 6

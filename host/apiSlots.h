@@ -25,7 +25,7 @@ struct TInterfaceID;
 
 template <>
 struct TInterfaceID<IAIMPPlugin> {
-    static constexpr const IID& Value = IID_IAIMPPlugin;  // all zero
+    static constexpr const IID& Value = IID_IAIMPPlugin; // all zero
 };
 
 template <>
@@ -45,13 +45,13 @@ struct TSlotFailure<IAIMPPlugin> {
     // NOTE: the player reads the text without checking it: a failure gives the empty text,
     // never a null pointer.
     static constexpr const TAIMPChar* GetInfo = AIMP_TEXT("");
-    static constexpr DWORD GetCategories = 0;  // no category
+    static constexpr DWORD GetCategories = 0; // no category
     static constexpr HRESULT Initialize = E_UNEXPECTED;
 };
 
 template <>
 struct TSlotFailure<IAIMPExtensionEmbeddedVisualization> {
-    static constexpr std::int32_t GetFlags = 0;  // asks for no data
+    static constexpr std::int32_t GetFlags = 0; // asks for no data
     // The player's Width and Height are written only on success, so a failure leaves them as
     // they were.
     static constexpr HRESULT GetMaxDisplaySize = E_UNEXPECTED;

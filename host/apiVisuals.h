@@ -9,8 +9,7 @@
 inline constexpr IID IID_IAIMPExtensionEmbeddedVisualization = {
     0x41494D50, 0x4578, 0x7445, {0x6D, 0x62, 0x64, 0x56, 0x69, 0x73, 0, 0}};
 // {41494D50-5372-7656-6973-75616C000000}: the service under which visualizations register.
-inline constexpr IID IID_VisualizationService = {
-    0x41494D50, 0x5372, 0x7656, {0x69, 0x73, 0x75, 0x61, 0x6C, 0, 0, 0}};
+inline constexpr IID IID_VisualizationService = {0x41494D50, 0x5372, 0x7656, {0x69, 0x73, 0x75, 0x61, 0x6C, 0, 0, 0}};
 
 inline constexpr int AIMP_VISUAL_WAVEFORM_SIZE = 512;
 inline constexpr int AIMP_VISUAL_SPECTRUM_SIZE = 256;
@@ -40,15 +39,15 @@ inline constexpr int32_t AIMP_VISUAL_FLAGS_RQD_DATA_WAVE = 1;
 
 // Slots 3 to 10.
 struct IAIMPExtensionEmbeddedVisualization : public IUnknown {
-    virtual int32_t STDMETHODCALLTYPE GetFlags() = 0;                                    // 3
+    virtual int32_t STDMETHODCALLTYPE GetFlags() = 0;                                         // 3
     virtual HRESULT STDMETHODCALLTYPE GetMaxDisplaySize(int32_t* Width, int32_t* Height) = 0; // 4
     // On success S holds a new string with one reference for the caller.
-    virtual HRESULT STDMETHODCALLTYPE GetName(IAIMPString** S) = 0;                      // 5
-    virtual HRESULT STDMETHODCALLTYPE Initialize(int32_t Width, int32_t Height) = 0;     // 6
-    virtual void STDMETHODCALLTYPE Finalize() = 0;                                       // 7
-    virtual void STDMETHODCALLTYPE Click(int32_t X, int32_t Y, int32_t Button) = 0;      // 8
-    virtual void STDMETHODCALLTYPE Draw(HDC DC, PAIMPVisualData Data) = 0;               // 9
-    virtual void STDMETHODCALLTYPE Resize(int32_t NewWidth, int32_t NewHeight) = 0;      // 10
+    virtual HRESULT STDMETHODCALLTYPE GetName(IAIMPString** S) = 0;                  // 5
+    virtual HRESULT STDMETHODCALLTYPE Initialize(int32_t Width, int32_t Height) = 0; // 6
+    virtual void STDMETHODCALLTYPE Finalize() = 0;                                   // 7
+    virtual void STDMETHODCALLTYPE Click(int32_t X, int32_t Y, int32_t Button) = 0;  // 8
+    virtual void STDMETHODCALLTYPE Draw(HDC DC, PAIMPVisualData Data) = 0;           // 9
+    virtual void STDMETHODCALLTYPE Resize(int32_t NewWidth, int32_t NewHeight) = 0;  // 10
 
 protected:
     ~IAIMPExtensionEmbeddedVisualization() = default;

@@ -13,6 +13,7 @@ struct TSinCos {
 // the division, in double), each the correctly rounded double. Fixed here rather than left to
 // the platform's maths library so that rings are bit-identical on every platform; the native
 // tests check that the C library agrees. Made by tools/codegen/ring_angles.py.
+// clang-format off
 constexpr TSinCos RingAngles[RingPointCount] = {
     {0x0.0p+0, 0x1.0000000000000p+0}, // 0
     {0x1.917a6bc29b42cp-4, 0x1.fd88da3d12526p-1}, // 1
@@ -79,6 +80,7 @@ constexpr TSinCos RingAngles[RingPointCount] = {
     {-0x1.8f8b83c69a61bp-3, 0x1.f6297cff75cafp-1}, // 62
     {-0x1.917a6bc29b425p-4, 0x1.fd88da3d12526p-1}, // 63
 };
+// clang-format on
 
 } // namespace
 
@@ -87,8 +89,8 @@ void CaptureRing(TPointsArray& PointsArray, std::int32_t& ArrNumb, const TAIMPVi
     float mono[AIMP_VISUAL_WAVEFORM_SIZE];
     float peak = 0.0f;
     for (int i = 0; i < AIMP_VISUAL_WAVEFORM_SIZE; ++i) {
-        float sample = static_cast<float>(static_cast<double>(Data.Waveform[0][i]) +
-                                          static_cast<double>(Data.Waveform[1][i]));
+        float sample =
+            static_cast<float>(static_cast<double>(Data.Waveform[0][i]) + static_cast<double>(Data.Waveform[1][i]));
         if (!std::isfinite(sample))
             sample = 0.0f;
         mono[i] = sample;

@@ -29,8 +29,8 @@ TRingLook RingLookAt(float Z) noexcept
     return look;
 }
 
-void RenderRings(TPointsArray& PointsArray, TCanvas& Canvas, std::int32_t FWidth, std::int32_t FHeight,
-                 std::int32_t OX, std::int32_t OY)
+void RenderRings(TPointsArray& PointsArray, TCanvas& Canvas, std::int32_t FWidth, std::int32_t FHeight, std::int32_t OX,
+                 std::int32_t OY)
 {
     TPen& pen = Canvas.Pen();
     TBrush& brush = Canvas.Brush();
@@ -58,8 +58,8 @@ void RenderRings(TPointsArray& PointsArray, TCanvas& Canvas, std::int32_t FWidth
                 lookDepth = p.Z;
                 look = RingLookAt(p.Z);
                 penColor = TACLColors::HSLToColor(hue, Saturation, look.Lightness);
-                brushColor = TACLColors::HSLToColor(
-                    hue, Saturation, static_cast<std::uint8_t>(look.Lightness + BrushLightnessOffset));
+                brushColor = TACLColors::HSLToColor(hue, Saturation,
+                                                    static_cast<std::uint8_t>(look.Lightness + BrushLightnessOffset));
             }
 
             const auto e = static_cast<double>(look.Factor);

@@ -38,5 +38,5 @@ class TCanvas;
 // and lightness grow with depth, and the slot's 64 points are joined by an open polyline.
 // Rewrites Z of every point; allocates nothing. Errors of the surface pass through at once,
 // leaving the points already stepped at their new depth.
-void RenderRings(TPointsArray& PointsArray, TCanvas& Canvas, std::int32_t FWidth, std::int32_t FHeight,
-                 std::int32_t OX, std::int32_t OY);
+void RenderRings(TPointsArray& PointsArray, TCanvas& Canvas, std::int32_t FWidth, std::int32_t FHeight, std::int32_t OX,
+                 std::int32_t OY);

@@ -89,12 +89,9 @@ constexpr const TAIMPChar* EmptyText = AIMP_TEXT("");
 const TAIMPChar* TVisualPlugin::GetInfo(std::int32_t Index)
 {
     switch (Index) {
-    case AIMP_PLUGIN_INFO_NAME:
-        return TVisualization::Name;
-    case AIMP_PLUGIN_INFO_AUTHOR:
-        return PluginAuthor;
-    default:
-        return EmptyText;
+    case AIMP_PLUGIN_INFO_NAME: return TVisualization::Name;
+    case AIMP_PLUGIN_INFO_AUTHOR: return PluginAuthor;
+    default: return EmptyText;
     }
 }
 

@@ -20,8 +20,7 @@
 // The operations below follow the player's interface one to one and raise as the access layer
 // and the surface raise; the player reaches them through the interface's producer
 // (host/apiSlots.h), which contains every exception, so none crosses into the player.
-class TVisualization
-    : public TImplements<TVisualization, TInterfacedObject, IAIMPExtensionEmbeddedVisualization> {
+class TVisualization : public TImplements<TVisualization, TInterfacedObject, IAIMPExtensionEmbeddedVisualization> {
 public:
     TVisualization() = default;
 
@@ -56,15 +55,15 @@ protected:
     ~TVisualization() override = default;
 
 private:
-    std::unique_ptr<TCanvas> FCanvas;  // owned from Initialize to Finalize
-    std::int32_t FWidth = 0;           // drawing area, as the player last gave it
+    std::unique_ptr<TCanvas> FCanvas; // owned from Initialize to Finalize
+    std::int32_t FWidth = 0;          // drawing area, as the player last gave it
     std::int32_t FHeight = 0;
-    std::int32_t OX = 0;               // centre: FWidth div 2, truncated toward zero
+    std::int32_t OX = 0; // centre: FWidth div 2, truncated toward zero
     std::int32_t OY = 0;
-    std::int32_t TimeOut = 0;          // frames since the last capture, modulo 5
-    std::int32_t ArrNumb = 0;          // next slot of the history, 0 to 30
-    TPointsArray PointsArray{};        // depth in pixels before perspective, one value per ring
-    std::uint8_t FHue = 0;             // kept as the player's record of it; nothing reads it
+    std::int32_t TimeOut = 0;   // frames since the last capture, modulo 5
+    std::int32_t ArrNumb = 0;   // next slot of the history, 0 to 30
+    TPointsArray PointsArray{}; // depth in pixels before perspective, one value per ring
+    std::uint8_t FHue = 0;      // kept as the player's record of it; nothing reads it
 };
 
 // The plug-in object: names the plug-in, holds the player's core and registers one visualization

@@ -25,8 +25,8 @@ using bench_support::TClock;
 // One drawing call of the frame, as the stand-in recorded it.
 struct TTraceCall {
     enum class TKind { Fill, Ellipse, Polyline } Kind;
-    std::int32_t Box[4];         // fill rectangle or ellipse box
-    std::vector<POINT> Points;   // polyline
+    std::int32_t Box[4];       // fill rectangle or ellipse box
+    std::vector<POINT> Points; // polyline
     COLORREF Pen, Brush;
     LONG PenWidth;
 };
@@ -51,7 +51,7 @@ void Replay(cairo_t* ACairo, const std::vector<TTraceCall>& ATrace)
         case TTraceCall::TKind::Ellipse: {
             const double rx = (call.Box[2] - call.Box[0]) / 2.0, ry = (call.Box[3] - call.Box[1]) / 2.0;
             if (rx <= 0.0 || ry <= 0.0)
-                break;  // an empty box: nothing to draw, and cairo cannot scale by zero
+                break; // an empty box: nothing to draw, and cairo cannot scale by zero
             cairo_save(ACairo);
             cairo_translate(ACairo, call.Box[0] + rx, call.Box[1] + ry);
             cairo_scale(ACairo, rx, ry);
@@ -87,7 +87,7 @@ void BM_FrameVersusCairo(benchmark::State& State)
     slots->Initialize(width, height);
     gdi::TMemoryContext dc(width, height);
     auto block = bench_support::NoiseBlock(5);
-    for (int frame = 0; frame < 160; ++frame)  // every slot captured, every depth in use
+    for (int frame = 0; frame < 160; ++frame) // every slot captured, every depth in use
         slots->Draw(dc.Dc(), block.get());
 
     std::vector<TTraceCall> trace;

@@ -120,17 +120,28 @@ struct TContexts {
 };
 
 enum TOp : std::uint8_t {
-    OpInitialize, OpResize, OpDraw, OpDrawWithoutBlock, OpClick, OpFinalize, OpQueries, OpCore,
-    OpReference, OpRasterizing, OpFaults, OpPlugin, OpCount
+    OpInitialize,
+    OpResize,
+    OpDraw,
+    OpDrawWithoutBlock,
+    OpClick,
+    OpFinalize,
+    OpQueries,
+    OpCore,
+    OpReference,
+    OpRasterizing,
+    OpFaults,
+    OpPlugin,
+    OpCount
 };
 
-constexpr int MaxDraws = 48;  // keeps one input short, so that the fuzzer tries many
+constexpr int MaxDraws = 48; // keeps one input short, so that the fuzzer tries many
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size)
 {
-    static TContexts* contexts = new TContexts;  // for the whole run; made before any count
+    static TContexts* contexts = new TContexts; // for the whole run; made before any count
     const std::size_t liveBefore = StandInLiveObjectCount();
     const std::size_t refusedBefore = StandInRefusedDeleteCount();
     StandInSetRasterizing(TRUE);
@@ -208,9 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
                 extra.pop_back();
             }
             break;
-        case OpRasterizing:
-            StandInSetRasterizing(input.Byte() % 2 ? TRUE : FALSE);
-            break;
+        case OpRasterizing: StandInSetRasterizing(input.Byte() % 2 ? TRUE : FALSE); break;
         case OpFaults: {
             // The player refuses to make objects, to set a string's text, or makes no object
             // while reporting success; or it behaves again.

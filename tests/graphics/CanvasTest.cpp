@@ -36,7 +36,7 @@ protected:
     // Starts recording; contexts are named dc and dc2 in the log.
     TCallRecorder& Record()
     {
-        FLog.reset();  // one log at a time: the old one uninstalls itself first
+        FLog.reset(); // one log at a time: the old one uninstalls itself first
         FLog = std::make_unique<TCallRecorder>();
         FLog->Name(FDc.Dc(), "dc");
         FLog->Name(FOther.Dc(), "dc2");
@@ -87,6 +87,7 @@ TEST_F(CanvasTest, FrameSequenceSelectsLazilyAndDetachesToStockObjects)
         canvas.Polyline(ring);
         canvas.SetHandle(nullptr);
 
+        // clang-format off
         const Calls first{
             "MoveToEx(dc,0,0)",
             "CreateBrushIndirect(0,0,0)=brush1", "UnrealizeObject(brush1)", "SelectObject(dc,brush1)",
@@ -107,6 +108,7 @@ TEST_F(CanvasTest, FrameSequenceSelectsLazilyAndDetachesToStockObjects)
             "SelectObject(dc,BLACK_PEN)", "SelectObject(dc,NULL_BRUSH)", "SelectObject(dc,SYSTEM_FONT)",
             "GetCurrentPositionEx(dc)",
         };
+        // clang-format on
         EXPECT_EQ(log.Text(), first);
 
         log.Clear();
@@ -118,6 +120,7 @@ TEST_F(CanvasTest, FrameSequenceSelectsLazilyAndDetachesToStockObjects)
         canvas.Brush().SetColor(Green);
         canvas.Ellipse(1, 1, 3, 3);
         canvas.SetHandle(nullptr);
+        // clang-format off
         const Calls second{
             "MoveToEx(dc,0,0)",
             // The green brush survived the frame unselected; it goes without a stock selection.
@@ -132,6 +135,7 @@ TEST_F(CanvasTest, FrameSequenceSelectsLazilyAndDetachesToStockObjects)
             "SelectObject(dc,BLACK_PEN)", "SelectObject(dc,NULL_BRUSH)", "SelectObject(dc,SYSTEM_FONT)",
             "GetCurrentPositionEx(dc)",
         };
+        // clang-format on
         EXPECT_EQ(log.Text(), second);
         log.Clear();
     }
@@ -169,6 +173,7 @@ struct TDrawing {
     std::function<void(TCanvas&)> Draw;
 };
 
+// clang-format off
 const TDrawing Drawings[] = {
     {"Ellipse", [](TCanvas& C) { C.Ellipse(1, 1, 5, 5); }},
     {"FillRect", [](TCanvas& C) { C.FillRect(TRect{0, 0, 4, 4}); }},
@@ -178,6 +183,7 @@ const TDrawing Drawings[] = {
          C.Polyline(points);
      }},
 };
+// clang-format on
 
 TEST_F(CanvasTest, DrawingWithoutContextRaisesBeforeAnyCallAndTheSurfaceStaysUsable)
 {
@@ -210,8 +216,10 @@ TEST_F(CanvasTest, ChangeEventsSurroundEveryDrawingOperation)
         SCOPED_TRACE(drawing.Name);
         std::string events;
         TCanvas canvas;
-        canvas.SetOnChanging({[](void* AEvents, TCustomCanvas&) { *static_cast<std::string*>(AEvents) += "<"; }, &events});
-        canvas.SetOnChange({[](void* AEvents, TCustomCanvas&) { *static_cast<std::string*>(AEvents) += ">"; }, &events});
+        canvas.SetOnChanging(
+            {[](void* AEvents, TCustomCanvas&) { *static_cast<std::string*>(AEvents) += "<"; }, &events});
+        canvas.SetOnChange(
+            {[](void* AEvents, TCustomCanvas&) { *static_cast<std::string*>(AEvents) += ">"; }, &events});
         EXPECT_THROW(drawing.Draw(canvas), rtl::EInvalidOperation);
         EXPECT_EQ(events, "<") << "a failed drawing announces itself but reports no change";
         canvas.SetHandle(FDc.Dc());
@@ -244,6 +252,7 @@ TEST_F(CanvasTest, AttachingAnotherContextDetachesTheFirstAndCarriesThePosition)
         std::function<void(TCanvas&)> Before;
         Calls Expected;
     };
+    // clang-format off
     const Case cases[] = {
         {"nothing drawn", [](TCanvas&) {}, {"GetCurrentPositionEx(dc)", "MoveToEx(dc2,7,-3)"}},
         {"brush selected", [](TCanvas& C) { C.FillRect(TRect{0, 0, 1, 1}); },
@@ -253,6 +262,7 @@ TEST_F(CanvasTest, AttachingAnotherContextDetachesTheFirstAndCarriesThePosition)
          {"SelectObject(dc,BLACK_PEN)", "SelectObject(dc,NULL_BRUSH)", "SelectObject(dc,SYSTEM_FONT)",
           "GetCurrentPositionEx(dc)", "MoveToEx(dc2,7,-3)"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         {
@@ -278,7 +288,7 @@ TEST_F(CanvasTest, AttachingAnotherContextDetachesTheFirstAndCarriesThePosition)
 TEST_F(CanvasTest, DetachingWhenNothingWasDrawnOnlyReadsThePosition)
 {
     TCanvas canvas;
-    canvas.Pen().SetColor(Red);  // attribute changes while detached touch no context
+    canvas.Pen().SetColor(Red); // attribute changes while detached touch no context
     canvas.Brush().SetColor(Blue);
     canvas.SetHandle(FDc.Dc());
     canvas.Pen().SetWidth(3);
@@ -342,7 +352,7 @@ TEST_F(CanvasTest, SettingTheCurrentBrushColourCausesNoTraffic)
     const TResource* entry = canvas.Brush().Resource();
     TCallRecorder& log = Record();
     canvas.Brush().SetColor(Green);
-    canvas.Pen().SetColor(0);  // the pen's own colour at creation
+    canvas.Pen().SetColor(0); // the pen's own colour at creation
     canvas.Pen().SetWidth(1);
     EXPECT_TRUE(log.Calls().empty());
     EXPECT_EQ(canvas.Brush().Resource(), entry);
@@ -370,7 +380,7 @@ TEST_F(CanvasTest, ColouringAClearBrushMakesItSolid)
     EXPECT_EQ(hollow[3], "SetBkColor(dc," + std::to_string(static_cast<std::int32_t>(~Green)) + ")");
     EXPECT_EQ(hollow[4], "SetBkMode(dc,1)");
     log.Clear();
-    canvas.Brush().SetColor(Green);  // the same colour, but the style changes
+    canvas.Brush().SetColor(Green); // the same colour, but the style changes
     EXPECT_EQ(canvas.Brush().Style(), TBrushStyle::bsSolid);
     canvas.FillRect(TRect{0, 0, 2, 2});
     const Calls solid = log.Text();
@@ -519,7 +529,7 @@ TEST_F(CanvasTest, NoObjectIsDeletedWhileSelectedAndNoneOutlivesTheSurface)
                 }
             }
             if (frame % 7 != 6)
-                canvas.SetHandle(nullptr);  // else the destructor or the next attach detaches
+                canvas.SetHandle(nullptr); // else the destructor or the next attach detaches
         }
     }
     ExpectNothingLeftBehind();

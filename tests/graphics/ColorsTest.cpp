@@ -25,8 +25,8 @@ TEST(HueToChannel, BandEdges)
         int H;
         int V;
     };
-    const Case cases[] = {{0, 0},     {1, 6},     {41, 248},  {42, 255}, {126, 255}, {127, 255}, {128, 252},
-                          {169, 6},   {170, 0},   {255, 0},   {256, 6},  {-1, 0},    {-85, 0},   {340, 255}};
+    const Case cases[] = {{0, 0},   {1, 6},   {41, 248}, {42, 255}, {126, 255}, {127, 255}, {128, 252},
+                          {169, 6}, {170, 0}, {255, 0},  {256, 6},  {-1, 0},    {-85, 0},   {340, 255}};
     for (const Case& c : cases)
         EXPECT_EQ(acl_detail::HueToChannel(0, 255, c.H), c.V) << "h=" << c.H;
     // At h = 127 the falling band lies above m2 until the clamp.
@@ -40,6 +40,7 @@ TEST(HSLToColor, WorkedValues)
         int H, S, L, R, G, B;
         TColor Color;
     };
+    // clang-format off
     const Case cases[] = {
         {0, 255, 60, 120, 0, 0, 0x00000078},      {0, 255, 110, 220, 0, 0, 0x000000DC},
         {0, 255, 170, 255, 85, 85, 0x005555FF},   {85, 255, 60, 0, 120, 0, 0x00007800},
@@ -55,6 +56,7 @@ TEST(HSLToColor, WorkedValues)
         {0, 255, 1, 2, 0, 0, 0x00000002},         {0, 255, 51, 102, 0, 0, 0x00000066},
         {240, 255, 119, 238, 0, 84, 0x005400EE},  {240, 255, 169, 255, 83, 143, 0x008F53FF},
     };
+    // clang-format on
     for (const Case& c : cases) {
         std::uint8_t r = 1, g = 1, b = 1;
         TACLColors::HSLToRGB(static_cast<std::uint8_t>(c.H), static_cast<std::uint8_t>(c.S),

@@ -38,7 +38,7 @@ TEST_F(GraphicsUnit, LoadingFetchesTheStockObjectsOnceAndSurfacesThenMakeNoCall)
     {
         testing_support::TCallRecorder gdi;
         LoadGraphicsUnit();
-        LoadGraphicsUnit();  // already loaded: nothing to do
+        LoadGraphicsUnit(); // already loaded: nothing to do
         (void)GraphicsModule();
         ASSERT_EQ(gdi.Names(), "GetStockObject GetStockObject GetStockObject") << "only once";
         std::vector<std::int32_t> indexes;
@@ -68,12 +68,12 @@ TEST_F(GraphicsUnit, UnloadDestroysThePoolsAndTheNextUseLoadsAfresh)
     ASSERT_GT(GraphicsModule().Pens.IdleCount(), 0u) << "the freed entries wait on the free list";
 
     UnloadGraphicsUnit();
-    UnloadGraphicsUnit();  // nothing left to destroy
+    UnloadGraphicsUnit(); // nothing left to destroy
 
     // New pools: no entries in use or waiting, only the table ever allocated.
     TGraphicsModule& module = GraphicsModule();
-    for (std::size_t count : {module.Pens.EntryCount(), module.Pens.IdleCount(), module.Brushes.IdleCount(),
-                              module.Fonts.IdleCount()})
+    for (std::size_t count :
+         {module.Pens.EntryCount(), module.Pens.IdleCount(), module.Brushes.IdleCount(), module.Fonts.IdleCount()})
         EXPECT_EQ(count, 0u);
     EXPECT_EQ(module.Pens.HeapAllocationCount(), 1u);
     EXPECT_EQ(module.StockPen, GetStockObject(BLACK_PEN));
@@ -95,14 +95,18 @@ TEST_F(GraphicsUnit, UnloadDeletesTheObjectsOfEntriesStillInUse)
     TGraphicsModule& module = GraphicsModule();
     auto* pen = module.Pens.AllocResource(TPenData{});
     auto* brush = module.Brushes.AllocResource(TBrushData{});
-    ASSERT_NE(module.Pens.ObjectOf(*pen, [](const TPenData&) {
-        LOGPEN data{PS_SOLID, {1, 0}, 0};
-        return CreatePenIndirect(&data);
-    }), nullptr);
-    ASSERT_NE(module.Brushes.ObjectOf(*brush, [](const TBrushData&) {
-        LOGBRUSH data{BS_SOLID, 0x00FFFFFF, 0};
-        return CreateBrushIndirect(&data);
-    }), nullptr);
+    ASSERT_NE(module.Pens.ObjectOf(*pen,
+                                   [](const TPenData&) {
+                                       LOGPEN data{PS_SOLID, {1, 0}, 0};
+                                       return CreatePenIndirect(&data);
+                                   }),
+              nullptr);
+    ASSERT_NE(module.Brushes.ObjectOf(*brush,
+                                      [](const TBrushData&) {
+                                          LOGBRUSH data{BS_SOLID, 0x00FFFFFF, 0};
+                                          return CreateBrushIndirect(&data);
+                                      }),
+              nullptr);
     EXPECT_EQ(StandInLiveObjectCount(), liveBefore + 2);
 
     UnloadGraphicsUnit();

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <new>
 
-
 namespace {
 
 // One frame as the ring renderer draws it: the background, then 31 rings of 64 dots, each dot
@@ -47,7 +46,7 @@ TEST(PoolAllocation, SteadyFramesMakeNoHeapAllocation)
         SCOPED_TRACE(rasterizing);
         StandInSetRasterizing(rasterizing);
         TCanvas canvas;
-        DrawFrame(canvas, dc.Dc(), 0);  // the pools reach their peak of entries
+        DrawFrame(canvas, dc.Dc(), 0); // the pools reach their peak of entries
         const std::size_t poolAllocations =
             GraphicsModule().Pens.HeapAllocationCount() + GraphicsModule().Brushes.HeapAllocationCount();
 

@@ -13,10 +13,10 @@
 
 namespace {
 
-using testing_support::RaisedMessage;
 using player::TCallKind;
 using player::TFakeCore;
 using player::TObjectKind;
+using testing_support::RaisedMessage;
 
 class HostAccess : public testing_support::THostCoreTest {};
 
@@ -68,7 +68,7 @@ TEST_F(HostAccess, HoldsExactlyOneReferenceOnTheLatestCore)
 
     TAIMPAPIWrappers::Finalize();
     EXPECT_FALSE(HostCore);
-    TAIMPAPIWrappers::Finalize();  // nothing held: nothing happens
+    TAIMPAPIWrappers::Finalize(); // nothing held: nothing happens
     for (const TFakeCore* core : {&first, &second}) {
         EXPECT_EQ(core->RefCount(), 1);
         EXPECT_TRUE(core->Ledger().Balanced()) << core->Ledger().Report();
@@ -127,7 +127,7 @@ TEST_F(HostAccess, FailingPlayerCallsBecomeErrorsAndGiveEveryReferenceBack)
         player::TInjected MakeObject;
         bool HandsNull;
         player::TInjected SetChars;
-        const char* Message;  // "" for success
+        const char* Message; // "" for success
     };
     const Case cases[] = {
         {"all well", {}, false, {}, ""},
@@ -202,7 +202,7 @@ TEST(CheckHostResult, BitThirtyOneDecidesAndTheMessageShowsTheSignedDecimal)
 {
     struct Case {
         HRESULT Result;
-        const char* Message;  // "" for success
+        const char* Message; // "" for success
     };
     const Case cases[] = {
         {S_OK, ""},

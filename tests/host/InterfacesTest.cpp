@@ -30,8 +30,8 @@ std::string RegistryForm(const GUID& G)
     char text[40];
     std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
                   // Data1 is an unsigned long in Windows' headers, an unsigned int natively.
-                  static_cast<unsigned>(G.Data1), G.Data2, G.Data3,
-                  G.Data4[0], G.Data4[1], G.Data4[2], G.Data4[3], G.Data4[4], G.Data4[5], G.Data4[6], G.Data4[7]);
+                  static_cast<unsigned>(G.Data1), G.Data2, G.Data3, G.Data4[0], G.Data4[1], G.Data4[2], G.Data4[3],
+                  G.Data4[4], G.Data4[5], G.Data4[6], G.Data4[7]);
     return text;
 }
 

@@ -15,11 +15,11 @@
 
 namespace {
 
-using testing_support::RaisedMessage;
 using player::TCallKind;
 using player::TConfigSlot;
 using player::TConfigValue;
 using player::TFakeCore;
+using testing_support::RaisedMessage;
 
 constexpr HRESULT AccessDenied = static_cast<HRESULT>(0x80070005u);
 
@@ -138,14 +138,16 @@ TEST_F(ServiceConfig, BooleansAreStoredAsZeroOrOneAndAnythingButZeroReadsTrue)
         EXPECT_EQ(call.Slot, TConfigSlot::SetInt32Value);
 
     struct Case {
-        std::optional<std::int32_t> Stored;  // none: the read fails
+        std::optional<std::int32_t> Stored; // none: the read fails
         bool Default;
         bool Expected;
     };
+    // clang-format off
     const Case cases[] = {
         {std::nullopt, true, true}, {std::nullopt, false, false}, {0, true, false}, {1, false, true},
         {7, false, true},           {2, false, true},             {-1, false, true},
     };
+    // clang-format on
     for (const Case& c : cases) {
         if (c.Stored)
             FCore.Config().Store(key, *c.Stored);

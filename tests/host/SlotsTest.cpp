@@ -25,14 +25,10 @@ enum class TFault { None, ModuleError, OutOfMemory, Foreign };
 void Fail(TFault AFault)
 {
     switch (AFault) {
-    case TFault::None:
-        return;
-    case TFault::ModuleError:
-        rtl::Raise(rtl::Exception("probe failed"));
-    case TFault::OutOfMemory:
-        throw std::bad_alloc();
-    case TFault::Foreign:
-        throw 7;
+    case TFault::None: return;
+    case TFault::ModuleError: rtl::Raise(rtl::Exception("probe failed"));
+    case TFault::OutOfMemory: throw std::bad_alloc();
+    case TFault::Foreign: throw 7;
     }
 }
 
@@ -59,7 +55,7 @@ public:
     std::int32_t GetFlags() { return Fail(Fault), 5; }
     HRESULT GetMaxDisplaySize(std::int32_t& Width, std::int32_t& Height)
     {
-        Width = 640;  // written before failing: the player must not see it
+        Width = 640; // written before failing: the player must not see it
         Height = 480;
         return Fail(Fault), S_OK;
     }

@@ -65,9 +65,9 @@ TEST_F(ModuleFixture, WholeSequenceGivesEveryReferenceBack)
         ASSERT_EQ(core.Extensions().size(), 1u);
 
         rtl::TComPtr<IAIMPExtensionEmbeddedVisualization> vis;
-        ASSERT_EQ(core.Extensions()[0].Extension->QueryInterface(IID_IAIMPExtensionEmbeddedVisualization,
-                                                                  vis.PutVoid()),
-                  S_OK);
+        ASSERT_EQ(
+            core.Extensions()[0].Extension->QueryInterface(IID_IAIMPExtensionEmbeddedVisualization, vis.PutVoid()),
+            S_OK);
         rtl::TComPtr<IAIMPString> name;
         ASSERT_EQ(vis->GetName(name.Put()), S_OK);
         EXPECT_EQ(player::TextOf(name.Get()), u"Selvanore");

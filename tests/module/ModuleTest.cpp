@@ -72,9 +72,15 @@ public:
     }
     TModule(const TModule&) = delete;
     TModule& operator=(const TModule&) = delete;
-    ~TModule() { Unload(); }
+    ~TModule()
+    {
+        Unload();
+    }
 
-    bool Loaded() const noexcept { return FHandle != nullptr; }
+    bool Loaded() const noexcept
+    {
+        return FHandle != nullptr;
+    }
 
     // An exported symbol by name, or null.
     void* Symbol(const char* AName) const noexcept
@@ -433,6 +439,7 @@ void PrintTo(const TNameFault& AFault, std::ostream* AStream)
     *AStream << AFault.Name;
 }
 
+// clang-format off
 const TNameFault NameFaults[] = {
     {"MakeObjectFails", [](TFakeCore& ACore, IAIMPPlugin&) { ACore.Faults().MakeObject = {E_FAIL, 0}; }},
     {"MakeObjectHandsNull", [](TFakeCore& ACore, IAIMPPlugin&) { ACore.Faults().MakeObjectHandsNull = true; }},
@@ -440,6 +447,7 @@ const TNameFault NameFaults[] = {
     // After the plug-in's Finalize no core is held: "Plugin was not initialized".
     {"CoreReleased", [](TFakeCore&, IAIMPPlugin& APlugin) { APlugin.Finalize(); }},
 };
+// clang-format on
 
 class ModuleNameFault : public ModuleFixture, public ::testing::WithParamInterface<TNameFault> {};
 
@@ -510,7 +518,7 @@ TEST(ModuleLifetime, LoadsAndUnloadsAHundredTimes)
         ASSERT_EQ(core.Extensions().size(), 1u);
         THeld<IAIMPExtensionEmbeddedVisualization> visualization;
         ASSERT_EQ(core.Extensions()[0].Extension->QueryInterface(IID_IAIMPExtensionEmbeddedVisualization,
-                                                                  reinterpret_cast<void**>(visualization.Put())),
+                                                                 reinterpret_cast<void**>(visualization.Put())),
                   S_OK);
         ASSERT_EQ(visualization->Initialize(64, 48), S_OK);
         visualization->Draw(surface.Dc(), silence.get());
@@ -563,7 +571,7 @@ private:
 // returns its pen, brush and font to must still be there.
 struct TUnloadCase {
     const char* Name;
-    int Frames;  // drawn before the player lets go
+    int Frames; // drawn before the player lets go
 };
 
 void PrintTo(const TUnloadCase& ACase, std::ostream* AStream)
@@ -599,7 +607,7 @@ TEST_P(ModuleUnload, CoreReleasedByTheUnloadFreesTheVisualizationBeforeThePools)
         ASSERT_EQ(core.AddExtension(IID_IUnknown, &probe), S_OK);
         THeld<IAIMPExtensionEmbeddedVisualization> visualization;
         ASSERT_EQ(core.Extensions()[0].Extension->QueryInterface(IID_IAIMPExtensionEmbeddedVisualization,
-                                                                  reinterpret_cast<void**>(visualization.Put())),
+                                                                 reinterpret_cast<void**>(visualization.Put())),
                   S_OK);
         ASSERT_EQ(visualization->Initialize(64, 48), S_OK);
         for (int frame = 0; frame < GetParam().Frames; ++frame)

@@ -260,8 +260,8 @@ TEST(CaptureSilenceTest, NothingPlayingIsSilenceAtTheOutputsRate)
 {
     TPulseServer server;
     const std::unique_ptr<play::TCapture> capture = play::OpenCapture("");
-    const std::optional<TBlock> full =
-        PollUntil(*capture, [](const TBlock& ABlock) { return ABlock.Count >= 2 * Block; }, 10s);
+    const std::optional<TBlock> full = PollUntil(
+        *capture, [](const TBlock& ABlock) { return ABlock.Count >= 2 * Block; }, 10s);
     ASSERT_TRUE(full) << "no samples came from the null output's monitor";
     EXPECT_EQ(Peak(full->Left), 0.0f);
     EXPECT_EQ(Peak(full->Right), 0.0f);
@@ -379,7 +379,8 @@ TEST_P(CaptureBreakTest, LatestThrowsTheBrokenOffError)
     const TBreakCase& test = GetParam();
     TPulseServer server;
     const std::unique_ptr<play::TCapture> capture = play::OpenCapture("");
-    ASSERT_TRUE(PollUntil(*capture, [](const TBlock& ABlock) { return ABlock.Count > 0; }, 10s))
+    ASSERT_TRUE(PollUntil(
+        *capture, [](const TBlock& ABlock) { return ABlock.Count > 0; }, 10s))
         << "no samples came before the break";
 
     test.Break(server);
@@ -403,16 +404,16 @@ TEST_P(CaptureBreakTest, LatestThrowsTheBrokenOffError)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Breaks, CaptureBreakTest,
-    testing::Values(TBreakCase{"ServerKilled", [](TPulseServer& AServer) { AServer.Kill(); },
-                               "the sound server went away during the capture"},
-                    TBreakCase{"OutputUnloaded",
-                               [](TPulseServer& AServer) {
-                                   ASSERT_EQ(AServer.Pactl({"unload-module", "module-null-sink"}), 0);
-                               },
-                               "the default output's monitor went away during the capture"}),
-    [](const testing::TestParamInfo<TBreakCase>& AInfo) { return AInfo.param.Name; });
+INSTANTIATE_TEST_SUITE_P(Breaks, CaptureBreakTest,
+                         testing::Values(TBreakCase{"ServerKilled", [](TPulseServer& AServer) { AServer.Kill(); },
+                                                    "the sound server went away during the capture"},
+                                         TBreakCase{
+                                             "OutputUnloaded",
+                                             [](TPulseServer& AServer) {
+                                                 ASSERT_EQ(AServer.Pactl({"unload-module", "module-null-sink"}), 0);
+                                             },
+                                             "the default output's monitor went away during the capture"}),
+                         [](const testing::TestParamInfo<TBreakCase>& AInfo) { return AInfo.param.Name; });
 
 // ---------------------------------------------------------------------------------------------
 // Destroying a capture needs nothing from the server: neither a stopped server nor a dead one
@@ -434,7 +435,8 @@ TEST_P(CaptureDestroyTest, DestroyingDoesNotWaitForTheServer)
 {
     TPulseServer server;
     std::unique_ptr<play::TCapture> capture = play::OpenCapture("");
-    ASSERT_TRUE(PollUntil(*capture, [](const TBlock& ABlock) { return ABlock.Count > 0; }, 10s));
+    ASSERT_TRUE(PollUntil(
+        *capture, [](const TBlock& ABlock) { return ABlock.Count > 0; }, 10s));
     GetParam().Quiet(server);
 
     std::future<void> destroyed = std::async(std::launch::async, [&] { capture.reset(); });
@@ -566,8 +568,8 @@ TEST(CaptureMeasure, DISABLED_LatencyProcessorTimeAndMemory)
     std::cout << "rate: " << rate << " Hz; tones seen: " << total.size() << " of " << onsets.size() << "\n"
               << "write to Latest: " << summary(total) << "\n"
               << "the playback stream's latency at each tone's write: " << summary(queued) << "\n"
-              << "silent capture: " << cpu << " s of processor in " << wall << " s ("
-              << 100.0 * cpu / wall << "% of one core)\n"
+              << "silent capture: " << cpu << " s of processor in " << wall << " s (" << 100.0 * cpu / wall
+              << "% of one core)\n"
               << "memory: " << rssBefore << " kB before opening, " << rssOpen << " kB open, " << rssSteady
               << " kB after 10 s of silence, peak " << rssPeak << " kB\n";
 }

@@ -47,7 +47,8 @@ TEST(PlayRun, PlaysEverySampleInOrderAndDrawsAtTheFrameRate)
     constexpr std::int64_t Length = 3 * Rate;
     WriteWav(scratch / "song.wav", Rate, 2, Length, SongSample);
 
-    const TEnded ended = RunToEnd(ChildSetup({"song.wav", "--fps", "25", "--size", "160x120", "--report", "run.json"}, scratch.Path(), HeadlessEnvironment(scratch)));
+    const TEnded ended = RunToEnd(ChildSetup({"song.wav", "--fps", "25", "--size", "160x120", "--report", "run.json"},
+                                             scratch.Path(), HeadlessEnvironment(scratch)));
     ASSERT_EQ(ended.Status, 0) << ended.Err;
 
     // The sound card got silence while the device was opened but not yet started, then the
@@ -88,7 +89,8 @@ TEST(PlayRun, StopsAfterTheSecondsAsked)
     TScratch scratch;
     constexpr int Rate = 8000;
     WriteWav(scratch / "song.wav", Rate, 2, 6 * Rate, SongSample);
-    const TEnded ended = RunToEnd(ChildSetup({"song.wav", "--fps", "20", "--seconds", "1.5", "--report", "run.json"}, scratch.Path(), HeadlessEnvironment(scratch)));
+    const TEnded ended = RunToEnd(ChildSetup({"song.wav", "--fps", "20", "--seconds", "1.5", "--report", "run.json"},
+                                             scratch.Path(), HeadlessEnvironment(scratch)));
     ASSERT_EQ(ended.Status, 0) << ended.Err;
     const std::string report = ReadBytes(scratch / "run.json");
     EXPECT_GE(ReportNumber(report, "frames_drawn"), 0.8 * 30) << report;
@@ -120,7 +122,8 @@ TEST(PlayRun, BadInputEndsWithOneLineAndStatusTwo)
         // No sound server: the server's address leads nowhere.
         {{"--capture"}, {"SDL_VIDEODRIVER=dummy", "PULSE_SERVER=unix:/nonexistent/socket", "PULSE_AUTOSPAWN=0"}, ""},
         {{"--capture", "no.such.source"},
-         {"SDL_VIDEODRIVER=dummy", "PULSE_SERVER=unix:/nonexistent/socket", "PULSE_AUTOSPAWN=0"}, ""},
+         {"SDL_VIDEODRIVER=dummy", "PULSE_SERVER=unix:/nonexistent/socket", "PULSE_AUTOSPAWN=0"},
+         ""},
         {{"--capture", "--", "song.wav"}, headless, "leave out FILE"},
         {{"song.wav", "--size", "0x10"}, headless, "--size"},
         {{"song.wav", "--fps", "0"}, headless, "--fps"},

@@ -97,12 +97,12 @@ TEST(PlayScreenshot, TheWindowShowsTheRingsInTheModulesColoursAroundTheCentre)
     // The screen is the window's size, so that the window covers it wherever it is placed.
     const TXvfb server(Width, Height);
     ASSERT_TRUE(server.Ok()) << server.Reason();
-    TRunningPreview play(ChildSetup({"song.wav", "--size", "320x240", "--fps", "25"}, scratch.Path(), {"DISPLAY=" + server.Display(), "SDL_VIDEODRIVER=x11",
-                                          "SDL_AUDIODRIVER=dummy",
-                                          // SDL's X11 driver starts the system's D-Bus library, whose own
-                                          // allocations LeakSanitizer reports; the runs on the dummy driver
-                                          // check the rest of the program for leaks.
-                                          "LSAN_OPTIONS=detect_leaks=0"}));
+    TRunningPreview play(ChildSetup({"song.wav", "--size", "320x240", "--fps", "25"}, scratch.Path(),
+                                    {"DISPLAY=" + server.Display(), "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
+                                     // SDL's X11 driver starts the system's D-Bus library, whose own
+                                     // allocations LeakSanitizer reports; the runs on the dummy driver
+                                     // check the rest of the program for leaks.
+                                     "LSAN_OPTIONS=detect_leaks=0"}));
     std::string faults = "never looked";
     // Once the rings have built up; then a few looks, since a look may catch a frame half-copied.
     ASSERT_FALSE(WaitUntil([] { return false; }, 2.0));

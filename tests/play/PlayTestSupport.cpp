@@ -33,8 +33,8 @@ TXvfb::TXvfb(int AWidth, int AHeight)
     }
     FDisplay = ":" + std::to_string(number);
     const std::string screen = std::to_string(AWidth) + "x" + std::to_string(AHeight) + "x24";
-    std::vector<std::string> args{"Xvfb", FDisplay, "-screen", "0", screen, "-fbdir", FFolder.Path().string(),
-                                  "-nolisten", "tcp", "-noreset"};
+    std::vector<std::string> args{"Xvfb",      FDisplay, "-screen", "0", screen, "-fbdir", FFolder.Path().string(),
+                                  "-nolisten", "tcp",    "-noreset"};
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
@@ -61,8 +61,9 @@ TXvfb::TXvfb(int AWidth, int AHeight)
         if (waitpid(FServer, &status, WNOHANG) == FServer) {
             FServer = -1;
             FReason = "Xvfb ended at once (" +
-                      std::string(WIFEXITED(status) && WEXITSTATUS(status) == 127 ? "no Xvfb on PATH: scripts/setup installs it"
-                                                                                  : "see its log") +
+                      std::string(WIFEXITED(status) && WEXITSTATUS(status) == 127
+                                      ? "no Xvfb on PATH: scripts/setup installs it"
+                                      : "see its log") +
                       "): " + testing_support::ReadBytes(log);
             return;
         }
@@ -108,8 +109,8 @@ testing_support::TImage ReadXwd(const std::string& APath)
         return {};
     const auto field = [&](int AIndex) { return BigEndian32(bytes, static_cast<std::size_t>(AIndex) * 4); };
     const std::uint32_t headerSize = field(0), format = field(2), width = field(4), height = field(5),
-                        byteOrder = field(7), bitsPerPixel = field(11), bytesPerLine = field(12),
-                        redMask = field(14), greenMask = field(15), blueMask = field(16), colours = field(19);
+                        byteOrder = field(7), bitsPerPixel = field(11), bytesPerLine = field(12), redMask = field(14),
+                        greenMask = field(15), blueMask = field(16), colours = field(19);
     if (format != 2 || (bitsPerPixel != 32 && bitsPerPixel != 24) || redMask != 0xFF0000 || greenMask != 0xFF00 ||
         blueMask != 0xFF)
         return {};
@@ -143,7 +144,7 @@ std::vector<float> ReadFloats(const std::string& APath)
 }
 
 testing_support::TChildSetup ChildSetup(std::vector<std::string> AArgs, const std::filesystem::path& AWorkingDir,
-                                     std::vector<std::string> AEnvironment)
+                                        std::vector<std::string> AEnvironment)
 {
     testing_support::TChildSetup setup;
     setup.Args = std::move(AArgs);

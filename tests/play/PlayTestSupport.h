@@ -45,7 +45,7 @@ std::vector<float> ReadFloats(const std::string& APath);
 
 // A run of selvanore-play with AArgs in AWorkingDir, AEnvironment ("NAME=value") added.
 testing_support::TChildSetup ChildSetup(std::vector<std::string> AArgs, const std::filesystem::path& AWorkingDir,
-                                     std::vector<std::string> AEnvironment);
+                                        std::vector<std::string> AEnvironment);
 
 // Whether AErr is exactly one line, "selvanore-play: " and a message.
 bool IsPlayOneLineError(const std::string& AErr);

@@ -98,28 +98,20 @@ play::TPlayOptions RecorderOptions()
 TEST(PlayWindow, ResizeAndClickReachTheModuleAndEveryDrawFitsItsSurface)
 {
     TScratch scratch;
-    const TEnvironment environment{{"SDL_VIDEODRIVER", "dummy"},
-                                   {"SDL_AUDIODRIVER", "dummy"},
-                                   {"SELVANORE_FAKE_LEDGER", scratch / "ledger.txt"}};
+    const TEnvironment environment{
+        {"SDL_VIDEODRIVER", "dummy"}, {"SDL_AUDIODRIVER", "dummy"}, {"SELVANORE_FAKE_LEDGER", scratch / "ledger.txt"}};
     play::TPlayHooks hooks;
     hooks.AfterFrame = [](SDL_Window* AWindow, std::int64_t AFrames) {
         switch (AFrames) {
-        case 5:
-            SDL_SetWindowSize(AWindow, 400, 300);
-            break;
+        case 5: SDL_SetWindowSize(AWindow, 400, 300); break;
         case 8:
             PushClick(AWindow, 40, 30, SDL_BUTTON_LEFT, 1);
             PushClick(AWindow, 7, 8, SDL_BUTTON_RIGHT, 1);
             PushClick(AWindow, 9, 9, SDL_BUTTON_MIDDLE, 1);
             break;
-        case 12:
-            SDL_SetWindowSize(AWindow, 200, 150);
-            break;
-        case 20:
-            PushKey(SDLK_q);
-            break;
-        default:
-            break;
+        case 12: SDL_SetWindowSize(AWindow, 200, 150); break;
+        case 20: PushKey(SDLK_q); break;
+        default: break;
         }
     };
     const play::TPlayFigures figures = play::RunPlay(RecorderOptions(), hooks);
@@ -159,9 +151,8 @@ TEST(PlayWindow, ResizeAndClickReachTheModuleAndEveryDrawFitsItsSurface)
 TEST(PlayWindow, PauseStopsTheFramesAndResumeGoesOn)
 {
     TScratch scratch;
-    const TEnvironment environment{{"SDL_VIDEODRIVER", "dummy"},
-                                   {"SDL_AUDIODRIVER", "dummy"},
-                                   {"SELVANORE_FAKE_LEDGER", scratch / "ledger.txt"}};
+    const TEnvironment environment{
+        {"SDL_VIDEODRIVER", "dummy"}, {"SDL_AUDIODRIVER", "dummy"}, {"SELVANORE_FAKE_LEDGER", scratch / "ledger.txt"}};
     const auto resume = [](Uint32, void*) -> Uint32 {
         PushKey(SDLK_SPACE);
         return 0;
@@ -273,7 +264,8 @@ TEST(PlayWindow, TheRealDllUnderWineTakesResizesAndClicks)
     std::error_code error;
     if (!std::filesystem::is_regular_file(PLAY_WINE_MODULE, error) ||
         !std::filesystem::is_regular_file(PLAY_WINE_HELPER, error))
-        FAIL() << "cannot run: the Windows cross build is not there: " << PLAY_WINE_HELPER << " (scripts/test builds it)";
+        FAIL() << "cannot run: the Windows cross build is not there: " << PLAY_WINE_HELPER
+               << " (scripts/test builds it)";
     const TEnvironment environment{{"SDL_VIDEODRIVER", "dummy"}, {"SDL_AUDIODRIVER", "dummy"}};
     play::TPlayOptions options = RecorderOptions();
     options.Wine = true;

@@ -173,7 +173,8 @@ TPulseServer::TPulseServer() : FFolder("selvanore-pulse")
     fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
     FSocket = FFolder.Path() / "native";
     if (FSocket.string().size() >= sizeof(sockaddr_un::sun_path))
-        throw std::runtime_error("the socket's path " + FSocket.string() + " is too long for a unix socket; set TMPDIR "
+        throw std::runtime_error("the socket's path " + FSocket.string() +
+                                 " is too long for a unix socket; set TMPDIR "
                                  "to a shorter folder");
 
     const char* path = std::getenv("PATH");
@@ -198,8 +199,8 @@ TPulseServer::TPulseServer() : FFolder("selvanore-pulse")
         "--log-target=stderr",
         "--log-level=warning",
         "-L",
-        "module-null-sink sink_name=" + std::string(NullSink) + " format=float32le channels=2 rate=" +
-            std::to_string(NullSinkRate),
+        "module-null-sink sink_name=" + std::string(NullSink) +
+            " format=float32le channels=2 rate=" + std::to_string(NullSinkRate),
         "-L",
         "module-native-protocol-unix auth-anonymous=1 socket=" + FSocket.string(),
     };
@@ -313,7 +314,8 @@ TPlayback::TPlayback(int ARate, int ABufferMilliseconds)
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(ARate), 2};
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(ABufferMilliseconds) * PA_USEC_PER_MSEC, &spec));
+    attributes.tlength = static_cast<std::uint32_t>(
+        pa_usec_to_bytes(static_cast<pa_usec_t>(ABufferMilliseconds) * PA_USEC_PER_MSEC, &spec));
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(-1);
@@ -363,8 +365,10 @@ void PlayTone(const TTone& ATone, int ARate, double ASeconds)
         samples.clear();
         for (std::int64_t i = start; i < std::min(frames, start + piece); ++i) {
             const double t = static_cast<double>(i) / ARate;
-            samples.push_back(static_cast<float>(ATone.LeftAmplitude * std::sin(2 * std::numbers::pi * ATone.LeftFrequency * t)));
-            samples.push_back(static_cast<float>(ATone.RightAmplitude * std::sin(2 * std::numbers::pi * ATone.RightFrequency * t)));
+            samples.push_back(
+                static_cast<float>(ATone.LeftAmplitude * std::sin(2 * std::numbers::pi * ATone.LeftFrequency * t)));
+            samples.push_back(
+                static_cast<float>(ATone.RightAmplitude * std::sin(2 * std::numbers::pi * ATone.RightFrequency * t)));
         }
         playback.Write(samples);
     }

@@ -25,11 +25,12 @@ TEST(FakeString, SlotsEditTheTextAndCheckTheirArguments)
 {
     struct Case {
         const char* Name;
-        std::function<HRESULT(IAIMPString&, IAIMPString& AOther)> Call;  // AOther holds "lo"
+        std::function<HRESULT(IAIMPString&, IAIMPString& AOther)> Call; // AOther holds "lo"
         HRESULT Result;
-        TText Text;  // afterwards; the string starts as "Hello World"
+        TText Text; // afterwards; the string starts as "Hello World"
     };
     const TAIMPChar* none = nullptr;
+    // clang-format off
     const Case cases[] = {
         {"SetChar", [](IAIMPString& S, IAIMPString&) { return S.SetChar(0, 'J'); }, S_OK, T(AIMP_TEXT("Jello World"))},
         {"SetChar past the end", [](IAIMPString& S, IAIMPString&) { return S.SetChar(11, 'J'); }, E_INVALIDARG,
@@ -71,11 +72,13 @@ TEST(FakeString, SlotsEditTheTextAndCheckTheirArguments)
              return S.Replace2(AIMP_TEXT(""), 0, AIMP_TEXT("x"), 1, 0);
          }, E_INVALIDARG, T(AIMP_TEXT("Hello World"))},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         TFakeCore core;
         {
-            rtl::TComPtr<IAIMPString> string = rtl::TComPtr<IAIMPString>::Attach(core.NewString(AIMP_TEXT("Hello World")));
+            rtl::TComPtr<IAIMPString> string =
+                rtl::TComPtr<IAIMPString>::Attach(core.NewString(AIMP_TEXT("Hello World")));
             rtl::TComPtr<IAIMPString> other = rtl::TComPtr<IAIMPString>::Attach(core.NewString(AIMP_TEXT("lo")));
             EXPECT_EQ(c.Call(*string.Get(), *other.Get()), c.Result);
             EXPECT_TRUE(player::TextOf(string.Get()) == c.Text);

@@ -23,6 +23,7 @@ TEST(RingLook, DepthTable)
         std::int32_t Radius;
         int PenLightness;
     };
+    // clang-format off
     const Case cases[] = {
         {-5, 1.0071943f, 0, 1},    {-215, 1.4432989f, 1, 37}, {-350, 2.0f, 1, 60},      {-370, 2.1212120f, 2, 63},
         {-480, 3.1818182f, 3, 82}, {-565, 5.1851850f, 4, 97}, {-640, 11.666667f, 5, 110}, {-695, 140.0f, 5, 119},
@@ -31,6 +32,7 @@ TEST(RingLook, DepthTable)
         {-210, 1.4285715f, 0, 36}, {-365, 2.0895522f, 1, 63}, {-475, 3.1111112f, 2, 81},
         {-560, 5.0f, 3, 96},       {-635, 10.769231f, 4, 109},
     };
+    // clang-format on
     for (const Case& c : cases) {
         const TRingLook look = RingLookAt(c.Z);
         // Bit-exact: the factor is the single nearest to 700 / (Z + 700).

@@ -47,6 +47,7 @@ public:
             Kept = self;
         }
     }
+
 protected:
     ~TProbe() override { ++Destroyed; }
 
@@ -63,7 +64,10 @@ private:
     class TExtra final : public IProbeExtra {
     public:
         explicit TExtra(TProbe& AOwner) : FOwner(AOwner) {}
-        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID AIID, void** Obj) override { return FOwner.QueryInterface(AIID, Obj); }
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID AIID, void** Obj) override
+        {
+            return FOwner.QueryInterface(AIID, Obj);
+        }
         ULONG STDMETHODCALLTYPE AddRef() override { return FOwner.AddRef(); }
         ULONG STDMETHODCALLTYPE Release() override { return FOwner.Release(); }
         int32_t STDMETHODCALLTYPE Answer() override { return 42; }
@@ -74,8 +78,11 @@ private:
     TExtra FExtra{*this};
 };
 
+// This clang-format cannot lay out a requires expression.
+// clang-format off
 template <class T>
 concept DirectlyNewable = requires { new T(); };
+// clang-format on
 
 // Objects the player holds come only from Make: a direct new does not compile, although the
 // probe's constructor is public and it declares no friend.
@@ -118,7 +125,7 @@ TYPED_TEST(CountedObjectTest, ConstructionHoldsTheObjectTogether)
     {
         rtl::TComPtr<TProbe<TypeParam>> object = Make<TProbe<TypeParam>>(TConstruction::TakesAndDropsReference);
         EXPECT_EQ(TProbe<TypeParam>::Destroyed, 0);
-        EXPECT_EQ(object->RefCount(), 1);  // the caller's reference only
+        EXPECT_EQ(object->RefCount(), 1); // the caller's reference only
     }
     EXPECT_EQ(TProbe<TypeParam>::Destroyed, 1);
 
@@ -176,7 +183,7 @@ class InterfacedObjectExFree : public CountedObjectTest<TInterfacedObjectEx> {};
 TEST_F(InterfacedObjectExFree, WhileReferencedRaisesAndTheObjectStaysAlive)
 {
     TObject* object = Make<TObject>().Detach();
-    object->AddRef();  // a reference besides the caller's
+    object->AddRef(); // a reference besides the caller's
     EXPECT_EQ(testing_support::RaisedMessage([&] { object->Free(); }), "Invalid Pointer");
     EXPECT_EQ(TObject::Destroyed, 0);
     EXPECT_EQ(object->RefCount(), 1 + 1);

@@ -14,12 +14,14 @@ TEST(RoundToInt32, TiesGoToEvenAndEverythingElseToNearest)
         double In;
         std::int32_t Out;
     };
+    // clang-format off
     const Case cases[] = {
         {2.5, 2},          {3.5, 4},          {-2.5, -2},        {-3.5, -4},       {0.5, 0},
         {-0.5, 0},         {1.5, 2},          {36.5, 36},        {37.5, 38},       {25.18, 25},
         {-0.49999999999999994, 0},            {0.49999999999999994, 0},            {2.5000000000000004, 3},
         {-7.2, -7},        {-7.7, -8},        {2147483646.5, 2147483646},          {-2147483647.5, -2147483648},
     };
+    // clang-format on
     for (const Case& c : cases)
         EXPECT_EQ(rtl::RoundToInt32(c.In), c.Out) << c.In;
 }

@@ -13,7 +13,6 @@
 #include <new>
 #include <ostream>
 
-
 namespace {
 
 // What the frames look like while they are counted.
@@ -49,7 +48,7 @@ TEST_P(DrawAllocation, SteadyFramesAllocateNothing)
         slots->Draw(dc.Dc(), block.get());
 
     testing_support::TAllocationCounter counter;
-    for (int frame = 0; frame < 160; ++frame)  // captures on every fifth of them
+    for (int frame = 0; frame < 160; ++frame) // captures on every fifth of them
         slots->Draw(dc.Dc(), block.get());
     slots->Resize(c.Height, c.Width);
     for (int frame = 0; frame < 10; ++frame)

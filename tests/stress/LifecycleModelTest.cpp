@@ -35,7 +35,7 @@ struct TModel {
     std::int32_t TimeOut = 0;
     std::int32_t ArrNumb = 0;
     float Depth[RingSlotCount] = {};
-    std::int32_t References = 1;  // the test's own
+    std::int32_t References = 1; // the test's own
 
     void Resize(std::int32_t AWidth, std::int32_t AHeight)
     {
@@ -66,11 +66,24 @@ struct TModel {
     }
 };
 
-constexpr std::int32_t Extents[] = {0, 1, -1, 2, 63, 64, 101, -101, 640, 1920, -4096, INT_MAX, INT_MIN, INT_MAX - 1, INT_MIN + 1};
+constexpr std::int32_t Extents[] = {0,   1,    -1,    2,       63,      64,          101,        -101,
+                                    640, 1920, -4096, INT_MAX, INT_MIN, INT_MAX - 1, INT_MIN + 1};
 
 enum class TStep {
-    Initialize, Finalize, Resize, Draw, DrawHostileBlock, DrawWithoutContext, DrawWithoutBlock, Click,
-    Queries, GetName, HoldCore, DropCore, TakeReference, DropReference,
+    Initialize,
+    Finalize,
+    Resize,
+    Draw,
+    DrawHostileBlock,
+    DrawWithoutContext,
+    DrawWithoutBlock,
+    Click,
+    Queries,
+    GetName,
+    HoldCore,
+    DropCore,
+    TakeReference,
+    DropReference,
 };
 constexpr int StepKinds = 14;
 
@@ -90,7 +103,7 @@ TEST_P(LifecycleModel, EveryStepKeepsTheModelsState)
     auto* vis = Make<TCountedVisualization>(&destroyed).Detach();
     IAIMPExtensionEmbeddedVisualization* slots = vis->Interface();
     TModel model;
-    std::vector<IUnknown*> extra;  // references taken by TakeReference
+    std::vector<IUnknown*> extra; // references taken by TakeReference
 
     auto extent = [&] { return Extents[random() % std::size(Extents)]; };
     for (int n = 0; n < steps; ++n) {
@@ -118,8 +131,8 @@ TEST_P(LifecycleModel, EveryStepKeepsTheModelsState)
         }
         case TStep::Draw:
         case TStep::DrawHostileBlock: {
-            auto block = testing_support::MakeBlock(step == TStep::Draw ? static_cast<TWaveKind>(random() % 3) : TWaveKind::Hostile,
-                                           random);
+            auto block = testing_support::MakeBlock(
+                step == TStep::Draw ? static_cast<TWaveKind>(random() % 3) : TWaveKind::Hostile, random);
             slots->Draw(dc.Dc(), block.get());
             model.Draw(true, true);
             break;
@@ -134,9 +147,7 @@ TEST_P(LifecycleModel, EveryStepKeepsTheModelsState)
             slots->Draw(dc.Dc(), nullptr);
             model.Draw(true, false);
             break;
-        case TStep::Click:
-            slots->Click(extent(), extent(), static_cast<std::int32_t>(random()));
-            break;
+        case TStep::Click: slots->Click(extent(), extent(), static_cast<std::int32_t>(random())); break;
         case TStep::Queries: {
             EXPECT_EQ(slots->GetFlags(), 1);
             std::int32_t w = 77, h = -77;

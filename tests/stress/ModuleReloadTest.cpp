@@ -27,7 +27,7 @@ TEST(ModuleReload, AThousandLoadsGiveEveryReferenceAndObjectBack)
     testing_support::TMemoryContext dc(32, 24);
     auto block = std::make_unique<TAIMPVisualData>();
     const std::size_t liveBefore = StandInLiveObjectCount();
-    StandInSetRasterizing(FALSE);  // the frames matter for their objects here, not their pixels
+    StandInSetRasterizing(FALSE); // the frames matter for their objects here, not their pixels
 
     for (int n = 0; n < Cycles; ++n) {
         const TCycleEnd end = n % 3 == 2 ? TCycleEnd::CoreStillHeld : TCycleEnd::Finalized;
@@ -42,7 +42,7 @@ TEST(ModuleReload, AThousandLoadsGiveEveryReferenceAndObjectBack)
         ASSERT_EQ(core.Extensions().size(), 1u);
         IAIMPExtensionEmbeddedVisualization* vis = nullptr;
         ASSERT_EQ(core.Extensions()[0].Extension->QueryInterface(IID_IAIMPExtensionEmbeddedVisualization,
-                                                                  reinterpret_cast<void**>(&vis)),
+                                                                 reinterpret_cast<void**>(&vis)),
                   S_OK);
         IAIMPString* name = nullptr;
         ASSERT_EQ(vis->GetName(&name), S_OK);

@@ -24,8 +24,8 @@ constexpr int PairsPerThread = 20000;
 
 // One counted object as the player sees it through one of its interfaces.
 struct TTarget {
-    IUnknown* Interface;                 // borrowed: whatever interface the case hands out
-    std::int32_t (*RefCount)(void*);     // the object's own count
+    IUnknown* Interface;             // borrowed: whatever interface the case hands out
+    std::int32_t (*RefCount)(void*); // the object's own count
     void* Object;
 };
 
@@ -165,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(Objects, ReferencesFromThreads,
 
 constexpr int AreaWidth = 96;
 constexpr int AreaHeight = 72;
-constexpr int FrameCount = 64;  // thirteen captures, every colour change of a frame
+constexpr int FrameCount = 64; // thirteen captures, every colour change of a frame
 
 // What one drawing thread saw: its final frame and the pool entries its surface used.
 struct TThreadResult {
@@ -197,7 +197,8 @@ void DrawOnThisThread(TThreadResult& AResult, std::barrier<>* ASync)
     testing_support::TMemoryContext dc(AreaWidth, AreaHeight);
     std::mt19937 random(1234);
     for (int frame = 0; frame < FrameCount; ++frame) {
-        auto block = testing_support::MakeBlock(frame % 7 == 3 ? testing_support::TWaveKind::Loud : testing_support::TWaveKind::Quiet, random);
+        auto block = testing_support::MakeBlock(
+            frame % 7 == 3 ? testing_support::TWaveKind::Loud : testing_support::TWaveKind::Quiet, random);
         slots->Draw(dc.Dc(), block.get());
     }
     if (ASync)

@@ -23,8 +23,8 @@ struct TRecordedCall {
     HDC Dc = nullptr;
     HGDIOBJ Object = nullptr;
     std::vector<std::int32_t> Args;
-    std::vector<POINT> Points;  // the points of a call that takes them (Polyline's)
-    HGDIOBJ Pen = nullptr;      // selected in Dc when the call was made
+    std::vector<POINT> Points; // the points of a call that takes them (Polyline's)
+    HGDIOBJ Pen = nullptr;     // selected in Dc when the call was made
     HGDIOBJ Brush = nullptr;
     LOGPEN PenData{};
     COLORREF PenColor = 0;

@@ -55,9 +55,18 @@ public:
         FExpectedRefusedDeletes = 0;
     }
 
-    void Watch(std::shared_ptr<const player::TLedger> ALedger) { FLedgers.push_back(std::move(ALedger)); }
-    void ExpectObjects(std::size_t ACount) { FExpectedGdiObjects = ACount; }
-    void ExpectRefused(std::size_t ACount) { FExpectedRefusedDeletes = ACount; }
+    void Watch(std::shared_ptr<const player::TLedger> ALedger)
+    {
+        FLedgers.push_back(std::move(ALedger));
+    }
+    void ExpectObjects(std::size_t ACount)
+    {
+        FExpectedGdiObjects = ACount;
+    }
+    void ExpectRefused(std::size_t ACount)
+    {
+        FExpectedRefusedDeletes = ACount;
+    }
 
 private:
     std::vector<std::shared_ptr<const player::TLedger>> FLedgers;

@@ -1,7 +1,7 @@
 // The leak check every test program runs (TestMain.cpp installs it): after each test, no GDI
 // object of the Win32 stand-in is left that the test made, no delete of a selected object was
-// refused during it (unless the test declares either, below), and every fake player it watches has all its references back. A test that
-// leaves one of these fails, with what it left in the message.
+// refused during it (unless the test declares either, below), and every fake player it watches has all its references
+// back. A test that leaves one of these fails, with what it left in the message.
 #pragma once
 
 #include "tools/player/FakePlayer.h"

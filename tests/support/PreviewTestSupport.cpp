@@ -215,8 +215,7 @@ TGif ReadGif(const std::string& APath)
             const std::size_t count = static_cast<std::size_t>(frame.Width) * static_cast<std::size_t>(frame.Height);
             for (std::size_t p = 0; map && p < count; ++p) {
                 const int index = saved.RasterBits[p];
-                const GifColorType c =
-                    index < map->ColorCount ? map->Colors[index] : GifColorType{0xFF, 0xFF, 0xFF};
+                const GifColorType c = index < map->ColorCount ? map->Colors[index] : GifColorType{0xFF, 0xFF, 0xFF};
                 frame.Pixels.push_back(static_cast<std::uint32_t>(c.Red) << 16 |
                                        static_cast<std::uint32_t>(c.Green) << 8 | c.Blue);
             }
@@ -415,15 +414,15 @@ TTree LookAt(const fs::path& ARoot)
 {
     TTree tree;
     std::error_code error;
-    for (auto entry = fs::recursive_directory_iterator(ARoot, error); !error && entry != fs::recursive_directory_iterator();
-         entry.increment(error)) {
+    for (auto entry = fs::recursive_directory_iterator(ARoot, error);
+         !error && entry != fs::recursive_directory_iterator(); entry.increment(error)) {
         const std::string name = fs::relative(entry->path(), ARoot).string();
         const fs::file_status status = entry->symlink_status();
         if (fs::is_symlink(status))
             tree[name] = "link to " + fs::read_symlink(entry->path()).string();
         else if (fs::is_regular_file(status))
-            tree[name] = "file of " + std::to_string(static_cast<int>(status.permissions())) + ": " +
-                         ReadAll(entry->path());
+            tree[name] =
+                "file of " + std::to_string(static_cast<int>(status.permissions())) + ": " + ReadAll(entry->path());
         else if (fs::is_directory(status))
             tree[name] = "folder";
         else if (fs::is_fifo(status))
@@ -453,8 +452,8 @@ std::vector<std::string> DifferencesBetween(const TTree& ABefore, const TTree& A
 bool HoldsTemporaries(const fs::path& ARoot)
 {
     std::error_code error;
-    for (auto entry = fs::recursive_directory_iterator(ARoot, error); !error && entry != fs::recursive_directory_iterator();
-         entry.increment(error))
+    for (auto entry = fs::recursive_directory_iterator(ARoot, error);
+         !error && entry != fs::recursive_directory_iterator(); entry.increment(error))
         if (entry->path().filename().string().rfind(".sv-", 0) == 0)
             return true;
     return false;

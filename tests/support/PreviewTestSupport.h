@@ -38,9 +38,9 @@ private:
 };
 
 struct TRun {
-    int Status = -1;     // exit status; -1 when the program did not exit normally
-    std::string Out;     // standard output
-    std::string Err;     // standard error
+    int Status = -1; // exit status; -1 when the program did not exit normally
+    std::string Out; // standard output
+    std::string Err; // standard error
 };
 
 // Runs the preview with AArgs in the folder AWorkingDir, standard output and error captured.
@@ -56,7 +56,7 @@ enum class TStdout {
 // How the process of a run is set up beyond its arguments.
 struct TRunSetup {
     TStdout Stdout = TStdout::Captured;
-    int LimitedResource = -1;        // RLIMIT_AS or RLIMIT_DATA set to LimitBytes; -1: none
+    int LimitedResource = -1; // RLIMIT_AS or RLIMIT_DATA set to LimitBytes; -1: none
     std::uint64_t LimitBytes = 0;
     std::vector<std::string> Environment; // "NAME=value", added to the test's own
 };
@@ -123,7 +123,7 @@ namespace testing_support {
 struct TChildSetup {
     std::vector<std::string> Args;
     std::filesystem::path WorkingDir;
-    std::string StandardOutput;       // a file opened as standard output, kept as it is; empty: captured
+    std::string StandardOutput;        // a file opened as standard output, kept as it is; empty: captured
     int StandardOutputDescriptor = -1; // a descriptor to use as standard output (a pipe's end)
     bool CloseStandardOutput = false;  // start with descriptor 1 closed
     long long FileSizeLimit = -1;      // RLIMIT_FSIZE in bytes; negative: unchanged

@@ -24,7 +24,7 @@ public:
 private:
     ~TCountedVisualization() override { FDestroyed->fetch_add(1, std::memory_order_relaxed); }
 
-    std::atomic<int>* FDestroyed;  // borrowed; outlives the object
+    std::atomic<int>* FDestroyed; // borrowed; outlives the object
 };
 
 // The plug-in object, counting its destruction in the same way.
@@ -48,6 +48,7 @@ inline std::unique_ptr<TAIMPVisualData> MakeBlock(TWaveKind AKind, std::mt19937&
     auto block = std::make_unique<TAIMPVisualData>();
     std::uniform_real_distribution<float> quiet(-1.0f, 1.0f);
     std::uniform_real_distribution<float> loud(-40.0f, 40.0f);
+    // clang-format off
     constexpr float specials[] = {
         std::numeric_limits<float>::quiet_NaN(),  std::numeric_limits<float>::infinity(),
         -std::numeric_limits<float>::infinity(),  std::numeric_limits<float>::denorm_min(),
@@ -55,6 +56,7 @@ inline std::unique_ptr<TAIMPVisualData> MakeBlock(TWaveKind AKind, std::mt19937&
         std::numeric_limits<float>::min(),        2.0f,
         -2.0f,                                    0.0f,
     };
+    // clang-format on
     for (auto& channel : block->Waveform)
         for (float& sample : channel) {
             switch (AKind) {

@@ -62,11 +62,11 @@ public:
             std::string row;
             for (int x = 0; x < Width(); ++x) {
                 const std::uint32_t value = At(x, y);
-                row += value == AClear                    ? '.'
-                       : value == APen                    ? '#'
-                       : value == ABrush                  ? 'o'
+                row += value == AClear                     ? '.'
+                       : value == APen                     ? '#'
+                       : value == ABrush                   ? 'o'
                        : value == (APen ^ ABrush ^ AClear) ? 'x'
-                                                          : '?';
+                                                           : '?';
             }
             rows.push_back(row);
         }

@@ -51,6 +51,7 @@ std::vector<TFrame> Noise(int AWidth, int AHeight, int AFrames, std::uint32_t AC
     return frames;
 }
 
+// clang-format off
 const TGifCase GifCases[] = {
     // 16384 pixels of noise in 256 colours fill the 4096 codes again and again.
     {"NoiseInAllColoursFillsTheCodeTable", 128, 128, [](int W, int H) { return Noise(W, H, 3, 256); }},
@@ -113,6 +114,7 @@ const TGifCase GifCases[] = {
      },
      1},
 };
+// clang-format on
 
 class PreviewGif : public ::testing::TestWithParam<TGifCase> {};
 
@@ -141,8 +143,8 @@ TEST_P(PreviewGif, EveryComposedFrameIsTheDrawnOne)
             }
             // On the cube of 6 x 7 x 6 levels, each channel is within half a step.
             for (const auto& [shift, levels] : {std::pair{16, 6}, std::pair{8, 7}, std::pair{0, 6}}) {
-                const int error = std::abs(static_cast<int>(shown[p] >> shift & 0xFF) -
-                                           static_cast<int>(drawn >> shift & 0xFF));
+                const int error =
+                    std::abs(static_cast<int>(shown[p] >> shift & 0xFF) - static_cast<int>(drawn >> shift & 0xFF));
                 ASSERT_LE(error, 255 / (levels - 1) / 2 + 1) << "frame " << i << ", pixel " << p;
             }
         }

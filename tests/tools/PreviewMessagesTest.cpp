@@ -51,7 +51,7 @@ double Tone(int AChannel, std::int64_t AIndex, int ARate)
 void WriteTone(const std::string& APath, int AFormat, int ARate)
 {
     testing_support::WriteSound(APath, AFormat, ARate, 2, 3 * static_cast<std::int64_t>(ARate),
-                             [ARate](int AChannel, std::int64_t AIndex) { return Tone(AChannel, AIndex, ARate); });
+                                [ARate](int AChannel, std::int64_t AIndex) { return Tone(AChannel, AIndex, ARate); });
 }
 
 // Keeps the first AFraction of APath's bytes, as a download or copy cut short would.
@@ -132,7 +132,7 @@ public:
     TInputs()
     {
         testing_support::WriteWav(FScratch / "song.wav", 8000, 2, 8000,
-                               [](int AChannel, std::int64_t AIndex) { return Tone(AChannel, AIndex, 8000); });
+                                  [](int AChannel, std::int64_t AIndex) { return Tone(AChannel, AIndex, 8000); });
         WriteTone(FScratch / "damaged.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100);
         // Past 1024 bytes of nothing the MP3 decoder gives up looking for the next frame.
         Blank(FScratch / "damaged.mp3", 4000, 2000);
@@ -181,8 +181,11 @@ void ExpectRefused(const TRun& ARun, const TScratch& AWork, const std::string& A
 }
 
 // Failures name a table's case rather than dump its bytes.
+// This clang-format cannot lay out a requires clause.
+// clang-format off
 template <typename TCase>
     requires requires(const TCase& ACase) { std::string(ACase.Name); }
+// clang-format on
 void PrintTo(const TCase& ACase, std::ostream* AOut)
 {
     *AOut << ACase.Name;
@@ -194,7 +197,7 @@ struct TMessageCase {
     const char* Name;
     std::vector<std::string> Args; // "{in}" and "{deep}" expanded
     TStdout Stdout;
-    std::string Line;              // the whole message, expanded likewise
+    std::string Line; // the whole message, expanded likewise
     TMatch Match = TMatch::Whole;
 };
 
@@ -228,6 +231,7 @@ TEST_P(PreviewMessages, AreOneLineThatQuotesTheInputAndLeaveEverythingAsItWas)
     EXPECT_EQ(Contents(FInputs->Folder()), before);
 }
 
+// clang-format off
 const TMessageCase MessageCases[] = {
     {"FpsPastTheRangeOfAnyInteger", {"--fps", "99999999999999999999"}, TStdout::Captured,
      "--fps must be a whole number from 1 to 1000, not '99999999999999999999'"},
@@ -265,6 +269,7 @@ const TMessageCase MessageCases[] = {
     {"HelpIntoAFullDisk", {"--help"}, TStdout::Full, "cannot write the help: No space left on device"},
     {"HelpIntoAClosedOutput", {"--help"}, TStdout::Closed, "cannot write the help: Bad file descriptor"},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Preview, PreviewMessages, ::testing::ValuesIn(MessageCases),
                          [](const ::testing::TestParamInfo<TMessageCase>& AInfo) { return AInfo.param.Name; });
@@ -290,8 +295,8 @@ struct TLengthCase {
     const char* Name;
     int Format;
     int Rate;
-    double Cut;                        // the share of the bytes kept; 1: the whole file
-    std::size_t BlankAt, BlankCount;   // a stretch lost in the middle; 0 bytes: none
+    double Cut;                      // the share of the bytes kept; 1: the whole file
+    std::size_t BlankAt, BlankCount; // a stretch lost in the middle; 0 bytes: none
 };
 
 class PreviewLengths : public ::testing::TestWithParam<TLengthCase> {};
@@ -317,9 +322,9 @@ TEST_P(PreviewLengths, TheRunDrawsTheFramesOfWhatDecodesAndSaysNothing)
     }
 
     const int fps = 10;
-    const TRun run = RunPreview({"--module", Module, "--input", input, "--fps", std::to_string(fps), "--size", "16x12",
-                                 "--output", "frames"},
-                                scratch.Path());
+    const TRun run = RunPreview(
+        {"--module", Module, "--input", input, "--fps", std::to_string(fps), "--size", "16x12", "--output", "frames"},
+        scratch.Path());
     ASSERT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(run.Err, ""); // the decoder's own notes stay out of it
     const std::int64_t frames = (decoded * fps + c.Rate - 1) / c.Rate;
@@ -328,6 +333,7 @@ TEST_P(PreviewLengths, TheRunDrawsTheFramesOfWhatDecodesAndSaysNothing)
     EXPECT_EQ(testing_support::ReadBytes(input), bytes);
 }
 
+// clang-format off
 const TLengthCase LengthCases[] = {
     {"whole.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 1, 0, 0},
     {"cut.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 0.7, 0, 0},     // claims the largest count there is
@@ -335,6 +341,7 @@ const TLengthCase LengthCases[] = {
     {"cut.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100, 0.4, 0, 0}, // claims its header's 3 s
     {"gap.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100, 1, 4000, 300}, // resynchronises past it
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Preview, PreviewLengths, ::testing::ValuesIn(LengthCases),
                          [](const ::testing::TestParamInfo<TLengthCase>& AInfo) {
@@ -349,7 +356,7 @@ TEST(PreviewInputs, AWavThroughAFifoPlaysWhole)
 {
     TScratch scratch;
     testing_support::WriteWav(scratch / "song.wav", 8000, 2, 8000,
-                           [](int AChannel, std::int64_t AIndex) { return Tone(AChannel, AIndex, 8000); });
+                              [](int AChannel, std::int64_t AIndex) { return Tone(AChannel, AIndex, 8000); });
     const std::string bytes = testing_support::ReadBytes(scratch / "song.wav");
     const std::string fifo = scratch / "fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
@@ -395,6 +402,7 @@ struct THeadroomCase {
 
 TEST(PreviewMemory, ASizeIsRefusedByTheFirstLimitItDoesNotFit)
 {
+    // clang-format off
     const THeadroomCase cases[] = {
         {"NoLimitKnown", {400 * MiB, 400 * MiB}, {}, nullptr},
         {"FitsExactly", {100 * MiB, 100 * MiB}, {100 * MiB, 100 * MiB, 100 * MiB, 100 * MiB}, nullptr},
@@ -408,6 +416,7 @@ TEST(PreviewMemory, ASizeIsRefusedByTheFirstLimitItDoesNotFit)
         {"WineHelperFitsOwnLimits", {100 * MiB, 150 * MiB}, {120 * MiB, 120 * MiB, 160 * MiB, 160 * MiB}, nullptr},
         {"System", {300 * MiB, 300 * MiB}, {{}, {}, {}, 200 * MiB}, "the memory the system has available"},
     };
+    // clang-format on
     for (const THeadroomCase& c : cases) {
         try {
             preview::CheckMemory(c.Need, c.Headroom, "WxH");
@@ -432,25 +441,35 @@ TEST(PreviewMemory, ControlGroupLimitsAreReadAtEveryLevelWithThePageCacheAsFree)
         std::vector<std::pair<std::string, std::string>> Files; // path under the hierarchy, content
         std::optional<std::uint64_t> Headroom;
     } const cases[] = {
-        {"V2NoLimit", "0::/user/session\n",
-         {{"user/session/memory.max", "max\n"}, {"user/session/memory.current", "1000\n"},
-          {"user/memory.max", "max\n"}, {"user/memory.current", "5000\n"}},
+        {"V2NoLimit",
+         "0::/user/session\n",
+         {{"user/session/memory.max", "max\n"},
+          {"user/session/memory.current", "1000\n"},
+          {"user/memory.max", "max\n"},
+          {"user/memory.current", "5000\n"}},
          std::nullopt},
-        {"V2LimitOnTheGroup", "0::/box\n",
-         {{"box/memory.max", "1000000\n"}, {"box/memory.current", "400000\n"},
+        {"V2LimitOnTheGroup",
+         "0::/box\n",
+         {{"box/memory.max", "1000000\n"},
+          {"box/memory.current", "400000\n"},
           {"box/memory.stat", "anon 300000\nfile 100000\nactive_file 60000\ninactive_file 40000\n"}},
          700000},
-        {"V2TighterParent", "0::/outer/inner\n",
-         {{"outer/inner/memory.max", "max\n"}, {"outer/inner/memory.current", "100\n"},
-          {"outer/memory.max", "5000\n"}, {"outer/memory.current", "4000\n"}},
+        {"V2TighterParent",
+         "0::/outer/inner\n",
+         {{"outer/inner/memory.max", "max\n"},
+          {"outer/inner/memory.current", "100\n"},
+          {"outer/memory.max", "5000\n"},
+          {"outer/memory.current", "4000\n"}},
          1000},
         {"V2OverTheLimit", "0::/box\n", {{"box/memory.max", "1000\n"}, {"box/memory.current", "1200\n"}}, 0},
-        {"V1Hierarchical", "12:pids:/x\n4:memory:/jobs/one\n1:cpu,cpuacct:/x\n",
+        {"V1Hierarchical",
+         "12:pids:/x\n4:memory:/jobs/one\n1:cpu,cpuacct:/x\n",
          {{"memory/jobs/one/memory.stat",
            "cache 10\nhierarchical_memory_limit 2000000\ntotal_inactive_file 1000\ntotal_active_file 500\n"},
           {"memory/jobs/one/memory.usage_in_bytes", "1500000\n"}},
          501500},
-        {"V1Unlimited", "4:memory:/jobs/one\n",
+        {"V1Unlimited",
+         "4:memory:/jobs/one\n",
          {{"memory/jobs/one/memory.stat", "hierarchical_memory_limit 9223372036854771712\n"},
           {"memory/jobs/one/memory.usage_in_bytes", "1500000\n"}},
          std::nullopt},
@@ -479,7 +498,8 @@ TEST(PreviewMemory, HelpStatesWhatASizeNeedsAsTheRefusalDoes)
         preview::CheckMemory({gif * MiB, gif * MiB}, {{}, {}, {}, 64 * MiB}, "8192x8192");
         ADD_FAILURE() << "not refused";
     } catch (const preview::EPreviewError& error) {
-        EXPECT_EQ(std::string(error.what()).rfind("--size 8192x8192 needs about " + std::to_string(gif) + " MiB", 0), 0u)
+        EXPECT_EQ(std::string(error.what()).rfind("--size 8192x8192 needs about " + std::to_string(gif) + " MiB", 0),
+                  0u)
             << error.what();
     }
 }
@@ -522,14 +542,17 @@ TEST_P(PreviewUnderAMemoryLimit, RefusesUpFrontWhatDoesNotFit)
     std::istringstream(c.Size) >> width >> cross >> height;
     const preview::TOutputKind kind = preview::OutputKindOf(c.Output.at(1));
     const std::uint64_t need = (preview::MemoryNeededFor(width, height, kind) + MiB - 1) / MiB;
-    ExpectRefused(run, work, "--size " + std::string(c.Size) + " needs about " + std::to_string(need) +
-                                 " MiB of memory, more than the ", TMatch::Start);
-    EXPECT_NE(run.Err.find(std::string(" MiB this process may still use under ") + c.Limit +
-                           ": choose a smaller --size\n"),
-              std::string::npos)
+    ExpectRefused(run, work,
+                  "--size " + std::string(c.Size) + " needs about " + std::to_string(need) +
+                      " MiB of memory, more than the ",
+                  TMatch::Start);
+    EXPECT_NE(
+        run.Err.find(std::string(" MiB this process may still use under ") + c.Limit + ": choose a smaller --size\n"),
+        std::string::npos)
         << run.Err;
 }
 
+// clang-format off
 const TLimitCase LimitCases[] = {
     {"GifUnderAddressSpace", RLIMIT_AS, "8192x8192", {"--output", "big.gif"}, "its address-space limit (ulimit -v)"},
     {"PngFramesUnderAddressSpace", RLIMIT_AS, "8192x8192", {"--output", "frames"},
@@ -541,6 +564,7 @@ const TLimitCase LimitCases[] = {
     {"FullHdGifUnderAddressSpace", RLIMIT_AS, "1920x1080", {"--output", "hd.gif"}, nullptr},
     {"FullHdStreamUnderData", RLIMIT_DATA, "1920x1080", {"--output", "-"}, nullptr},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Preview, PreviewUnderAMemoryLimit, ::testing::ValuesIn(LimitCases),
                          [](const ::testing::TestParamInfo<TLimitCase>& AInfo) { return AInfo.param.Name; });

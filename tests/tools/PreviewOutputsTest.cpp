@@ -135,6 +135,7 @@ std::string LongName(std::size_t ALength, const std::string& AEnding)
     return std::string(ALength - AEnding.size(), 'n') + AEnding;
 }
 
+// clang-format off
 const TOutputCase OutputCases[] = {
     // An output that is an input or another output, however it is named.
     {"TraceIsTheInput", {}, {"--trace", "song.wav", "--output", "out.gif"}, 2,
@@ -271,6 +272,7 @@ const TOutputCase OutputCases[] = {
      },
      nullptr, true},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Preview, OutputRun, ::testing::ValuesIn(OutputCases),
                          [](const ::testing::TestParamInfo<TOutputCase>& AInfo) { return AInfo.param.Name; });
@@ -291,11 +293,13 @@ TEST(OutputRunFifo, TraceIntoAFifoIsWrittenInPlace)
     std::string received;
     std::thread drain([&] {
         char buffer[65536];
-        for (ssize_t got; (received.empty() || received.back() != '\0') && (got = read(reader, buffer, sizeof buffer)) > 0;)
+        for (ssize_t got;
+             (received.empty() || received.back() != '\0') && (got = read(reader, buffer, sizeof buffer)) > 0;)
             received.append(buffer, static_cast<std::size_t>(got));
     });
     TChildSetup setup;
-    setup.Args = {"--module", Module, "--input", "song.wav", "--size", "16x12", "--trace", "calls.fifo", "--output", "out.gif"};
+    setup.Args = {"--module", Module,    "--input",    "song.wav", "--size",
+                  "16x12",    "--trace", "calls.fifo", "--output", "out.gif"};
     setup.WorkingDir = scratch.Path();
     const TEnded run = testing_support::RunToEnd(setup);
     const char end = 0;
@@ -336,7 +340,8 @@ TEST(CommitTogether, ALaterFailureRestoresTheEarlierOutputs)
         {
             std::unique_ptr<preview::TStagedOutput> first;
             if (c.Folder) {
-                auto folder = std::make_unique<preview::TAtomicFolder>(scratch / "first", [](std::string_view) { return true; });
+                auto folder =
+                    std::make_unique<preview::TAtomicFolder>(scratch / "first", [](std::string_view) { return true; });
                 Write(folder->FramePath(0), "a new frame");
                 folder->Finish();
                 first = std::move(folder);
@@ -354,7 +359,8 @@ TEST(CommitTogether, ALaterFailureRestoresTheEarlierOutputs)
             EXPECT_THROW(preview::CommitTogether({first.get(), &second}), preview::EPreviewError) << c.Name;
             fs::remove(scratch / "second");
             // Only the temporaries are new, still to be removed.
-            for (const std::string& difference : testing_support::DifferencesBetween(before, testing_support::LookAt(scratch.Path())))
+            for (const std::string& difference :
+                 testing_support::DifferencesBetween(before, testing_support::LookAt(scratch.Path())))
                 EXPECT_TRUE(difference.rfind(".sv-", 0) == 0 && difference.find(": new") != std::string::npos)
                     << c.Name << ": " << difference;
         }

@@ -35,8 +35,8 @@ std::string MakeSong(const TScratch& AScratch, double ASeconds = 1.0, const std:
 bool IsInteger(const std::string& AText)
 {
     const std::size_t start = !AText.empty() && AText[0] == '-' ? 1 : 0;
-    return AText.size() > start &&
-           std::all_of(AText.begin() + static_cast<std::ptrdiff_t>(start), AText.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return AText.size() > start && std::all_of(AText.begin() + static_cast<std::ptrdiff_t>(start), AText.end(),
+                                               [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // "<AKey>0x" and 8 upper-case hex digits, then ASuffix.
@@ -103,11 +103,11 @@ TEST_F(PreviewRun, FrameCountFollowsInputFpsFramesAndSeconds)
         std::vector<std::string> Args;
         std::size_t Frames;
     } const cases[] = {
-        {{}, 30},                      // the whole second at 30 frames per second
+        {{}, 30}, // the whole second at 30 frames per second
         {{"--fps", "12"}, 12},
         {{"--fps", "7"}, 7},
         {{"--frames", "5"}, 5},
-        {{"--frames", "45"}, 45},      // past the end: silence
+        {{"--frames", "45"}, 45}, // past the end: silence
         {{"--seconds", "0.5"}, 15},
     };
     int run = 0;
@@ -183,8 +183,8 @@ TEST_F(PreviewRun, GifShowsEveryDrawnFrameExactlyWithOneImagePerFrameAndIsTheSam
 TEST_F(PreviewRun, TraceHoldsEveryCallOfEveryFrameInTheFixedFormat)
 {
     const std::string song = MakeSong(FScratch);
-    const TRun result = Run({"--input", song, "--size", "200x100", "--frames", "10", "--trace", "calls.txt",
-                             "--output", "out.gif"});
+    const TRun result =
+        Run({"--input", song, "--size", "200x100", "--frames", "10", "--trace", "calls.txt", "--output", "out.gif"});
     ASSERT_EQ(result.Status, 0) << result.Err;
     const std::vector<std::string> lines = testing_support::ReadLines(FScratch / "calls.txt");
     ASSERT_EQ(lines.size(), 10u * (1 + 1 + 1984 + 31));
@@ -285,15 +285,15 @@ TEST_P(RendererRun, RingsGrowAsTheyFlyOut)
         const testing_support::TImage image = testing_support::ReadPng(FScratch / ("frames/" + AName));
         EXPECT_EQ(image.Width, 120) << AName;
         EXPECT_EQ(image.Height, 90) << AName;
-        return std::count_if(image.Pixels.begin(), image.Pixels.end(), [](std::uint32_t APixel) { return APixel != 0; });
+        return std::count_if(image.Pixels.begin(), image.Pixels.end(),
+                             [](std::uint32_t APixel) { return APixel != 0; });
     };
     // By the last of the 30 frames six rings are out, the oldest at depth -150, wider and with
     // bigger dots than the one ring of the first frame.
     EXPECT_GT(lit("frame-000029.png"), 2 * lit("frame-000000.png"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Preview, RendererRun,
-                         ::testing::Values(TRenderer{"Native", false}, TRenderer{"Wine", true}),
+INSTANTIATE_TEST_SUITE_P(Preview, RendererRun, ::testing::Values(TRenderer{"Native", false}, TRenderer{"Wine", true}),
                          [](const ::testing::TestParamInfo<TRenderer>& AInfo) { return AInfo.param.Name; });
 
 // Bad inputs need no module to be refused, except those about the module itself.
@@ -328,6 +328,7 @@ TEST_P(BadInput, EndsWithStatusTwoOneLineAndNothingLeftBehind)
     EXPECT_TRUE(result.Out.empty());
 }
 
+// clang-format off
 const TBadInput BadInputs[] = {
     {"MissingInput", {"--input", "nowhere.wav"}, "no such file"},
     {"EmptyInput", {"--input", "empty.wav"}, "is empty"},
@@ -358,6 +359,7 @@ const TBadInput BadInputs[] = {
     {"ModuleRegistersNothing", {"--module", PREVIEW_FAKE_NO_VISUALIZATION, "--output", "frames-existing"},
      "registered no visualization"},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Preview, BadInput, ::testing::ValuesIn(BadInputs),
                          [](const ::testing::TestParamInfo<TBadInput>& AInfo) { return AInfo.param.Name; });

@@ -51,11 +51,11 @@ std::string WavHeader(int ASeconds)
 
 // The state a run is in when the signal comes.
 enum class TStall {
-    FifoWithoutWriter,   // --input is a FIFO nobody opened for writing: open() waits
-    FifoThatStops,       // --input is a FIFO whose writer sent a part of the sound and went quiet
-    FifoWithoutReader,   // --output is a FIFO nobody reads: open() waits
-    PipeNobodyReads,     // standard output is a pipe that is full
-    Running,             // drawing and writing frames into a folder
+    FifoWithoutWriter, // --input is a FIFO nobody opened for writing: open() waits
+    FifoThatStops,     // --input is a FIFO whose writer sent a part of the sound and went quiet
+    FifoWithoutReader, // --output is a FIFO nobody reads: open() waits
+    PipeNobodyReads,   // standard output is a pipe that is full
+    Running,           // drawing and writing frames into a folder
 };
 
 struct TSignalCase {
@@ -120,7 +120,8 @@ TEST_P(SignalledRun, EndsAtOnceWithOneLineAndLeavesNothing)
         // (or, for the stalls in open(), it has been blocked all along).
         const bool opensOutputs = c.Stall != TStall::FifoWithoutWriter && c.Stall != TStall::FifoWithoutReader;
         if (opensOutputs) {
-            EXPECT_TRUE(testing_support::WaitUntil([&] { return testing_support::HoldsTemporaries(scratch.Path()); }, 20));
+            EXPECT_TRUE(
+                testing_support::WaitUntil([&] { return testing_support::HoldsTemporaries(scratch.Path()); }, 20));
         }
         usleep(300000);
         run.Signal(c.Signal);
@@ -134,9 +135,11 @@ TEST_P(SignalledRun, EndsAtOnceWithOneLineAndLeavesNothing)
     EXPECT_FALSE(ended.TimedOut) << "still running " << EndWithin << " s after " << strsignal(c.Signal);
     EXPECT_EQ(ended.Status, 128 + c.Signal) << ended.Err;
     EXPECT_EQ(ended.Err, "selvanore-preview: interrupted\n");
-    EXPECT_EQ(testing_support::DifferencesBetween(before, testing_support::LookAt(scratch.Path())), std::vector<std::string>{});
+    EXPECT_EQ(testing_support::DifferencesBetween(before, testing_support::LookAt(scratch.Path())),
+              std::vector<std::string>{});
 }
 
+// clang-format off
 const TSignalCase SignalCases[] = {
     {"InterruptWhileOpeningAFifoInput", SIGINT, TStall::FifoWithoutWriter, {"--input", "in.wav", "--output", "out.gif"}},
     {"TerminateWhileReadingAFifoInput", SIGTERM, TStall::FifoThatStops,
@@ -150,6 +153,7 @@ const TSignalCase SignalCases[] = {
     {"AlarmWhileWritingOneFrame", SIGALRM, TStall::Running, {"--frames", "1000000", "--frame", "999999", "--output", "one.png"}},
     {"UserSignalIntoAnExistingFolder", SIGUSR1, TStall::Running, {"--frames", "100000", "--output", "frames"}, true},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Preview, SignalledRun, ::testing::ValuesIn(SignalCases),
                          [](const ::testing::TestParamInfo<TSignalCase>& AInfo) { return AInfo.param.Name; });
@@ -186,7 +190,8 @@ TEST_P(LimitedRun, AFileSizeLimitIsAOneLineError)
     EXPECT_EQ(ended.Status, 2) << ended.Err;
     EXPECT_TRUE(testing_support::IsOneLineError(ended.Err)) << "[" << ended.Err << "]";
     EXPECT_NE(ended.Err.find(std::strerror(EFBIG)), std::string::npos) << ended.Err;
-    EXPECT_EQ(testing_support::DifferencesBetween(before, testing_support::LookAt(scratch.Path())), std::vector<std::string>{});
+    EXPECT_EQ(testing_support::DifferencesBetween(before, testing_support::LookAt(scratch.Path())),
+              std::vector<std::string>{});
 }
 
 const TLimitCase LimitCases[] = {

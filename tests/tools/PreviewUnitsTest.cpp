@@ -39,9 +39,9 @@ TEST(FrameTiming, FrameStartIsTheFlooredSampleOfTheFrame)
         {0, 44100, 30, 0},
         {1, 44100, 30, 1470},
         {1, 44100, 60, 735},
-        {1, 44100, 24, 1837},       // 1837.5 floored
+        {1, 44100, 24, 1837}, // 1837.5 floored
         {7, 48000, 7, 48000},
-        {3, 22050, 4, 16537},       // 16537.5 floored
+        {3, 22050, 4, 16537}, // 16537.5 floored
         {9999999, 48000, 1000, 479999952},
     };
     for (const TCase& c : cases)
@@ -58,10 +58,7 @@ TEST(FrameTiming, FramesForLengthCountsEveryFrameThatStartsInside)
     } const cases[] = {
         {352800, 44100, 30, 240}, // 8 s exactly
         {352801, 44100, 30, 241}, // one sample more starts a frame of its own
-        {1, 44100, 30, 1},
-        {1470, 44100, 30, 1},
-        {1471, 44100, 30, 2},
-        {0, 44100, 30, 0},
+        {1, 44100, 30, 1},        {1470, 44100, 30, 1}, {1471, 44100, 30, 2}, {0, 44100, 30, 0},
     };
     for (const TCase& c : cases) {
         const std::int64_t frames = FramesForLength(c.Length, c.Rate, c.Fps);
@@ -222,15 +219,34 @@ TEST(Options, DefaultsAndEachOption)
 TEST(Options, BadArgumentsAreRefused)
 {
     const std::vector<std::vector<std::string>> cases = {
-        {"--size", "0x480"},       {"--size", "640x0"},     {"--size", "-640x480"},  {"--size", "640"},
-        {"--size", "8193x100"},    {"--size", "640x480x3"}, {"--size", "x"},         {"--size", "640x+480"},
+        {"--size", "0x480"},
+        {"--size", "640x0"},
+        {"--size", "-640x480"},
+        {"--size", "640"},
+        {"--size", "8193x100"},
+        {"--size", "640x480x3"},
+        {"--size", "x"},
+        {"--size", "640x+480"},
         {"--size", "99999999999x1"},
-        {"--fps", "0"},            {"--fps", "-30"},        {"--fps", "1001"},       {"--fps", "abc"},
-        {"--frames", "0"},         {"--frames", "-1"},      {"--frames", "10000001"},
-        {"--seconds", "0"},        {"--seconds", "-1"},     {"--seconds", "nan"},    {"--seconds", "1e300"},
+        {"--fps", "0"},
+        {"--fps", "-30"},
+        {"--fps", "1001"},
+        {"--fps", "abc"},
+        {"--frames", "0"},
+        {"--frames", "-1"},
+        {"--frames", "10000001"},
+        {"--seconds", "0"},
+        {"--seconds", "-1"},
+        {"--seconds", "nan"},
+        {"--seconds", "1e300"},
         {"--frames", "5", "--seconds", "1"},
-        {"--output", "out.png"},   {"--frame", "3"},        {"--output", "x.png", "--frame", "-1"},
-        {"--output", "movie.avi"}, {"--output", ""},        {"--module", ""},        {"--unknown"},
+        {"--output", "out.png"},
+        {"--frame", "3"},
+        {"--output", "x.png", "--frame", "-1"},
+        {"--output", "movie.avi"},
+        {"--output", ""},
+        {"--module", ""},
+        {"--unknown"},
         {"--wine", "--trace", "calls.txt"},
     };
     for (const auto& args : cases) {
@@ -248,9 +264,12 @@ TEST(Options, OutputKindFollowsTheEnding)
         std::string Path;
         TOutputKind Kind;
     } const cases[] = {
-        {"a.gif", TOutputKind::Gif},        {"A.GIF", TOutputKind::Gif},
-        {"a.png", TOutputKind::PngFrame},   {"-", TOutputKind::Stream},
-        {"frames", TOutputKind::PngFolder}, {"frames.d/", TOutputKind::PngFolder},
+        {"a.gif", TOutputKind::Gif},
+        {"A.GIF", TOutputKind::Gif},
+        {"a.png", TOutputKind::PngFrame},
+        {"-", TOutputKind::Stream},
+        {"frames", TOutputKind::PngFolder},
+        {"frames.d/", TOutputKind::PngFolder},
         {scratch.Path().string(), TOutputKind::PngFolder},
     };
     for (const TCase& c : cases)
@@ -367,7 +386,7 @@ TEST(ModuleHost, TextsComeAcrossAsUtf8)
         {u"Selvanore", "Selvanore"},
         {u"\u00E9t\u00E9", "\xC3\xA9t\xC3\xA9"},
         {u"\u20AC", "\xE2\x82\xAC"},
-        {u"\U0001F3B5", "\xF0\x9F\x8E\xB5"},             // a surrogate pair
+        {u"\U0001F3B5", "\xF0\x9F\x8E\xB5"},                    // a surrogate pair
         {std::u16string(1, u'\xD800') + u"x", "\xEF\xBF\xBDx"}, // a lone high surrogate
         {std::u16string(1, u'\xDC00'), "\xEF\xBF\xBD"},         // a lone low surrogate
         {u"", ""},
@@ -388,8 +407,8 @@ TEST(ModuleHost, DrivesTheModuleUpToAnInitializedVisualization)
 
 TEST(ModuleHost, LibrariesThatAreNoPluginsAreRefused)
 {
-    for (const char* path : {PREVIEW_FAKE_NO_EXPORT, PREVIEW_FAKE_FAILING_EXPORT, PREVIEW_FAKE_NO_VISUALIZATION,
-                             "/nowhere/Selvanore.so"})
+    for (const char* path :
+         {PREVIEW_FAKE_NO_EXPORT, PREVIEW_FAKE_FAILING_EXPORT, PREVIEW_FAKE_NO_VISUALIZATION, "/nowhere/Selvanore.so"})
         EXPECT_THROW(TModuleHost(path, 64, 48), EPreviewError) << path;
 }
 

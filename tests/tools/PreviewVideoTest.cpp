@@ -80,11 +80,11 @@ struct TTrack {
     AVRational FrameRate{0, 1}; // the video's average rate
     int Width = 0, Height = 0;
     int SampleRate = 0, Channels = 0;
-    std::vector<std::int64_t> Times; // each packet's time in units of 1/fps (video)
-    std::int64_t Frames = 0;         // video frames or sound samples (per channel) decoded
+    std::vector<std::int64_t> Times;                  // each packet's time in units of 1/fps (video)
+    std::int64_t Frames = 0;                          // video frames or sound samples (per channel) decoded
     std::vector<std::vector<std::uint32_t>> Pictures; // 0x00RRGGBB, for an RGB video
-    std::array<std::vector<double>, 2> Sound;          // -1..1, for floating-point sound
-    std::array<std::vector<std::int32_t>, 2> Whole;    // for integer sound, as decoded
+    std::array<std::vector<double>, 2> Sound;         // -1..1, for floating-point sound
+    std::array<std::vector<std::int32_t>, 2> Whole;   // for integer sound, as decoded
 };
 
 struct TVideo {
@@ -169,10 +169,10 @@ TVideo ReadVideo(const std::string& APath, int AFps)
                             ATrack.Whole[c].push_back(reinterpret_cast<const std::int32_t*>(frame->data[0])[2 * i + c]);
                             break;
                         case AV_SAMPLE_FMT_S32P:
-                            ATrack.Whole[c].push_back(reinterpret_cast<const std::int32_t*>(frame->extended_data[c])[i]);
+                            ATrack.Whole[c].push_back(
+                                reinterpret_cast<const std::int32_t*>(frame->extended_data[c])[i]);
                             break;
-                        default:
-                            break;
+                        default: break;
                         }
                     }
                 }
@@ -217,7 +217,8 @@ TFit FitToSong(const std::vector<double>& ADecoded, int AChannel, int ARate, std
             if (at < 0 || at >= static_cast<std::int64_t>(ADecoded.size()))
                 continue;
             const double expected = SongAt(AChannel, static_cast<double>(i) / ARate);
-            error += (ADecoded[static_cast<std::size_t>(at)] - expected) * (ADecoded[static_cast<std::size_t>(at)] - expected);
+            error += (ADecoded[static_cast<std::size_t>(at)] - expected) *
+                     (ADecoded[static_cast<std::size_t>(at)] - expected);
             power += expected * expected;
         }
         const double relative = power > 0 ? std::sqrt(error / power) : 1;
@@ -250,11 +251,11 @@ struct TFormatCase {
     const char* Name;
     const char* Output;
     int Fps;
-    const char* Demuxer;      // a part of the demuxer's name
-    const char* DocType;      // what the file's first bytes say it is
+    const char* Demuxer; // a part of the demuxer's name
+    const char* DocType; // what the file's first bytes say it is
     AVCodecID VideoCodec;
     AVCodecID AudioCodec;
-    int SampleRate;           // the sound track's rate
+    int SampleRate; // the sound track's rate
 };
 
 class VideoFormat : public PreviewVideo, public ::testing::WithParamInterface<TFormatCase> {};
@@ -264,8 +265,9 @@ TEST_P(VideoFormat, ReadsBackAsAskedWithTheSoundAndTheSameBytesEachRun)
 {
     const TFormatCase& c = GetParam();
     const int frames = 12;
-    const std::vector<std::string> args = {"--input", "song.wav", "--size", "64x48", "--fps", std::to_string(c.Fps),
-                                           "--frames", std::to_string(frames), "--output", c.Output};
+    const std::vector<std::string> args = {
+        "--input",  "song.wav", "--size", "64x48", "--fps", std::to_string(c.Fps), "--frames", std::to_string(frames),
+        "--output", c.Output};
     const TRun first = Run(args);
     ASSERT_EQ(first.Status, 0) << first.Err;
     const std::string bytes = testing_support::ReadBytes(FScratch / c.Output);
@@ -305,8 +307,7 @@ TEST_P(VideoFormat, ReadsBackAsAskedWithTheSoundAndTheSameBytesEachRun)
             ASSERT_EQ(video.Audio.Whole[channel].size(), static_cast<std::size_t>(covered));
             std::int64_t differing = 0;
             for (std::int64_t i = 0; i < covered; ++i)
-                differing += video.Audio.Whole[channel][static_cast<std::size_t>(i)] !=
-                             SongSample(channel, i) * 65536;
+                differing += video.Audio.Whole[channel][static_cast<std::size_t>(i)] != SongSample(channel, i) * 65536;
             EXPECT_EQ(differing, 0) << "channel " << channel;
         }
     } else {
@@ -336,7 +337,8 @@ INSTANTIATE_TEST_SUITE_P(Preview, VideoFormat, ::testing::ValuesIn(FormatCases),
 TEST_F(PreviewVideo, MkvFramesEqualThePngFrames)
 {
     const int frames = 10;
-    const std::vector<std::string> common = {"--input", "song.wav", "--size", "45x33", "--frames", std::to_string(frames)};
+    const std::vector<std::string> common = {"--input", "song.wav", "--size",
+                                             "45x33",   "--frames", std::to_string(frames)};
     std::vector<std::string> args = common;
     args.insert(args.end(), {"--output", "song.mkv"});
     const TRun video = Run(args);
@@ -417,7 +419,8 @@ TEST_F(PreviewVideo, InterruptedRunLeavesNothing)
         testing_support::TEnded ended;
         {
             testing_support::TRunningPreview run(setup);
-            EXPECT_TRUE(testing_support::WaitUntil([&] { return testing_support::HoldsTemporaries(FScratch.Path()); }, 20));
+            EXPECT_TRUE(
+                testing_support::WaitUntil([&] { return testing_support::HoldsTemporaries(FScratch.Path()); }, 20));
             usleep(100000);
             run.Signal(SIGINT);
             ended = run.Wait(20);
@@ -473,8 +476,8 @@ TEST(PreviewVideoHelp, NamesTheCodecsAndTheirLicence)
     TScratch scratch;
     const TRun result = RunPreview({"--help"}, scratch.Path());
     EXPECT_EQ(result.Status, 0);
-    for (const char* part : {"NAME.mp4", "H.264", "AAC", "NAME.webm", "VP9", "Opus", "NAME.mkv", "lossless H.264", "FLAC",
-                             "GNU GPL", "video, which also loads"})
+    for (const char* part : {"NAME.mp4", "H.264", "AAC", "NAME.webm", "VP9", "Opus", "NAME.mkv", "lossless H.264",
+                             "FLAC", "GNU GPL", "video, which also loads"})
         EXPECT_NE(result.Out.find(part), std::string::npos) << part;
 }
 

@@ -24,9 +24,9 @@ std::uint32_t PixelOf(std::int64_t AFrame, std::size_t AIndex)
 
 // What a fake writer saw, kept by the test beyond the writer's life.
 struct TLog {
-    std::vector<std::int64_t> Frames;       // in the order Write got them
-    std::vector<std::string> Damaged;       // frames whose pixels were not the ones sent
-    std::vector<std::thread::id> Threads;   // the thread of each Write
+    std::vector<std::int64_t> Frames;     // in the order Write got them
+    std::vector<std::string> Damaged;     // frames whose pixels were not the ones sent
+    std::vector<std::thread::id> Threads; // the thread of each Write
     std::thread::id FinishThread;
     bool Finished = false;
     bool Destroyed = false;
@@ -36,8 +36,7 @@ class TFakeWriter final : public preview::TFrameWriter {
 public:
     TFakeWriter(TLog& ALog, std::optional<std::int64_t> AFailAt, bool AFailFinish, std::chrono::milliseconds ADelay)
         : FLog(ALog), FFailAt(AFailAt), FFailFinish(AFailFinish), FDelay(ADelay)
-    {
-    }
+    {}
     ~TFakeWriter() override { FLog.Destroyed = true; }
 
     void Write(std::int64_t AFrame, const std::uint32_t* APixels) override

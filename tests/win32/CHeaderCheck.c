@@ -14,10 +14,10 @@ _Static_assert(sizeof(RECT) == 16 && sizeof(POINT) == 8, "RECT and POINT hold 32
 _Static_assert(sizeof(WCHAR) == 2, "WCHAR is a UTF-16 code unit");
 _Static_assert(offsetof(STANDIN_CALL, Function) == 0, "STANDIN_CALL begins with the function's name");
 
-static void CountCall(const STANDIN_CALL *ACall, void *AUser)
+static void CountCall(const STANDIN_CALL* ACall, void* AUser)
 {
     (void)ACall;
-    ++*(int *)AUser;
+    ++*(int*)AUser;
 }
 
 static int StandInCHeaderCheck(void)

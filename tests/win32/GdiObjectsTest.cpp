@@ -30,11 +30,11 @@ TEST(StockObjectTest, TypesAndAttributes)
         int Index;
         DWORD Type;
     };
-    const Stock stocks[] = {{WHITE_BRUSH, OBJ_BRUSH},    {NULL_BRUSH, OBJ_BRUSH},  {BLACK_PEN, OBJ_PEN},
-                            {NULL_PEN, OBJ_PEN},         {SYSTEM_FONT, OBJ_FONT},  {DEFAULT_GUI_FONT, OBJ_FONT},
-                            {DEFAULT_PALETTE, OBJ_PAL},  {DC_BRUSH, OBJ_BRUSH},    {DC_PEN, OBJ_PEN},
+    const Stock stocks[] = {{WHITE_BRUSH, OBJ_BRUSH},   {NULL_BRUSH, OBJ_BRUSH}, {BLACK_PEN, OBJ_PEN},
+                            {NULL_PEN, OBJ_PEN},        {SYSTEM_FONT, OBJ_FONT}, {DEFAULT_GUI_FONT, OBJ_FONT},
+                            {DEFAULT_PALETTE, OBJ_PAL}, {DC_BRUSH, OBJ_BRUSH},   {DC_PEN, OBJ_PEN},
                             {DC_PEN + 1, OBJ_BITMAP}};
-    for (const Stock &stock : stocks)
+    for (const Stock& stock : stocks)
         EXPECT_EQ(GetObjectType(GetStockObject(stock.Index)), stock.Type) << stock.Index;
     EXPECT_EQ(GetStockObject(9), nullptr);
     EXPECT_EQ(GetStockObject(-1), nullptr);
@@ -76,9 +76,12 @@ TEST(ObjectCreationTest, FollowsGdiRules)
         UINT ExpectedStyle;
         int ExpectedWidth;
     };
-    const PenCase pens[] = {{PS_SOLID, 1, PS_SOLID, 1}, {PS_DASH, -3, PS_DASH, 3}, {PS_INSIDEFRAME, 0, PS_INSIDEFRAME, 0},
-                            {7, 2, PS_SOLID, 2},        {9, -1, PS_SOLID, 1}};
-    for (const PenCase &made : pens) {
+    const PenCase pens[] = {{PS_SOLID, 1, PS_SOLID, 1},
+                            {PS_DASH, -3, PS_DASH, 3},
+                            {PS_INSIDEFRAME, 0, PS_INSIDEFRAME, 0},
+                            {7, 2, PS_SOLID, 2},
+                            {9, -1, PS_SOLID, 1}};
+    for (const PenCase& made : pens) {
         const LOGPEN in{made.Style, {made.Width, 7}, RGB(1, 2, 3)};
         HPEN pen = CreatePenIndirect(&in);
         ASSERT_NE(pen, nullptr);
@@ -285,11 +288,11 @@ TEST(DibSectionTest, MakesZeroedMemoryInEitherOrientation)
     for (LONG height : {-3, 3}) {
         BITMAPINFO info{};
         info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 4, height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        void *bits = nullptr;
+        void* bits = nullptr;
         HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
         ASSERT_NE(bitmap, nullptr);
         ASSERT_NE(bits, nullptr);
-        const auto *pixels = static_cast<const std::uint32_t *>(bits);
+        const auto* pixels = static_cast<const std::uint32_t*>(bits);
         for (int i = 0; i < 12; ++i)
             EXPECT_EQ(pixels[i], 0u);
         BITMAP described{};
@@ -311,6 +314,7 @@ TEST(DibSectionTest, RefusesWhatItCannotMake)
         AChange(info.bmiHeader);
         return info;
     };
+    // clang-format off
     const BITMAPINFO bad[] = {
         with([](BITMAPINFOHEADER &AHeader) { AHeader.biBitCount = 24; }),
         with([](BITMAPINFOHEADER &AHeader) { AHeader.biCompression = 3; }),
@@ -321,12 +325,13 @@ TEST(DibSectionTest, RefusesWhatItCannotMake)
         with([](BITMAPINFOHEADER &AHeader) { AHeader.biWidth = AHeader.biHeight = 0x7FFFFFFF; }),
         with([](BITMAPINFOHEADER &AHeader) { AHeader.biSize = 12; }),
     };
-    for (const BITMAPINFO &info : bad) {
-        void *bits = &bits;
+    // clang-format on
+    for (const BITMAPINFO& info : bad) {
+        void* bits = &bits;
         EXPECT_EQ(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr);
         EXPECT_EQ(bits, nullptr);
     }
-    void *bits = nullptr;
+    void* bits = nullptr;
     EXPECT_EQ(CreateDIBSection(nullptr, nullptr, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr);
 }
 

@@ -16,6 +16,7 @@ TEST(MulDivTest, RoundsHalvesAwayFromZeroAndRefusesOverflow)
         int Denominator;
         int Expected;
     };
+    // clang-format off
     const Case cases[] = {
         {5, 3, 2, 8},        {-5, 3, 2, -8},       {5, -3, 2, -8},           {-5, -3, -2, -8},
         {-5, 1, 2, -3},      {5, 1, -2, -3},       {3, 1, 2, 2},             {-3, 1, -2, 2},
@@ -25,7 +26,8 @@ TEST(MulDivTest, RoundsHalvesAwayFromZeroAndRefusesOverflow)
         {INT_MIN, INT_MIN, INT_MIN, -1}, {INT_MIN, 1, 2, -1073741824}, {1, 1, INT_MIN, 0},
         {255, 255, 255, 255}, {128, 200, 255, 100},
     };
-    for (const Case &c : cases)
+    // clang-format on
+    for (const Case& c : cases)
         EXPECT_EQ(MulDiv(c.Number, c.Numerator, c.Denominator), c.Expected)
             << c.Number << " * " << c.Numerator << " / " << c.Denominator;
 }

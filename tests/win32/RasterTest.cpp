@@ -14,15 +14,15 @@
 
 namespace {
 
-using testing_support::TRowOrder;
 using testing_support::PixelOf;
+using testing_support::TRowOrder;
 using testing_support::TTestCanvas;
 
 constexpr COLORREF PenColor = RGB(255, 0, 0);
 constexpr COLORREF BrushColor = RGB(0, 255, 0);
 
 struct EllipseCase {
-    const char *Name;
+    const char* Name;
     UINT PenStyle;
     UINT BrushStyle;
     int Rop2;
@@ -31,6 +31,7 @@ struct EllipseCase {
     std::vector<std::string> Expected;
 };
 
+// clang-format off
 const EllipseCase EllipseCases[] = {
     {"r0", 0, 0, 13, 0, 0, {"..", ".."}},
     {"r1", 0, 0, 13, 2, 2, {"....", ".##.", ".##.", "...."}},
@@ -56,12 +57,13 @@ const EllipseCase EllipseCases[] = {
     {"tall4x7", 0, 0, 13, 4, 7, {"......", "......", "..##..", ".#oo#.", ".#oo#.", ".#oo#.", "..##..", "......", "......"}},
     {"tall10x19", 0, 0, 13, 10, 19, {"............", ".....##.....", "....#oo#....", "...#oooo#...", "..#oooooo#..", "..#oooooo#..", "..#oooooo#..", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", ".#oooooooo#.", "..#oooooo#..", "..#oooooo#..", "..#oooooo#..", "...#oooo#...", "....#oo#....", ".....##.....", "............"}},
 };
+// clang-format on
 
 class EllipsePatternTest : public ::testing::TestWithParam<std::tuple<EllipseCase, TRowOrder>> {};
 
 TEST_P(EllipsePatternTest, MatchesReferenceGdi)
 {
-    const auto &[pattern, orientation] = GetParam();
+    const auto& [pattern, orientation] = GetParam();
     TTestCanvas canvas(pattern.Width + 2, pattern.Height + 2, orientation);
     canvas.UsePen(pattern.PenStyle, 1, PenColor);
     canvas.UseBrush(pattern.BrushStyle, BrushColor);
@@ -73,7 +75,7 @@ TEST_P(EllipsePatternTest, MatchesReferenceGdi)
 INSTANTIATE_TEST_SUITE_P(Boxes, EllipsePatternTest,
                          ::testing::Combine(::testing::ValuesIn(EllipseCases),
                                             ::testing::Values(TRowOrder::TopDown, TRowOrder::BottomUp)),
-                         [](const auto &AInfo) {
+                         [](const auto& AInfo) {
                              return std::string(std::get<0>(AInfo.param).Name) +
                                     (std::get<1>(AInfo.param) == TRowOrder::TopDown ? "TopDown" : "BottomUp");
                          });
@@ -82,7 +84,7 @@ TEST(EllipseTest, CornersInAnyOrderDrawTheSameBox)
 {
     const int boxes[][4] = {{1, 1, 9, 7}, {9, 7, 1, 1}, {9, 1, 1, 7}, {1, 7, 9, 1}};
     std::vector<std::string> first;
-    for (const auto &box : boxes) {
+    for (const auto& box : boxes) {
         TTestCanvas canvas(10, 8);
         canvas.UsePen(PS_SOLID, 1, PenColor);
         canvas.UseBrush(BS_SOLID, BrushColor);
@@ -115,6 +117,7 @@ struct LineCase {
 
 // Every octant with a tie between two pixels, the axes and the diagonals: the last pixel is
 // never drawn, and a tie takes the lower coordinate whichever way the line runs.
+// clang-format off
 const LineCase LineCases[] = {
     {4, 2, {"...........", "...........", "...........", "...........", "...........", ".....##....", ".......##..", "...........", "...........", "...........", "..........."}},
     {2, 4, {"...........", "...........", "...........", "...........", "...........", ".....#.....", ".....#.....", "......#....", "......#....", "...........", "..........."}},
@@ -129,12 +132,13 @@ const LineCase LineCases[] = {
     {3, 3, {"...........", "...........", "...........", "...........", "...........", ".....#.....", "......#....", ".......#...", "...........", "...........", "..........."}},
     {-3, 3, {"...........", "...........", "...........", "...........", "...........", ".....#.....", "....#......", "...#.......", "...........", "...........", "..........."}},
 };
+// clang-format on
 
 class LinePatternTest : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(LinePatternTest, MatchesReferenceGdi)
 {
-    const LineCase &line = GetParam();
+    const LineCase& line = GetParam();
     TTestCanvas canvas(11, 11);
     canvas.UsePen(PS_SOLID, 1, PenColor);
     const POINT points[] = {{5, 5}, {5 + line.Dx, 5 + line.Dy}};
@@ -142,31 +146,35 @@ TEST_P(LinePatternTest, MatchesReferenceGdi)
     EXPECT_EQ(canvas.Text(0, PixelOf(PenColor)), line.Expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Octants, LinePatternTest, ::testing::ValuesIn(LineCases), [](const auto &AInfo) {
-    const auto withSign = [](int AValue) { return (AValue < 0 ? "Minus" : "Plus") + std::to_string(AValue < 0 ? -AValue : AValue); };
+INSTANTIATE_TEST_SUITE_P(Octants, LinePatternTest, ::testing::ValuesIn(LineCases), [](const auto& AInfo) {
+    const auto withSign = [](int AValue) {
+        return (AValue < 0 ? "Minus" : "Plus") + std::to_string(AValue < 0 ? -AValue : AValue);
+    };
     return "Dx" + withSign(AInfo.param.Dx) + "Dy" + withSign(AInfo.param.Dy);
 });
 
 struct PolylineCase {
-    const char *Name;
+    const char* Name;
     std::vector<POINT> Points;
     std::vector<std::string> Expected;
 };
 
 // Drawn with R2_XORPEN, so a pixel drawn twice disappears: joints are drawn once, the figure
 // is not closed, and only a real crossing is drawn twice.
+// clang-format off
 const PolylineCase PolylineCases[] = {
     {"OpenFigure", {{1, 1}, {5, 1}, {5, 4}, {1, 4}}, {"........", ".#####..", ".....#..", ".....#..", "..####..", "........"}},
     {"Crossing", {{1, 1}, {5, 5}, {5, 1}, {1, 5}, {1, 1}}, {"........", ".#...#..", ".##.##..", ".#...#..", ".##.##..", ".#...#.."}},
     {"BackAndForth", {{1, 1}, {6, 1}, {1, 1}}, {"........", ".#....#.", "........", "........", "........", "........"}},
     {"ZeroLengthSegments", {{2, 2}, {2, 2}, {4, 2}, {4, 2}}, {"........", "........", "..##....", "........", "........", "........"}},
 };
+// clang-format on
 
 class PolylinePatternTest : public ::testing::TestWithParam<PolylineCase> {};
 
 TEST_P(PolylinePatternTest, MatchesReferenceGdi)
 {
-    const PolylineCase &line = GetParam();
+    const PolylineCase& line = GetParam();
     TTestCanvas canvas(8, 6);
     canvas.UsePen(PS_SOLID, 1, PenColor);
     SetROP2(canvas.Dc(), R2_XORPEN);
@@ -175,7 +183,7 @@ TEST_P(PolylinePatternTest, MatchesReferenceGdi)
 }
 
 INSTANTIATE_TEST_SUITE_P(Joints, PolylinePatternTest, ::testing::ValuesIn(PolylineCases),
-                         [](const auto &AInfo) { return std::string(AInfo.param.Name); });
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 TEST(PolylineTest, FewerThanTwoPointsOrNoPenDrawNothing)
 {
@@ -192,7 +200,7 @@ TEST(PolylineTest, FewerThanTwoPointsOrNoPenDrawNothing)
 }
 
 struct FillCase {
-    const char *Name;
+    const char* Name;
     RECT Rect;
     std::vector<std::string> Expected;
 };
@@ -213,7 +221,7 @@ class FillRectTest : public ::testing::TestWithParam<std::tuple<FillCase, TRowOr
 // The fill copies the brush whatever the context's raster operation is.
 TEST_P(FillRectTest, FillsLeftAndTopUpToRightAndBottom)
 {
-    const auto &[fill, orientation] = GetParam();
+    const auto& [fill, orientation] = GetParam();
     TTestCanvas canvas(5, 5, orientation);
     SetROP2(canvas.Dc(), R2_XORPEN);
     const LOGBRUSH solid{BS_SOLID, PenColor, 0};
@@ -226,7 +234,7 @@ TEST_P(FillRectTest, FillsLeftAndTopUpToRightAndBottom)
 INSTANTIATE_TEST_SUITE_P(Rectangles, FillRectTest,
                          ::testing::Combine(::testing::ValuesIn(FillCases),
                                             ::testing::Values(TRowOrder::TopDown, TRowOrder::BottomUp)),
-                         [](const auto &AInfo) {
+                         [](const auto& AInfo) {
                              return std::string(std::get<0>(AInfo.param).Name) +
                                     (std::get<1>(AInfo.param) == TRowOrder::TopDown ? "TopDown" : "BottomUp");
                          });
@@ -264,13 +272,15 @@ TEST(RasterOperationTest, AllSixteenBinaryOperations)
         std::uint32_t Expected;
     };
     const std::uint32_t p = pen, d = destination;
+    // clang-format off
     const Operation operations[] = {
         {R2_BLACK, 0u},          {R2_NOTMERGEPEN, ~(p | d)}, {R2_MASKNOTPEN, ~p & d}, {R2_NOTCOPYPEN, ~p},
         {R2_MASKPENNOT, p & ~d}, {R2_NOT, ~d},               {R2_XORPEN, p ^ d},      {R2_NOTMASKPEN, ~(p & d)},
         {R2_MASKPEN, p & d},     {R2_NOTXORPEN, ~(p ^ d)},   {R2_NOP, d},             {R2_MERGENOTPEN, ~p | d},
         {R2_COPYPEN, p},         {R2_MERGEPENNOT, p | ~d},   {R2_MERGEPEN, p | d},    {R2_WHITE, 0xFFFFFFFFu},
     };
-    for (const Operation &operation : operations) {
+    // clang-format on
+    for (const Operation& operation : operations) {
         TTestCanvas canvas(2, 1);
         canvas.Clear(destination);
         canvas.UsePen(PS_SOLID, 1, RGB(0xC3, 0x5A, 0x0F));
@@ -306,7 +316,9 @@ TEST(ClippingTest, ClippedDrawingEqualsTheCropOfUnclippedDrawing)
     constexpr int Width = 17;
     constexpr int Height = 13;
     std::mt19937 random(20261209);
-    const auto coordinate = [&](int ALow, int AHigh) { return std::uniform_int_distribution<int>(ALow, AHigh)(random); };
+    const auto coordinate = [&](int ALow, int AHigh) {
+        return std::uniform_int_distribution<int>(ALow, AHigh)(random);
+    };
     for (int round = 0; round < 300; ++round) {
         TTestCanvas small(Width, Height, round % 2 == 0 ? TRowOrder::TopDown : TRowOrder::BottomUp);
         TTestCanvas large(Width + 2 * Margin, Height + 2 * Margin);
@@ -317,13 +329,12 @@ TEST(ClippingTest, ClippedDrawingEqualsTheCropOfUnclippedDrawing)
         const POINT far[] = {{coordinate(-reach, reach), coordinate(-reach, reach)},
                              {coordinate(-4, Width + 4), coordinate(-4, Height + 4)},
                              {coordinate(-reach, reach), coordinate(-reach, reach)}};
-        for (TTestCanvas *canvas : {&small, &large}) {
+        for (TTestCanvas* canvas : {&small, &large}) {
             const int offset = canvas == &large ? Margin : 0;
             canvas->UsePen(PS_SOLID, 1, PenColor);
             canvas->UseBrush(BS_SOLID, BrushColor);
             SetROP2(canvas->Dc(), R2_XORPEN);
-            Ellipse(canvas->Dc(), x - radius + offset, y - radius + offset, x + radius + offset,
-                    y + radius + offset);
+            Ellipse(canvas->Dc(), x - radius + offset, y - radius + offset, x + radius + offset, y + radius + offset);
             POINT moved[3];
             for (int i = 0; i < 3; ++i)
                 moved[i] = POINT{far[i].x + offset, far[i].y + offset};

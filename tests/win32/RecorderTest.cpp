@@ -28,19 +28,19 @@ struct Recorded {
 class Recording {
 public:
     Recording() { StandInSetRecorder(&Recording::Record, this); }
-    Recording(const Recording &) = delete;
-    Recording &operator=(const Recording &) = delete;
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
     ~Recording() { StandInSetRecorder(nullptr, nullptr); }
 
     std::vector<Recorded> Calls;
     bool CallBack = false; // whether the recorder itself calls the API
 
 private:
-    static void Record(const STANDIN_CALL *ACall, void *AUser)
+    static void Record(const STANDIN_CALL* ACall, void* AUser)
     {
-        auto *self = static_cast<Recording *>(AUser);
-        Recorded call{ACall->Function, ACall->Dc, ACall->Object, {}, {}, ACall->Result, ACall->Pen, ACall->Brush,
-                      ACall->PenData, ACall->BrushData};
+        auto* self = static_cast<Recording*>(AUser);
+        Recorded call{ACall->Function, ACall->Dc,      ACall->Object,   {}, {}, ACall->Result, ACall->Pen,
+                      ACall->Brush,    ACall->PenData, ACall->BrushData};
         call.Args.assign(ACall->Args, ACall->Args + ACall->ArgCount);
         if (ACall->Points != nullptr && ACall->ArgCount > 0)
             call.Points.assign(ACall->Points, ACall->Points + ACall->Args[0]);
@@ -53,10 +53,10 @@ private:
     }
 };
 
-std::vector<std::string> Names(const std::vector<Recorded> &ACalls)
+std::vector<std::string> Names(const std::vector<Recorded>& ACalls)
 {
     std::vector<std::string> names;
-    for (const Recorded &call : ACalls)
+    for (const Recorded& call : ACalls)
         names.push_back(call.Function);
     return names;
 }
@@ -92,12 +92,11 @@ TEST(RecorderTest, ReportsCallsInOrderWithArgumentsAndSelection)
     StandInSetRecorder(nullptr, nullptr);
     DeleteDC(dc);
 
-    EXPECT_EQ(Names(calls),
-              (std::vector<std::string>{"CreatePenIndirect", "CreateBrushIndirect", "SelectObject", "UnrealizeObject",
-                                        "SelectObject", "SetROP2", "SetBkColor", "SetBkMode", "FillRect", "Ellipse",
-                                        "Polyline", "MoveToEx", "GetCurrentPositionEx", "GetStockObject",
-                                        "SelectObject", "GetStockObject", "SelectObject", "DeleteObject",
-                                        "DeleteObject"}));
+    EXPECT_EQ(Names(calls), (std::vector<std::string>{
+                                "CreatePenIndirect", "CreateBrushIndirect", "SelectObject", "UnrealizeObject",
+                                "SelectObject", "SetROP2", "SetBkColor", "SetBkMode", "FillRect", "Ellipse", "Polyline",
+                                "MoveToEx", "GetCurrentPositionEx", "GetStockObject", "SelectObject", "GetStockObject",
+                                "SelectObject", "DeleteObject", "DeleteObject"}));
     ASSERT_EQ(calls.size(), 19u);
     // Create calls report the handle they return as the object.
     EXPECT_EQ(calls[0].Object, pen);
@@ -121,7 +120,7 @@ TEST(RecorderTest, ReportsCallsInOrderWithArgumentsAndSelection)
     EXPECT_EQ(calls[8].Args, (std::vector<int32_t>{0, 1, -2, 3}));
     EXPECT_EQ(calls[8].Object, brush);
     // Drawing calls see the selected pen and brush with their attributes.
-    for (const Recorded *drawing : {&calls[9], &calls[10]}) {
+    for (const Recorded* drawing : {&calls[9], &calls[10]}) {
         EXPECT_EQ(drawing->Pen, pen);
         EXPECT_EQ(drawing->Brush, brush);
         EXPECT_EQ(drawing->PenData.lopnColor, RGB(1, 2, 3));

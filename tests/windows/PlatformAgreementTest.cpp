@@ -48,9 +48,9 @@ float Sample(std::uint32_t AIndex, std::uint32_t ASeed, double AAmplitude)
 struct TCaptureCase {
     const char* Name;
     std::uint32_t Seed;
-    double Amplitude;         // per channel; 0 gives a silent block
-    int Captures;             // successive blocks captured into one history
-    std::uint64_t Digest;     // of the whole history and the next-slot index afterwards
+    double Amplitude;     // per channel; 0 gives a silent block
+    int Captures;         // successive blocks captured into one history
+    std::uint64_t Digest; // of the whole history and the next-slot index afterwards
 };
 
 void PrintTo(const TCaptureCase& ACase, std::ostream* AStream)

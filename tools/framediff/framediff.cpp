@@ -31,7 +31,8 @@ bool ReadFrame(std::istream& AStream, TFrame& AFrame)
         throw std::runtime_error("not a stream of 8-bit binary PPM frames");
     AStream.get(); // the single white-space character after the header
     AFrame.Pixels.resize(static_cast<std::size_t>(AFrame.Width) * static_cast<std::size_t>(AFrame.Height) * 3);
-    if (!AStream.read(reinterpret_cast<char*>(AFrame.Pixels.data()), static_cast<std::streamsize>(AFrame.Pixels.size())))
+    if (!AStream.read(reinterpret_cast<char*>(AFrame.Pixels.data()),
+                      static_cast<std::streamsize>(AFrame.Pixels.size())))
         throw std::runtime_error("the stream ends inside a frame");
     return true;
 }
@@ -63,8 +64,11 @@ int main(int argc, char** argv)
             int minX = fa.Width, minY = fa.Height, maxX = -1, maxY = -1;
             for (int y = 0; y < fa.Height; ++y)
                 for (int x = 0; x < fa.Width; ++x) {
-                    const std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(fa.Width) + static_cast<std::size_t>(x)) * 3;
-                    if (fa.Pixels[i] == fb.Pixels[i] && fa.Pixels[i + 1] == fb.Pixels[i + 1] && fa.Pixels[i + 2] == fb.Pixels[i + 2]) {
+                    const std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(fa.Width) +
+                                           static_cast<std::size_t>(x)) *
+                                          3;
+                    if (fa.Pixels[i] == fb.Pixels[i] && fa.Pixels[i + 1] == fb.Pixels[i + 1] &&
+                        fa.Pixels[i + 2] == fb.Pixels[i + 2]) {
                         ++same;
                     } else {
                         minX = std::min(minX, x), minY = std::min(minY, y);
@@ -74,17 +78,19 @@ int main(int argc, char** argv)
             const std::uint64_t pixels = static_cast<std::uint64_t>(fa.Width) * static_cast<std::uint64_t>(fa.Height);
             totalPixels += pixels;
             totalSame += same;
-            std::printf("frame %d: %.6f%% identical", frame, 100.0 * static_cast<double>(same) / static_cast<double>(pixels));
+            std::printf("frame %d: %.6f%% identical", frame,
+                        100.0 * static_cast<double>(same) / static_cast<double>(pixels));
             if (same != pixels)
-                std::printf(", %llu differ within (%d,%d)-(%d,%d)", static_cast<unsigned long long>(pixels - same), minX, minY,
-                            maxX, maxY);
+                std::printf(", %llu differ within (%d,%d)-(%d,%d)", static_cast<unsigned long long>(pixels - same),
+                            minX, minY, maxX, maxY);
             std::printf("\n");
         }
         if (frame == 0)
             throw std::runtime_error("no frames");
         std::printf("total: %d frames, %.6f%% identical (%llu of %llu pixels differ)\n", frame,
                     100.0 * static_cast<double>(totalSame) / static_cast<double>(totalPixels),
-                    static_cast<unsigned long long>(totalPixels - totalSame), static_cast<unsigned long long>(totalPixels));
+                    static_cast<unsigned long long>(totalPixels - totalSame),
+                    static_cast<unsigned long long>(totalPixels));
         return totalSame == totalPixels ? 0 : 1;
     } catch (const std::exception& e) {
         std::cerr << "selvanore-framediff: " << e.what() << "\n";

@@ -73,10 +73,10 @@ struct Canvas {
     HDC Dc() const { return Context ? Context->Dc() : nullptr; }
     int Width() const { return Context && Context->Valid() ? Context->Width() : 0; }
     int Height() const { return Context && Context->Valid() ? Context->Height() : 0; }
-    std::uint32_t &At(int AX, int AY) const { return Context->At(AX, AY); }
+    std::uint32_t& At(int AX, int AY) const { return Context->At(AX, AY); }
 
     // Selects AObject; the first selection of a kind keeps what to put back.
-    void Select(std::optional<gdi::TSelection> &ASelection, HGDIOBJ AObject)
+    void Select(std::optional<gdi::TSelection>& ASelection, HGDIOBJ AObject)
     {
         if (ASelection)
             SelectObject(Dc(), AObject);
@@ -266,7 +266,7 @@ int main()
             int count = 0;
             in >> count;
             std::vector<POINT> points(static_cast<std::size_t>(count > 0 ? count : 0));
-            for (POINT &point : points) {
+            for (POINT& point : points) {
                 long x = 0, y = 0;
                 in >> x >> y;
                 point.x = static_cast<LONG>(x);

@@ -82,13 +82,13 @@ std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv
     app.footer(HelpFooter);
     app.get_formatter()->column_width(30);
     app.add_option("FILE", options.Input, "Audio file to play, any format libsndfile reads (default: built-in signal)");
-    auto* captureOption =
-        app.add_option("--capture", options.CaptureSource,
-                       "Draw what the desktop plays: the default output's monitor, or SOURCE")
-            ->expected(0, 1)
-            ->type_name("[SOURCE]");
-    auto* moduleOption = app.add_option("--module", options.Module, "The plug-in library to load (default: " +
-                                        ADefaults.Module + ", or with --wine " + ADefaults.WineModule + ")");
+    auto* captureOption = app.add_option("--capture", options.CaptureSource,
+                                         "Draw what the desktop plays: the default output's monitor, or SOURCE")
+                              ->expected(0, 1)
+                              ->type_name("[SOURCE]");
+    auto* moduleOption = app.add_option("--module", options.Module,
+                                        "The plug-in library to load (default: " + ADefaults.Module +
+                                            ", or with --wine " + ADefaults.WineModule + ")");
     app.add_option("--size", size, "The window's first drawing area, WIDTHxHEIGHT in pixels")->capture_default_str();
     app.add_option("--fps", fps, "Frames per second (default: the display's refresh rate, with vsync)");
     app.add_option("--seconds", seconds, "Stop after this many seconds of sound (default: the end of FILE)");
@@ -111,8 +111,8 @@ std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv
         throw preview::EPreviewError("--capture draws what the desktop plays: leave out FILE '" + options.Input + "'");
     preview::ParseSize(size, options.Width, options.Height);
     if (!fps.empty() || app.count("--fps") > 0)
-        options.Fps = static_cast<std::int32_t>(preview::ParseWhole(
-            "--fps", fps, 1, preview::MaxFps, "from 1 to " + std::to_string(preview::MaxFps)));
+        options.Fps = static_cast<std::int32_t>(
+            preview::ParseWhole("--fps", fps, 1, preview::MaxFps, "from 1 to " + std::to_string(preview::MaxFps)));
     if (app.count("--seconds") > 0) {
         const double value = preview::ParseReal("--seconds", seconds, "must be a positive number of seconds");
         // A week of sound is more than anyone watches; past it the sample counts would lose

@@ -61,14 +61,10 @@ double SecondsBetween(TClock::time_point AFrom, TClock::time_point ATo) noexcept
 std::int32_t ModuleButtonOf(Uint8 AButton) noexcept
 {
     switch (AButton) {
-    case SDL_BUTTON_LEFT:
-        return 0;
-    case SDL_BUTTON_RIGHT:
-        return 1;
-    case SDL_BUTTON_MIDDLE:
-        return 2;
-    default:
-        return static_cast<std::int32_t>(AButton) - 1;
+    case SDL_BUTTON_LEFT: return 0;
+    case SDL_BUTTON_RIGHT: return 1;
+    case SDL_BUTTON_MIDDLE: return 2;
+    default: return static_cast<std::int32_t>(AButton) - 1;
     }
 }
 
@@ -323,15 +319,11 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
 
     const auto handle = [&](const SDL_Event& AEvent) {
         switch (AEvent.type) {
-        case SDL_QUIT:
-            running = false;
-            break;
+        case SDL_QUIT: running = false; break;
         case SDL_KEYDOWN:
             switch (AEvent.key.keysym.sym) {
             case SDLK_q:
-            case SDLK_ESCAPE:
-                running = false;
-                break;
+            case SDLK_ESCAPE: running = false; break;
             case SDLK_f:
                 fullScreen = !fullScreen;
                 SDL_SetWindowFullscreen(view.Window.get(), fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
@@ -341,8 +333,7 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
                 feed->SetPaused(paused);
                 resync();
                 break;
-            default:
-                break;
+            default: break;
             }
             break;
         case SDL_WINDOWEVENT:
@@ -366,12 +357,10 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
                     return AFrom > 0 ? static_cast<std::int32_t>(std::int64_t{AAt} * ATo / AFrom) : AAt;
                 };
                 frames->Click(scaled(AEvent.button.x, windowWidth, view.Width),
-                              scaled(AEvent.button.y, windowHeight, view.Height),
-                              ModuleButtonOf(AEvent.button.button));
+                              scaled(AEvent.button.y, windowHeight, view.Height), ModuleButtonOf(AEvent.button.button));
             }
             break;
-        default:
-            break;
+        default: break;
         }
     };
 

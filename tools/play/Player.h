@@ -18,13 +18,13 @@ namespace play {
 struct TPlayFigures {
     std::int64_t FramesDrawn = 0;
     std::int64_t FramesDropped = 0;
-    double Seconds = 0;        // wall-clock seconds from the first frame to the end
-    double MaxOffsetMs = 0;    // the lag of the picture behind the sound, largest and mean
+    double Seconds = 0;     // wall-clock seconds from the first frame to the end
+    double MaxOffsetMs = 0; // the lag of the picture behind the sound, largest and mean
     double MeanOffsetMs = 0;
-    double CpuSeconds = 0;     // user and system time of the whole process
-    double DrawCpuMs = 0;      // per frame drawn, this thread's CPU time in the module's Draw,
-    double UploadCpuMs = 0;    // the copy into the texture,
-    double PresentCpuMs = 0;   // and the presentation
+    double CpuSeconds = 0;   // user and system time of the whole process
+    double DrawCpuMs = 0;    // per frame drawn, this thread's CPU time in the module's Draw,
+    double UploadCpuMs = 0;  // the copy into the texture,
+    double PresentCpuMs = 0; // and the presentation
 };
 
 // Test hooks: called on the frames' thread after each frame is shown (with the window and the

@@ -26,7 +26,8 @@ TPlayback::TPlayback(std::unique_ptr<preview::TSignalSource> ASource)
     wanted.callback = &TPlayback::Callback;
     wanted.userdata = this;
     SDL_AudioSpec obtained{};
-    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
+    const SDL_AudioDeviceID device =
+        SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
     if (device == 0)
         throw preview::EPreviewError("no audio device: " + SdlError());
     FDevice.emplace(device);

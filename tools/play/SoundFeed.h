@@ -73,12 +73,12 @@ private:
     std::int64_t FLength;
     std::vector<float> FRing; // left and right interleaved, sample i at (i % RingSize) * 2
 
-    std::mutex FLock; // guards what follows, shared by the callback's thread and the frames'
+    std::mutex FLock;           // guards what follows, shared by the callback's thread and the frames'
     std::int64_t FDecoded = 0;  // samples per channel decoded into the ring
     std::int64_t FConsumed = 0; // samples per channel handed to the device
     std::int64_t FAnchor = 0;   // the position heard at FAnchorTime
     TClock::time_point FAnchorTime{};
-    std::int64_t FLastNow = 0;  // the clock never goes back
+    std::int64_t FLastNow = 0; // the clock never goes back
     bool FPaused = true;
     bool FFailed = false; // the source could not be read: it ends as silence
 

@@ -131,7 +131,7 @@ HRESULT TFakeConfig::GetStreamValue(IAIMPString* KeyPath, IUnknown** Value)
     TCall call;
     HRESULT result = Enter(TConfigSlot::GetStreamValue, KeyPath, call);
     if (SUCCEEDED(result))
-        result = E_NOTIMPL;  // streams are not kept
+        result = E_NOTIMPL; // streams are not kept
     call.Result = result;
     FLedger->Calls.push_back(std::move(call));
     return result;

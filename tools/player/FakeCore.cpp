@@ -6,8 +6,7 @@ namespace player {
 
 TFakeCore::TFakeCore(TLastRelease AOnLastRelease)
     : TFakeCounted(std::make_shared<TLedger>()), FConfig(FLedger), FOnLastRelease(AOnLastRelease)
-{
-}
+{}
 
 TFakeCore::~TFakeCore()
 {

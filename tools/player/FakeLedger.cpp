@@ -14,18 +14,10 @@ void TLedger::Count(TObjectKind AKind, TEvent AEvent) noexcept
 {
     TAtomicCounts& c = FCounts[static_cast<std::size_t>(AKind)];
     switch (AEvent) {
-    case TEvent::Made:
-        ++c.Made;
-        break;
-    case TEvent::Destroyed:
-        ++c.Destroyed;
-        break;
-    case TEvent::HandedOut:
-        ++c.HandedOut;
-        break;
-    case TEvent::Returned:
-        ++c.Returned;
-        break;
+    case TEvent::Made: ++c.Made; break;
+    case TEvent::Destroyed: ++c.Destroyed; break;
+    case TEvent::HandedOut: ++c.HandedOut; break;
+    case TEvent::Returned: ++c.Returned; break;
     }
 }
 
@@ -46,8 +38,8 @@ std::string TLedger::Report() const
     for (std::size_t kind = 0; kind < ObjectKindCount; ++kind) {
         const TReferenceCounts c = (*this)[static_cast<TObjectKind>(kind)];
         text += Names[kind];
-        text += ": made " + std::to_string(c.Made) + ", destroyed " + std::to_string(c.Destroyed) +
-                ", handed out " + std::to_string(c.HandedOut) + ", returned " + std::to_string(c.Returned) + "\n";
+        text += ": made " + std::to_string(c.Made) + ", destroyed " + std::to_string(c.Destroyed) + ", handed out " +
+                std::to_string(c.HandedOut) + ", returned " + std::to_string(c.Returned) + "\n";
     }
     return text;
 }
@@ -71,8 +63,9 @@ std::vector<TCall> TLedger::ConfigCalls(TConfigSlot ASlot) const
 std::size_t TLedger::CallIndex(TCallKind AKind, TConfigSlot ASlot) noexcept
 {
     // The kinds first, then one number per configuration slot.
-    return AKind == TCallKind::Config ? static_cast<std::size_t>(TCallKind::Config) + 1 + static_cast<std::size_t>(ASlot)
-                                      : static_cast<std::size_t>(AKind);
+    return AKind == TCallKind::Config
+               ? static_cast<std::size_t>(TCallKind::Config) + 1 + static_cast<std::size_t>(ASlot)
+               : static_cast<std::size_t>(AKind);
 }
 
 std::int64_t TLedger::NextCall(TCallKind AKind, TConfigSlot ASlot) noexcept

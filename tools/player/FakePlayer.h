@@ -51,10 +51,10 @@ inline constexpr std::size_t ConfigSlotCount = 12;
 // The reference traffic of one kind of object. A reference is handed out by a creation for the
 // caller, an AddRef or a successful QueryInterface, and given back by a Release.
 struct TReferenceCounts {
-    std::int64_t Made = 0;       // objects created (strings only; core and config exist already)
-    std::int64_t Destroyed = 0;  // objects whose last reference came back
-    std::int64_t HandedOut = 0;  // references handed out
-    std::int64_t Returned = 0;   // Release calls
+    std::int64_t Made = 0;      // objects created (strings only; core and config exist already)
+    std::int64_t Destroyed = 0; // objects whose last reference came back
+    std::int64_t HandedOut = 0; // references handed out
+    std::int64_t Returned = 0;  // Release calls
 
     std::int64_t Live() const noexcept { return Made - Destroyed; }
     // References held outside the player right now; negative after an over-release.
@@ -74,17 +74,17 @@ struct TInjected {
 
 // What GetStringValue hands back on success.
 enum class TStringAnswer {
-    Stored,          // a new string with the stored text
-    NoObject,        // success, but a null string pointer
-    NullCharacters,  // a string whose GetChars is null while its count is the stored length
+    Stored,         // a new string with the stored text
+    NoObject,       // success, but a null string pointer
+    NullCharacters, // a string whose GetChars is null while its count is the stored length
 };
 
 struct TFaults {
     TInjected MakeObject;
-    bool MakeObjectHandsNull = false;  // MakeObject succeeds but writes null
-    TInjected SetChars;                // SetChars of every string of this player
+    bool MakeObjectHandsNull = false; // MakeObject succeeds but writes null
+    TInjected SetChars;               // SetChars of every string of this player
     TInjected AddExtension;
-    bool ConfigMissing = false;        // the core does not offer IAIMPServiceConfig
+    bool ConfigMissing = false; // the core does not offer IAIMPServiceConfig
     std::array<TInjected, ConfigSlotCount> Config{};
     TStringAnswer StringAnswer = TStringAnswer::Stored;
     // What a failing get writes into its out value, to show that it is not read afterwards.
@@ -96,15 +96,15 @@ enum class TCallKind { MakeObject, QueryService, AddExtension, RemoveExtension, 
 
 struct TCall {
     TCallKind Kind = TCallKind::Config;
-    TConfigSlot Slot = TConfigSlot::FlushCache;  // Config only
-    IID ID{};                  // MakeObject, QueryService, AddExtension: the identifier asked for
-    bool NullText = false;     // SetChars: the character pointer was null
-    std::int32_t Count = 0;    // SetChars: the count passed
-    TText Text;                // SetChars: the characters; Config: the key path
-    TText StringValue;         // SetStringValue: the value text
-    std::int64_t IntValue = 0; // SetInt32Value, SetInt64Value
-    double FloatValue = 0.0;   // SetFloatValue
-    HRESULT Result = S_OK;     // what the player answered
+    TConfigSlot Slot = TConfigSlot::FlushCache; // Config only
+    IID ID{};                                   // MakeObject, QueryService, AddExtension: the identifier asked for
+    bool NullText = false;                      // SetChars: the character pointer was null
+    std::int32_t Count = 0;                     // SetChars: the count passed
+    TText Text;                                 // SetChars: the characters; Config: the key path
+    TText StringValue;                          // SetStringValue: the value text
+    std::int64_t IntValue = 0;                  // SetInt32Value, SetInt64Value
+    double FloatValue = 0.0;                    // SetFloatValue
+    HRESULT Result = S_OK;                      // what the player answered
 };
 
 // Counts, journal and faults of one player, shared by its core, its configuration and every
@@ -311,14 +311,14 @@ private:
 // One registered extension: the core holds a reference on it until it is released.
 struct TExtension {
     IID ServiceIID;
-    IUnknown* Extension;  // counted by the core
+    IUnknown* Extension; // counted by the core
 };
 
 // What a core does when its count reaches 0.
 enum class TLastRelease {
-    Nothing,            // the core waits for its owner to destroy it (the usual fake)
-    ReleaseExtensions,  // it gives back the extensions it holds, as a player whose core goes
-                        // away with its last reference
+    Nothing,           // the core waits for its owner to destroy it (the usual fake)
+    ReleaseExtensions, // it gives back the extensions it holds, as a player whose core goes
+                       // away with its last reference
 };
 
 // The player's core. A plain object owned by whoever plays the player: its count starts at 1

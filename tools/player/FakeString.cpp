@@ -42,8 +42,7 @@ TText Folded(TText AText, bool AIgnoreCase)
 
 bool InRange(std::int32_t Index, std::int32_t Count, std::size_t Size) noexcept
 {
-    return Index >= 0 && Count >= 0 &&
-           static_cast<std::int64_t>(Index) + Count <= static_cast<std::int64_t>(Size);
+    return Index >= 0 && Count >= 0 && static_cast<std::int64_t>(Index) + Count <= static_cast<std::int64_t>(Size);
 }
 
 HRESULT CompareTexts(const TText& A, const TText& B, BOOL IgnoreCase, int32_t* CompareResult)
@@ -64,7 +63,8 @@ HRESULT FindText(const TText& AText, const TText& APattern, int32_t* Index, int3
     if (AStart < 0 || static_cast<std::size_t>(AStart) > AText.size())
         return E_INVALIDARG;
     const bool ignoreCase = (Flags & AIMP_STRING_FIND_IGNORECASE) != 0;
-    const std::size_t at = Folded(AText, ignoreCase).find(Folded(APattern, ignoreCase), static_cast<std::size_t>(AStart));
+    const std::size_t at =
+        Folded(AText, ignoreCase).find(Folded(APattern, ignoreCase), static_cast<std::size_t>(AStart));
     if (at == TText::npos)
         return E_FAIL;
     *Index = static_cast<int32_t>(at);

@@ -98,7 +98,7 @@ std::string FinalPlaceOf(const std::string& APath, const std::string& AShownName
 
 bool IsRegularFile(const fs::path& APath)
 {
-    struct stat status{};
+    struct stat status {};
     return lstat(APath.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
@@ -168,8 +168,7 @@ void CommitTogether(std::initializer_list<TStagedOutput*> AOutputs)
 
 TPlacement::TPlacement(std::string AShownName, std::string ATarget, TKind AKind, TRemover ARemover)
     : FShownName(std::move(AShownName)), FTarget(std::move(ATarget)), FKind(AKind), FRemover(std::move(ARemover))
-{
-}
+{}
 
 // A new target is created without replacing anything. An existing one trades places with the
 // temporary in one step (RENAME_EXCHANGE), so that the old output stays whole under the
@@ -177,7 +176,7 @@ TPlacement::TPlacement(std::string AShownName, std::string ATarget, TKind AKind,
 // exchange, the old output is first renamed aside.
 void TPlacement::Place(const std::string& ATemporary)
 {
-    struct stat status{};
+    struct stat status {};
     if (lstat(FTarget.c_str(), &status) != 0) {
         if (errno != ENOENT)
             ThrowWriteError(FShownName);
@@ -227,14 +226,9 @@ void TPlacement::Place(const std::string& ATemporary)
 void TPlacement::Restore(const std::string& ATemporary) noexcept
 {
     switch (FState) {
-    case TState::Staged:
-        return;
-    case TState::Created:
-        std::rename(FTarget.c_str(), ATemporary.c_str());
-        break;
-    case TState::Exchanged:
-        RenameExchanging(ATemporary, FTarget);
-        break;
+    case TState::Staged: return;
+    case TState::Created: std::rename(FTarget.c_str(), ATemporary.c_str()); break;
+    case TState::Exchanged: RenameExchanging(ATemporary, FTarget); break;
     case TState::MovedAside:
         std::rename(FTarget.c_str(), ATemporary.c_str());
         std::rename(FAside.c_str(), FTarget.c_str());
@@ -256,7 +250,7 @@ void TPlacement::Settle(const std::string& ATemporary) noexcept
 
 TAtomicFile::TAtomicFile(std::string ATarget) : FTarget(std::move(ATarget))
 {
-    struct stat status{};
+    struct stat status {};
     bool exists = false;
     const std::string final = FinalPlaceOf(FTarget, FTarget, status, exists);
     if (exists && S_ISDIR(status.st_mode)) {
@@ -295,7 +289,8 @@ TAtomicFile::TAtomicFile(std::string ATarget) : FTarget(std::move(ATarget))
             throw;
         }
     }
-    FPlacement = TPlacement(FTarget, final, TPlacement::TKind::File, [](const std::string& APath) { unlink(APath.c_str()); });
+    FPlacement =
+        TPlacement(FTarget, final, TPlacement::TKind::File, [](const std::string& APath) { unlink(APath.c_str()); });
     // A replaced file keeps its permissions; a new one gets the usual ones.
     fchmod(descriptor, exists ? status.st_mode & 07777 : UsualMode(0666));
     FStream = fdopen(descriptor, "wb");
@@ -374,7 +369,7 @@ void TAtomicFile::Settle() noexcept
 TAtomicFolder::TAtomicFolder(std::string ATarget, TOwnership AOwns)
     : FTarget(WithoutTrailingSlashes(std::move(ATarget))), FOwns(std::move(AOwns))
 {
-    struct stat status{};
+    struct stat status {};
     bool exists = false;
     FFinal = FinalPlaceOf(FTarget, FTarget, status, exists);
     if (exists && !S_ISDIR(status.st_mode))
@@ -464,7 +459,7 @@ void TAtomicFolder::Commit()
 void TAtomicFolder::Place()
 {
     // Checked again: an entry may have come into the folder during the run.
-    struct stat status{};
+    struct stat status {};
     if (lstat(FFinal.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
         RequireOnlyOurs(FFinal);
     FPlacement.Place(FTemporary);
@@ -500,7 +495,7 @@ bool operator==(const TIdentity& A, const TIdentity& B)
 
 TIdentity IdentityOf(const std::string& APath)
 {
-    struct stat status{};
+    struct stat status {};
     if (stat(APath.c_str(), &status) == 0)
         return {true, status.st_dev, status.st_ino, {}};
     bool exists = false;
@@ -513,7 +508,7 @@ TIdentity IdentityOf(const std::string& APath)
 // The folder APath's final place lies in.
 TIdentity FolderIdentityOf(const std::string& APath)
 {
-    struct stat status{};
+    struct stat status {};
     bool exists = false;
     const std::optional<std::string> final = FollowLinks(WithoutTrailingSlashes(APath), status, exists);
     if (!final || stat(FolderOf(*final).c_str(), &status) != 0)
@@ -553,15 +548,16 @@ void RequireSeparateFiles(const std::vector<TNamedPath>& AInputs, const std::vec
                     throw EPreviewError(Shown(input) + " is inside the output folder '" + AOutputFolder->Path + "'");
         for (std::size_t i = 0; i < AOutputs.size(); ++i)
             if (folder == outputs[i])
-                throw EPreviewError(Shown(AOutputs[i]) + " is the same as the output folder '" +
-                                    AOutputFolder->Path + "'");
+                throw EPreviewError(Shown(AOutputs[i]) + " is the same as the output folder '" + AOutputFolder->Path +
+                                    "'");
         for (const TNamedPath& input : AInputs)
             if (folder == IdentityOf(input.Path))
                 throw EPreviewError(Shown(input) + " is the output folder '" + AOutputFolder->Path + "'");
     }
 
-    struct stat status{};
-    if (AStandardOutput && fstat(STDOUT_FILENO, &status) == 0 && (S_ISREG(status.st_mode) || S_ISFIFO(status.st_mode))) {
+    struct stat status {};
+    if (AStandardOutput && fstat(STDOUT_FILENO, &status) == 0 &&
+        (S_ISREG(status.st_mode) || S_ISFIFO(status.st_mode))) {
         const TIdentity standardOutput{true, status.st_dev, status.st_ino, {}};
         for (const TNamedPath& input : AInputs)
             if (standardOutput == IdentityOf(input.Path))

@@ -21,8 +21,7 @@ class TMemorySignal final : public TSignalSource {
 public:
     TMemorySignal(std::int32_t ARate, std::vector<float> ALeft, std::vector<float> ARight)
         : FRate(ARate), FLeft(std::move(ALeft)), FRight(std::move(ARight))
-    {
-    }
+    {}
 
     std::int32_t Rate() const override { return FRate; }
     std::int64_t Length() const override { return static_cast<std::int64_t>(FLeft.size()); }

@@ -30,18 +30,14 @@ void RequireSeparateOutputs(const TOptions& AOptions)
 std::unique_ptr<TFrameWriter> MakeFrameWriter(const TOptions& AOptions)
 {
     switch (AOptions.OutputKind) {
-    case TOutputKind::Gif:
-        return MakeGifWriter(AOptions.Output, AOptions.Width, AOptions.Height, AOptions.Fps);
-    case TOutputKind::PngFolder:
-        return MakePngFolderWriter(AOptions.Output, AOptions.Width, AOptions.Height);
+    case TOutputKind::Gif: return MakeGifWriter(AOptions.Output, AOptions.Width, AOptions.Height, AOptions.Fps);
+    case TOutputKind::PngFolder: return MakePngFolderWriter(AOptions.Output, AOptions.Width, AOptions.Height);
     case TOutputKind::PngFrame:
         return MakePngFrameWriter(AOptions.Output, AOptions.Width, AOptions.Height, AOptions.Frame.value_or(0));
-    case TOutputKind::Stream:
-        return MakePpmStreamWriter(AOptions.Width, AOptions.Height);
+    case TOutputKind::Stream: return MakePpmStreamWriter(AOptions.Width, AOptions.Height);
     case TOutputKind::Mp4:
     case TOutputKind::WebM:
-    case TOutputKind::Mkv:
-        return MakeVideoWriter(AOptions);
+    case TOutputKind::Mkv: return MakeVideoWriter(AOptions);
     }
     throw EPreviewError("unknown output kind");
 }

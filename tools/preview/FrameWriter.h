@@ -42,8 +42,7 @@ std::unique_ptr<TFrameWriter> MakeFrameWriter(const TOptions& AOptions);
 
 std::unique_ptr<TFrameWriter> MakeGifWriter(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight,
                                             std::int32_t AFps);
-std::unique_ptr<TFrameWriter> MakePngFolderWriter(const std::string& APath, std::int32_t AWidth,
-                                                  std::int32_t AHeight);
+std::unique_ptr<TFrameWriter> MakePngFolderWriter(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight);
 std::unique_ptr<TFrameWriter> MakePngFrameWriter(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight,
                                                  std::int64_t AFrame);
 std::unique_ptr<TFrameWriter> MakePpmStreamWriter(std::int32_t AWidth, std::int32_t AHeight);

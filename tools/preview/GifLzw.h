@@ -43,7 +43,7 @@ private:
     int FWidth = 0;          // bits of the next code
     std::uint32_t FFree = 0; // the next code to assign
     std::uint8_t FBlock[256] = {};
-    int FBlockLength = 0;    // data bytes in FBlock after its length byte
+    int FBlockLength = 0; // data bytes in FBlock after its length byte
     bool FFailed = false;
     TSink FSink = nullptr;
     void* FContext = nullptr;

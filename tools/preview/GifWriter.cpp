@@ -75,8 +75,7 @@ class TGifWriter final : public TFrameWriter {
 public:
     TGifWriter(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight, std::int32_t AFps)
         : FFile(APath), FWidth(AWidth), FHeight(AHeight), FFps(AFps),
-          FIndexes(static_cast<std::size_t>(AWidth) * static_cast<std::size_t>(AHeight)),
-          FPrevious(FIndexes.size())
+          FIndexes(static_cast<std::size_t>(AWidth) * static_cast<std::size_t>(AHeight)), FPrevious(FIndexes.size())
     {
         int error = 0;
         FGif = EGifOpen(this, &TGifWriter::WriteToFile, &error);
@@ -90,8 +89,7 @@ public:
         static const GifByteType Loop[] = {1, 0, 0};
         if (EGifPutExtensionLeader(FGif, APPLICATION_EXT_FUNC_CODE) == GIF_ERROR ||
             EGifPutExtensionBlock(FGif, sizeof Application, Application) == GIF_ERROR ||
-            EGifPutExtensionBlock(FGif, sizeof Loop, Loop) == GIF_ERROR ||
-            EGifPutExtensionTrailer(FGif) == GIF_ERROR)
+            EGifPutExtensionBlock(FGif, sizeof Loop, Loop) == GIF_ERROR || EGifPutExtensionTrailer(FGif) == GIF_ERROR)
             Fail(FGif->Error);
     }
 
@@ -323,8 +321,8 @@ private:
             const std::uint32_t* now = APixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(FWidth);
             for (std::int32_t x = AArea.Left; x < AArea.Left + AArea.Width; ++x) {
                 const std::uint32_t p = now[x];
-                const int index = (level(p >> 16, CubeRed) * CubeGreen + level(p >> 8, CubeGreen)) * CubeBlue +
-                                  level(p, CubeBlue);
+                const int index =
+                    (level(p >> 16, CubeRed) * CubeGreen + level(p >> 8, CubeGreen)) * CubeBlue + level(p, CubeBlue);
                 *out++ = static_cast<GifByteType>(index);
             }
         }
@@ -332,7 +330,9 @@ private:
 
     static std::uint32_t CubeColor(int AIndex)
     {
-        const auto value = [](int ALevel, int ALevels) { return static_cast<std::uint32_t>(ALevel * 255 / (ALevels - 1)); };
+        const auto value = [](int ALevel, int ALevels) {
+            return static_cast<std::uint32_t>(ALevel * 255 / (ALevels - 1));
+        };
         const int blue = AIndex % CubeBlue;
         const int green = AIndex / CubeBlue % CubeGreen;
         const int red = AIndex / CubeBlue / CubeGreen;
@@ -372,7 +372,7 @@ private:
     std::int32_t FHeight;
     std::int32_t FFps;
     GifFileType* FGif = nullptr;
-    std::vector<GifByteType> FIndexes;   // the written rectangle's, row after row
+    std::vector<GifByteType> FIndexes;    // the written rectangle's, row after row
     std::vector<std::uint32_t> FPrevious; // the frame a viewer shows, as drawn
     bool FHasPrevious = false;            // false: the next frame is written whole
     TPalette FPalette;

@@ -74,8 +74,8 @@ sigset_t EndingSignals() noexcept
 {
     sigset_t set;
     sigemptyset(&set);
-    for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU,
-                       SIGIO, SIGPWR})
+    for (int signal :
+         {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU, SIGIO, SIGPWR})
         sigaddset(&set, signal);
     for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
         sigaddset(&set, signal);
@@ -123,7 +123,7 @@ void InstallEndingHandlers() noexcept
         MessageDescriptor.store(saved);
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnEndingSignal;
     action.sa_mask = EndingSignals();
     action.sa_flags = 0;
@@ -132,7 +132,7 @@ void InstallEndingHandlers() noexcept
             continue;
         // A signal already ignored stays so (nohup, a shell's background job), and one with a
         // handler of its own (a profiler's SIGPROF) keeps it.
-        struct sigaction current{};
+        struct sigaction current {};
         if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_DFL &&
             (current.sa_flags & SA_SIGINFO) == 0)
             sigaction(signal, &action, nullptr);

@@ -19,17 +19,13 @@ constexpr std::uint64_t MiB = std::uint64_t{1} << 20;
 std::uint64_t WriterBytesPerPixel(TOutputKind AKind) noexcept
 {
     switch (AKind) {
-    case TOutputKind::Gif:
-        return GifBytesPerPixel;
-    case TOutputKind::Stream:
-        return StreamBytesPerPixel;
+    case TOutputKind::Gif: return GifBytesPerPixel;
+    case TOutputKind::Stream: return StreamBytesPerPixel;
     case TOutputKind::Mp4:
     case TOutputKind::WebM:
-    case TOutputKind::Mkv:
-        return VideoBytesPerPixel;
+    case TOutputKind::Mkv: return VideoBytesPerPixel;
     case TOutputKind::PngFolder:
-    case TOutputKind::PngFrame:
-        break;
+    case TOutputKind::PngFrame: break;
     }
     return 0;
 }
@@ -115,9 +111,9 @@ std::optional<std::uint64_t> GroupHeadroomOf(const std::string& AMembership, con
                 const std::optional<std::uint64_t> limit = ReadNumber(folder + "/memory.max");
                 const std::optional<std::uint64_t> used = ReadNumber(folder + "/memory.current");
                 if (limit && used)
-                    KeepLeast(least, Headroom(*limit + Reclaimable(folder + "/memory.stat", "inactive_file",
-                                                                   "active_file"),
-                                              *used));
+                    KeepLeast(
+                        least,
+                        Headroom(*limit + Reclaimable(folder + "/memory.stat", "inactive_file", "active_file"), *used));
                 if (path == "/")
                     break;
                 path.erase(std::max<std::size_t>(path.rfind('/'), 1));
@@ -130,8 +126,8 @@ std::optional<std::uint64_t> GroupHeadroomOf(const std::string& AMembership, con
             const std::optional<std::uint64_t> used = ReadNumber(folder + "/memory.usage_in_bytes");
             // "No limit" is the largest page-aligned 63-bit number.
             if (limit && used && *limit < (std::uint64_t{1} << 62))
-                KeepLeast(least, Headroom(*limit + Reclaimable(stat, "total_inactive_file", "total_active_file"),
-                                          *used));
+                KeepLeast(least,
+                          Headroom(*limit + Reclaimable(stat, "total_inactive_file", "total_active_file"), *used));
         }
     }
     return least;
@@ -192,8 +188,7 @@ void CheckMemory(const TMemoryNeed& ANeed, const TMemoryHeadroom& AHeadroom, con
         if (bound.Headroom && bound.Need > *bound.Headroom)
             throw EPreviewError("--size " + ASize + " needs about " + std::to_string(CeilMiB(bound.Need)) +
                                 " MiB of memory, more than the " + std::to_string(*bound.Headroom / MiB) +
-                                " MiB this process may still use under " + bound.What +
-                                ": choose a smaller --size");
+                                " MiB this process may still use under " + bound.What + ": choose a smaller --size");
     }
 }
 
@@ -214,14 +209,20 @@ std::string MemoryHelpText()
                mib(TOutputKind::PngFolder) + " as PNG frames, " + mib(TOutputKind::Stream) + " as a stream\n";
     };
     return "Memory:\n"
-           "  A run needs about " + std::to_string(FixedBytes / MiB) + " MiB, and for each pixel of --size: " +
-           std::to_string(SurfaceBytesPerPixel + GifBytesPerPixel) + " bytes with a GIF\n"
-           "  output, " + std::to_string(SurfaceBytesPerPixel) + " with PNG frames, " +
+           "  A run needs about " +
+           std::to_string(FixedBytes / MiB) +
+           " MiB, and for each pixel of --size: " + std::to_string(SurfaceBytesPerPixel + GifBytesPerPixel) +
+           " bytes with a GIF\n"
+           "  output, " +
+           std::to_string(SurfaceBytesPerPixel) + " with PNG frames, " +
            std::to_string(SurfaceBytesPerPixel + StreamBytesPerPixel) + " with the stream on standard output, " +
-           std::to_string(SurfaceBytesPerPixel + VideoBytesPerPixel) + " with a\n"
-           "  video, which also loads about " + std::to_string(VideoLibraryBytes / MiB) +
+           std::to_string(SurfaceBytesPerPixel + VideoBytesPerPixel) +
+           " with a\n"
+           "  video, which also loads about " +
+           std::to_string(VideoLibraryBytes / MiB) +
            " MiB of FFmpeg's libraries (with --wine, the\n"
-           "  helper under Wine takes " + std::to_string(WineHelperBytesPerPixel) +
+           "  helper under Wine takes " +
+           std::to_string(WineHelperBytesPerPixel) +
            " more). A size that does not fit in the memory this\n"
            "  process may use is refused before anything is written. For example:\n" +
            example(640, 480) + example(1920, 1080) + example(3840, 2160) + example(8192, 8192);

@@ -17,7 +17,7 @@ namespace preview {
 // writer thread (WriterThread.h), and the output's own frame buffer.
 inline constexpr std::uint64_t SurfaceBytesPerPixel = 4 * (1 + QueuedFrames);
 inline constexpr std::uint64_t GifBytesPerPixel = 1 + 4; // the palette indexes, the previous frame
-inline constexpr std::uint64_t StreamBytesPerPixel = 3; // the frame's PPM image
+inline constexpr std::uint64_t StreamBytesPerPixel = 3;  // the frame's PPM image
 // A video: the converted frame and the encoder's own frames (reference, look-ahead, threads), as
 // measured in the peak resident memory of 240-frame runs at 1920x1080 less a GIF's: about 105
 // bytes a pixel for H.264, 80 for lossless H.264, 140 for VP9. The largest, with room, serves all.

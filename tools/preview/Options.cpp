@@ -199,8 +199,9 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     app.get_formatter()->column_width(30);
     auto* inputOption = app.add_option("--input", options.Input,
                                        "Audio file to play, any format libsndfile reads (default: built-in signal)");
-    auto* moduleOption = app.add_option("--module", options.Module, "The plug-in library to load (default: " +
-                                        ADefaults.Module + ", or with --wine " + ADefaults.WineModule + ")");
+    auto* moduleOption = app.add_option("--module", options.Module,
+                                        "The plug-in library to load (default: " + ADefaults.Module +
+                                            ", or with --wine " + ADefaults.WineModule + ")");
     auto* sizeOption = app.add_option("--size", size, "Drawing area, WIDTHxHEIGHT in pixels (memory: see below)")
                            ->capture_default_str();
     app.add_option("--fps", fps, "Frames per second (at most " + std::to_string(MaxGifFps) + " for a GIF)")
@@ -209,7 +210,9 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     auto* secondsOption = app.add_option("--seconds", seconds, "Seconds of input to draw (default: the whole input)");
     framesOption->excludes(secondsOption);
     auto* frameOption = app.add_option("--frame", frame, "With a .png output: the frame to write, from 0");
-    app.add_option("--output", options.Output, "NAME.gif, NAME.mp4, NAME.webm, NAME.mkv, a folder, NAME.png with --frame, or -")->capture_default_str();
+    app.add_option("--output", options.Output,
+                   "NAME.gif, NAME.mp4, NAME.webm, NAME.mkv, a folder, NAME.png with --frame, or -")
+        ->capture_default_str();
     app.add_option("--trace", options.Trace, "Write every drawing call the module makes to this file");
     app.add_flag("--wine", options.Wine, "Draw with the real Selvanore.dll on Wine's GDI");
     app.add_option("--wine-helper", options.WineHelper, "The cross-built helper that runs under Wine")
@@ -229,8 +232,7 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     ParseSize(size, options.Width, options.Height);
     if (sizeOption->count() > 0)
         options.SizeText = size;
-    options.Fps = static_cast<std::int32_t>(
-        ParseWhole("--fps", fps, 1, MaxFps, "from 1 to " + std::to_string(MaxFps)));
+    options.Fps = static_cast<std::int32_t>(ParseWhole("--fps", fps, 1, MaxFps, "from 1 to " + std::to_string(MaxFps)));
 
     if (framesOption->count() > 0)
         options.Frames = ParseWhole("--frames", frames, 1, MaxFrames, "from 1 to " + std::to_string(MaxFrames));
@@ -254,13 +256,14 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     // 4:2:0 video stores the colours at half the width and height.
     if ((options.OutputKind == TOutputKind::Mp4 || options.OutputKind == TOutputKind::WebM) &&
         (options.Width % 2 != 0 || options.Height % 2 != 0))
-        throw EPreviewError("--size " + size + " has an odd side, and an .mp4 or .webm video needs an even width "
+        throw EPreviewError("--size " + size +
+                            " has an odd side, and an .mp4 or .webm video needs an even width "
                             "and height (it stores colours at half size): choose an even --size, or write .mkv");
     // A video reads the input twice, for the frames and for the sound; a pipe gives its data
     // once, and the second opening would wait for a writer that never comes.
     std::error_code error;
-    if (IsVideo(options.OutputKind) && !options.Input.empty() &&
-        std::filesystem::exists(options.Input, error) && !std::filesystem::is_regular_file(options.Input, error))
+    if (IsVideo(options.OutputKind) && !options.Input.empty() && std::filesystem::exists(options.Input, error) &&
+        !std::filesystem::is_regular_file(options.Input, error))
         throw EPreviewError("a video output reads --input '" + options.Input +
                             "' twice, for the frames and for the sound: give a regular file");
     if (frameOption->count() > 0) {

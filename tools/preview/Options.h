@@ -26,26 +26,26 @@ constexpr bool IsVideo(TOutputKind AKind) noexcept
 }
 
 // Bounds past which a request is taken for a mistake rather than a wish.
-inline constexpr std::int32_t MaxExtent = 8192;      // pixels a side
+inline constexpr std::int32_t MaxExtent = 8192; // pixels a side
 inline constexpr std::int32_t MaxFps = 1000;
 // A GIF's frame delays are whole hundredths of a second, and players stretch delays below two
 // hundredths, so no faster rate plays true.
 inline constexpr std::int32_t MaxGifFps = 50;
-inline constexpr std::int64_t MaxFrames = 10000000;  // about 92 hours at 30 frames per second
+inline constexpr std::int64_t MaxFrames = 10000000; // about 92 hours at 30 frames per second
 
 struct TOptions {
     std::string Input;  // empty: the built-in signal
     std::string Module; // the plug-in library to load
     std::int32_t Width = 640;
     std::int32_t Height = 480;
-    std::string SizeText;  // --size as typed, for messages; empty when not given
+    std::string SizeText; // --size as typed, for messages; empty when not given
     std::int32_t Fps = 30;
-    std::optional<std::int64_t> Frames;  // from --frames, or --seconds converted at Fps
-    std::optional<std::int64_t> Frame;   // the one frame a .png output holds, counted from 0
+    std::optional<std::int64_t> Frames; // from --frames, or --seconds converted at Fps
+    std::optional<std::int64_t> Frame;  // the one frame a .png output holds, counted from 0
     std::string Output = "selvanore.gif";
     TOutputKind OutputKind = TOutputKind::Gif;
-    std::string Trace;  // empty: no trace
-    bool Wine = false;  // draw with the real DLL under Wine
+    std::string Trace; // empty: no trace
+    bool Wine = false; // draw with the real DLL under Wine
     std::string WineHelper;
 };
 

@@ -82,8 +82,8 @@ int WriteImageTo(TPngSink& ASink, std::int32_t AWidth, std::int32_t AHeight, con
     // in size and most of the time that libpng's default choice of filters would take.
     png_set_compression_level(png, 1);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(AWidth), static_cast<png_uint_32>(AHeight), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(AWidth), static_cast<png_uint_32>(AHeight), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (std::int32_t y = 0; y < AHeight; ++y) {
         const std::uint32_t* pixel = APixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(AWidth);
@@ -144,8 +144,7 @@ class TPngFolderWriter final : public TFrameWriter {
 public:
     TPngFolderWriter(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight)
         : FFolder(APath, &IsFrameName), FWidth(AWidth), FHeight(AHeight), FRow(static_cast<std::size_t>(AWidth) * 3)
-    {
-    }
+    {}
 
     void Write(std::int64_t AFrame, const std::uint32_t* APixels) override
     {
@@ -166,8 +165,7 @@ class TPngFrameWriter final : public TFrameWriter {
 public:
     TPngFrameWriter(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight, std::int64_t AFrame)
         : FFile(APath), FWidth(AWidth), FHeight(AHeight), FFrame(AFrame), FRow(static_cast<std::size_t>(AWidth) * 3)
-    {
-    }
+    {}
 
     void Write(std::int64_t AFrame, const std::uint32_t* APixels) override
     {
@@ -201,8 +199,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<TFrameWriter> MakePngFolderWriter(const std::string& APath, std::int32_t AWidth,
-                                                  std::int32_t AHeight)
+std::unique_ptr<TFrameWriter> MakePngFolderWriter(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight)
 {
     return std::make_unique<TPngFolderWriter>(APath, AWidth, AHeight);
 }

@@ -19,8 +19,7 @@ public:
         : FWidth(AWidth), FHeight(AHeight),
           FHeader("P6\n" + std::to_string(AWidth) + " " + std::to_string(AHeight) + "\n255\n"),
           FImage(static_cast<std::size_t>(AWidth) * static_cast<std::size_t>(AHeight) * 3)
-    {
-    }
+    {}
 
     void Write(std::int64_t, const std::uint32_t* APixels) override
     {

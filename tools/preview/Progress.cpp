@@ -7,10 +7,8 @@
 namespace preview {
 
 TProgress::TProgress(std::int64_t ATotal, std::FILE* AStream)
-    : FTotal(ATotal), FStream(AStream), FShown(isatty(fileno(AStream)) == 1), FStart(TClock::now()),
-      FLastDrawn(FStart)
-{
-}
+    : FTotal(ATotal), FStream(AStream), FShown(isatty(fileno(AStream)) == 1), FStart(TClock::now()), FLastDrawn(FStart)
+{}
 
 TProgress::~TProgress()
 {

@@ -97,10 +97,9 @@ class TSoundFileSignal final : public TSignalSource {
 public:
     TSoundFileSignal(std::unique_ptr<TQuietDecoders> AQuiet, TSndFile AFile, const SF_INFO& AInfo, std::string APath)
         : FQuiet(std::move(AQuiet)), FFile(std::move(AFile)), FInfo(AInfo), FPath(std::move(APath)),
-          FChunk(static_cast<std::size_t>(BlockSize) * static_cast<std::size_t>(AInfo.channels)),
-          FLeft(BlockSize), FRight(BlockSize)
-    {
-    }
+          FChunk(static_cast<std::size_t>(BlockSize) * static_cast<std::size_t>(AInfo.channels)), FLeft(BlockSize),
+          FRight(BlockSize)
+    {}
 
     std::int32_t Rate() const override { return FInfo.samplerate; }
     std::int64_t Length() const override { return FInfo.frames; }
@@ -156,8 +155,8 @@ private:
     TSndFile FFile;
     SF_INFO FInfo;
     std::string FPath;
-    std::vector<float> FChunk;  // interleaved, BlockSize frames of every channel
-    std::vector<float> FLeft;   // the window: samples FWindowStart onward
+    std::vector<float> FChunk; // interleaved, BlockSize frames of every channel
+    std::vector<float> FLeft;  // the window: samples FWindowStart onward
     std::vector<float> FRight;
     std::int64_t FWindowStart = 0;
     int FWindowCount = 0;
@@ -172,8 +171,8 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
     // links or no permission are not a missing file. Only a plain file is opened to find out:
     // opening a pipe or a FIFO and closing it again would take its data from the decoder.
     const auto openError = [&](int AError) {
-        return EPreviewError("cannot open input '" + APath + "': " +
-                             (AError == ENOENT ? "no such file" : std::strerror(AError)));
+        return EPreviewError("cannot open input '" + APath +
+                             "': " + (AError == ENOENT ? "no such file" : std::strerror(AError)));
     };
     struct stat status {};
     if (stat(APath.c_str(), &status) != 0)

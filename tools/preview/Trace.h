@@ -50,7 +50,7 @@ private:
 
     TAtomicFile FFile;
     HDC FDc;
-    std::string FLine; // reused for every line
+    std::string FLine;   // reused for every line
     int FWriteError = 0; // errno of the first failed write; nothing is written after it
 };
 

@@ -16,10 +16,8 @@ namespace {
 // an exception it threw, whose virtual functions it holds, may still be on its way to main.
 class TLibrary {
 public:
-    explicit TLibrary(const std::string& APath)
-        : FHandle(dlopen(APath.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE))
-    {
-    }
+    explicit TLibrary(const std::string& APath) : FHandle(dlopen(APath.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE))
+    {}
     ~TLibrary()
     {
         if (FHandle)

@@ -134,10 +134,8 @@ constexpr AVPixelFormat SourcePixels = AV_PIX_FMT_0RGB32;
 TVideoFormat FormatOf(TOutputKind AKind)
 {
     switch (AKind) {
-    case TOutputKind::Mp4:
-        return {"mp4", "libx264", "aac", AV_PIX_FMT_YUV420P, AV_SAMPLE_FMT_FLTP, 192000};
-    case TOutputKind::WebM:
-        return {"webm", "libvpx-vp9", "libopus", AV_PIX_FMT_YUV420P, AV_SAMPLE_FMT_FLT, 160000};
+    case TOutputKind::Mp4: return {"mp4", "libx264", "aac", AV_PIX_FMT_YUV420P, AV_SAMPLE_FMT_FLTP, 192000};
+    case TOutputKind::WebM: return {"webm", "libvpx-vp9", "libopus", AV_PIX_FMT_YUV420P, AV_SAMPLE_FMT_FLT, 160000};
     case TOutputKind::Mkv:
         // Lossless H.264 of the frames' own RGB pixels, so that they decode exactly: at
         // 1920x1080 it is several times as fast as FFV1 and its files are smaller. FLAC keeps 24
@@ -146,8 +144,7 @@ TVideoFormat FormatOf(TOutputKind AKind)
     case TOutputKind::Gif:
     case TOutputKind::PngFolder:
     case TOutputKind::PngFrame:
-    case TOutputKind::Stream:
-        break;
+    case TOutputKind::Stream: break;
     }
     throw EPreviewError("not a video output");
 }
@@ -372,8 +369,8 @@ private:
         SwrContext* resample = nullptr;
         AVChannelLayout stereo{};
         av_channel_layout_default(&stereo, 2);
-        Check(swr_alloc_set_opts2(&resample, &FAudio->ch_layout, FAudio->sample_fmt, rate, &stereo,
-                                  AV_SAMPLE_FMT_FLTP, FSound->Rate(), 0, nullptr),
+        Check(swr_alloc_set_opts2(&resample, &FAudio->ch_layout, FAudio->sample_fmt, rate, &stereo, AV_SAMPLE_FMT_FLTP,
+                                  FSound->Rate(), 0, nullptr),
               "cannot set up the resampler");
         FResample.reset(resample);
         Check(swr_init(FResample.get()), "cannot set up the resampler");
@@ -387,8 +384,8 @@ private:
         FResampledCapacity = static_cast<int>(swr_get_out_samples(FResample.get(), BlockSize)) + 256;
         const int bytes = av_get_bytes_per_sample(FAudio->sample_fmt);
         const bool planar = av_sample_fmt_is_planar(FAudio->sample_fmt) != 0;
-        const std::size_t plane = static_cast<std::size_t>(FResampledCapacity) * static_cast<std::size_t>(bytes) *
-                                  (planar ? 1 : 2);
+        const std::size_t plane =
+            static_cast<std::size_t>(FResampledCapacity) * static_cast<std::size_t>(bytes) * (planar ? 1 : 2);
         for (std::size_t channel = 0; channel < (planar ? 2u : 1u); ++channel)
             FResampledPlanes[channel].assign(plane, 0);
         FResampled = {FResampledPlanes[0].data(), FResampledPlanes[1].data()};
@@ -430,7 +427,8 @@ private:
 
     void StoreResampled(int ACount)
     {
-        if (ACount > 0 && av_audio_fifo_write(FFifo.get(), reinterpret_cast<void**>(FResampled.data()), ACount) < ACount)
+        if (ACount > 0 &&
+            av_audio_fifo_write(FFifo.get(), reinterpret_cast<void**>(FResampled.data()), ACount) < ACount)
             Check(AVERROR(ENOMEM), "cannot encode the sound");
     }
 
@@ -560,8 +558,8 @@ private:
 
 // The entry that MakeVideoWriter looks up in this library: the writer of AOptions' video, or the
 // EPreviewError that explains why there is none.
-extern "C" __attribute__((visibility("default"))) void SelvanoreMakeVideoWriter(
-    const preview::TOptions* AOptions, std::unique_ptr<preview::TFrameWriter>* AWriter)
+extern "C" __attribute__((visibility("default"))) void
+SelvanoreMakeVideoWriter(const preview::TOptions* AOptions, std::unique_ptr<preview::TFrameWriter>* AWriter)
 {
     *AWriter = std::make_unique<preview::TVideoWriter>(*AOptions, preview::FormatOf(AOptions->OutputKind));
 }

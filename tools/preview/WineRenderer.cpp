@@ -132,8 +132,8 @@ TWineRenderer::TWineRenderer(const TWineRendererSetup& ASetup)
     for (std::string& variable : environment)
         envp.push_back(variable.data());
     envp.push_back(nullptr);
-    std::string helper = ASetup.Helper, module = WinePathOf(ASetup.Module),
-                width = std::to_string(ASetup.Width), height = std::to_string(ASetup.Height);
+    std::string helper = ASetup.Helper, module = WinePathOf(ASetup.Module), width = std::to_string(ASetup.Width),
+                height = std::to_string(ASetup.Height);
     char* argv[] = {program.data(), helper.data(), module.data(), width.data(), height.data(), nullptr};
 
     int toHelper[2], fromHelper[2];

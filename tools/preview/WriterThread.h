@@ -62,9 +62,9 @@ private:
     std::size_t FCount = 0;          // buffers queued, FFirst and those after it, wrapping around
     bool FDrainAndStop = false;
     bool FAbandon = false;
-    bool FEnded = false;             // the thread left its loop
-    std::exception_ptr FFailure;     // the wrapped writer's error
-    std::thread FThread;             // last: started once everything above is made
+    bool FEnded = false;         // the thread left its loop
+    std::exception_ptr FFailure; // the wrapped writer's error
+    std::thread FThread;         // last: started once everything above is made
 };
 
 } // namespace preview

@@ -10,7 +10,7 @@ extern "C" WIN32_STANDIN_API const IID IID_IUnknown;
 /* NOTE: no virtual destructor and no other virtuals, so that the vtable holds exactly
  * these three slots in this order, as COM requires. */
 struct IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppvObject) = 0;
+    virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) = 0;
     virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
     virtual ULONG STDMETHODCALLTYPE Release() = 0;
 

@@ -12,15 +12,15 @@ extern "C" {
 
 /* One recorded call of the gdi32 or user32 subset. */
 typedef struct STANDIN_CALL {
-    const char *Function; /* the Win32 name, "SelectObject"; a static string */
+    const char* Function; /* the Win32 name, "SelectObject"; a static string */
     HDC Dc;               /* the context the call works on, or NULL */
     HGDIOBJ Object;       /* the object argument (selected, deleted, unrealized, filled with),
                              or the handle that a Create call or GetStockObject returned */
     int32_t Args[4];      /* the integer arguments in order: coordinates, a ROP2 or mode, a colour's
                              bits, a stock index, Polyline's count */
     int ArgCount;
-    const POINT *Points;  /* Polyline's points, valid during the callback only; else NULL */
-    int32_t Result;       /* the call's result, as an integer (handles as their low 32 bits) */
+    const POINT* Points; /* Polyline's points, valid during the callback only; else NULL */
+    int32_t Result;      /* the call's result, as an integer (handles as their low 32 bits) */
     /* The pen and brush selected in Dc when the call was made (NULL when Dc is NULL), with their
      * attributes as the stand-in knows them. */
     HGDIOBJ Pen;
@@ -29,11 +29,11 @@ typedef struct STANDIN_CALL {
     LOGBRUSH BrushData;
 } STANDIN_CALL;
 
-typedef void (*STANDIN_RECORDER)(const STANDIN_CALL *Call, void *User);
+typedef void (*STANDIN_RECORDER)(const STANDIN_CALL* Call, void* User);
 
 /* Installs the recorder that sees every later call, in order; NULL (the default) turns
  * recording off, which then costs one test of a pointer per call. */
-WIN32_STANDIN_API void StandInSetRecorder(STANDIN_RECORDER Recorder, void *User);
+WIN32_STANDIN_API void StandInSetRecorder(STANDIN_RECORDER Recorder, void* User);
 
 /* Objects made and not yet deleted: pens, brushes, fonts, bitmaps and contexts. Stock objects
  * are never counted. */

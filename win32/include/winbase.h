@@ -10,7 +10,7 @@ extern "C" {
 
 /* Laid out as Windows' own (40 bytes on x86-64); the stand-in keeps its lock behind DebugInfo. */
 typedef struct _RTL_CRITICAL_SECTION {
-    void *DebugInfo;
+    void* DebugInfo;
     LONG LockCount;
     LONG RecursionCount;
     HANDLE OwningThread;

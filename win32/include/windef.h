@@ -44,29 +44,29 @@ typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
 typedef LONG HRESULT;
 typedef DWORD COLORREF;
-typedef void *LPVOID;
-typedef const void *LPCVOID;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
 typedef char CHAR;
-typedef const char *LPCSTR;
-typedef char *LPSTR;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
 
 /* Windows' WCHAR is a 16-bit UTF-16 code unit; char16_t is the portable spelling of that. */
 typedef char16_t WCHAR;
-typedef WCHAR *LPWSTR;
-typedef const WCHAR *LPCWSTR;
-typedef WCHAR *PWCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef WCHAR* PWCHAR;
 
 #define TRUE 1
 #define FALSE 0
 
-#define DECLARE_HANDLE(name) \
-    struct name##__ {        \
-        int unused;          \
-    };                       \
-    typedef struct name##__ *name
+#define DECLARE_HANDLE(name)                                                                                           \
+    struct name##__ {                                                                                                  \
+        int unused;                                                                                                    \
+    };                                                                                                                 \
+    typedef struct name##__* name
 
-typedef void *HANDLE;
-typedef void *HGDIOBJ;
+typedef void* HANDLE;
+typedef void* HGDIOBJ;
 DECLARE_HANDLE(HDC);
 DECLARE_HANDLE(HPEN);
 DECLARE_HANDLE(HBRUSH);
@@ -75,7 +75,7 @@ DECLARE_HANDLE(HBITMAP);
 DECLARE_HANDLE(HINSTANCE);
 DECLARE_HANDLE(HWND);
 typedef HINSTANCE HMODULE;
-typedef INT_PTR(WINAPI *FARPROC)(void);
+typedef INT_PTR(WINAPI* FARPROC)(void);
 
 typedef struct tagPOINT {
     LONG x;
@@ -102,15 +102,15 @@ typedef struct _GUID {
 } GUID;
 typedef GUID IID;
 typedef GUID CLSID;
-typedef GUID *LPGUID;
-typedef IID *LPIID;
+typedef GUID* LPGUID;
+typedef IID* LPIID;
 
 #ifdef __cplusplus
-#define REFGUID const GUID &
-#define REFIID const IID &
+#define REFGUID const GUID&
+#define REFIID const IID&
 #else
-#define REFGUID const GUID *
-#define REFIID const IID *
+#define REFGUID const GUID*
+#define REFIID const IID*
 #endif
 
 #define S_OK ((HRESULT)0)
@@ -140,8 +140,14 @@ inline bool IsEqualGUID(REFGUID a, REFGUID b)
             return false;
     return true;
 }
-inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
-inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
+inline bool operator==(REFGUID a, REFGUID b)
+{
+    return IsEqualGUID(a, b);
+}
+inline bool operator!=(REFGUID a, REFGUID b)
+{
+    return !IsEqualGUID(a, b);
+}
 #define IsEqualIID(a, b) IsEqualGUID(a, b)
 #endif
 

@@ -154,8 +154,8 @@ WIN32_STANDIN_API DWORD WINAPI GetObjectType(HGDIOBJ h);
 WIN32_STANDIN_API int WINAPI GetObjectW(HANDLE h, int c, LPVOID pv);
 WIN32_STANDIN_API BOOL WINAPI UnrealizeObject(HGDIOBJ h);
 
-WIN32_STANDIN_API HPEN WINAPI CreatePenIndirect(const LOGPEN *plpen);
-WIN32_STANDIN_API HBRUSH WINAPI CreateBrushIndirect(const LOGBRUSH *plbrush);
+WIN32_STANDIN_API HPEN WINAPI CreatePenIndirect(const LOGPEN* plpen);
+WIN32_STANDIN_API HBRUSH WINAPI CreateBrushIndirect(const LOGBRUSH* plbrush);
 
 WIN32_STANDIN_API int WINAPI SetROP2(HDC hdc, int rop2);
 WIN32_STANDIN_API int WINAPI GetROP2(HDC hdc);
@@ -167,11 +167,11 @@ WIN32_STANDIN_API int WINAPI GetBkMode(HDC hdc);
 WIN32_STANDIN_API BOOL WINAPI MoveToEx(HDC hdc, int x, int y, LPPOINT lppt);
 WIN32_STANDIN_API BOOL WINAPI GetCurrentPositionEx(HDC hdc, LPPOINT lppt);
 WIN32_STANDIN_API BOOL WINAPI Ellipse(HDC hdc, int left, int top, int right, int bottom);
-WIN32_STANDIN_API BOOL WINAPI Polyline(HDC hdc, const POINT *apt, int cpt);
+WIN32_STANDIN_API BOOL WINAPI Polyline(HDC hdc, const POINT* apt, int cpt);
 
 WIN32_STANDIN_API HDC WINAPI CreateCompatibleDC(HDC hdc);
 WIN32_STANDIN_API BOOL WINAPI DeleteDC(HDC hdc);
-WIN32_STANDIN_API HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO *pbmi, UINT usage, void **ppvBits,
+WIN32_STANDIN_API HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppvBits,
                                                   HANDLE hSection, DWORD offset);
 WIN32_STANDIN_API BOOL WINAPI GdiFlush(void);
 

@@ -25,7 +25,7 @@ extern "C" {
 
 /* Fills from left and top up to, but not including, right and bottom; an empty or inverted
  * rectangle fills nothing. */
-WIN32_STANDIN_API int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr);
+WIN32_STANDIN_API int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr);
 WIN32_STANDIN_API DWORD WINAPI GetSysColor(int nIndex);
 
 #ifdef __cplusplus

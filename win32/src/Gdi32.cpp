@@ -59,7 +59,7 @@ struct Entry {
 // as the slot is reused. Nothing behind a handle is reached without a lookup in the table.
 constexpr std::uint32_t MaxSlots = 0xFFFF;
 
-std::uint32_t HandleBits(const void *AHandle)
+std::uint32_t HandleBits(const void* AHandle)
 {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(AHandle));
 }
@@ -119,7 +119,7 @@ public:
     std::atomic<std::size_t> RefusedDeletes{0};
 
     // The entry of a live object, or null for a null, unknown or deleted handle.
-    Entry *Find(const void *AHandle)
+    Entry* Find(const void* AHandle)
     {
         const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(AHandle);
         if (value > 0xFFFFFFFFu)
@@ -127,20 +127,20 @@ public:
         const std::uint32_t slot = value & 0xFFFFu;
         if (slot == 0 || slot >= FEntries.size())
             return nullptr;
-        Entry &entry = FEntries[slot];
+        Entry& entry = FEntries[slot];
         if (entry.Type == Kind::Free || entry.Generation != (value >> 16))
             return nullptr;
         return &entry;
     }
 
-    Entry *Find(const void *AHandle, Kind AType)
+    Entry* Find(const void* AHandle, Kind AType)
     {
-        Entry *entry = Find(AHandle);
+        Entry* entry = Find(AHandle);
         return entry != nullptr && entry->Type == AType ? entry : nullptr;
     }
 
     // Stores a new object; null when the table is full.
-    HGDIOBJ Add(Entry &&AEntry)
+    HGDIOBJ Add(Entry&& AEntry)
     {
         std::uint32_t slot = FFirstFree;
         if (slot != 0) {
@@ -151,7 +151,7 @@ public:
             slot = static_cast<std::uint32_t>(FEntries.size());
             FEntries.emplace_back();
         }
-        Entry &entry = FEntries[slot];
+        Entry& entry = FEntries[slot];
         const std::uint16_t generation = entry.Generation;
         entry = std::move(AEntry);
         entry.Generation = generation;
@@ -164,7 +164,7 @@ public:
     void Remove(HGDIOBJ AHandle)
     {
         const std::uint32_t slot = HandleBits(AHandle) & 0xFFFFu;
-        Entry &entry = FEntries[slot];
+        Entry& entry = FEntries[slot];
         std::uint16_t generation = static_cast<std::uint16_t>(entry.Generation + 1);
         if (generation == 0)
             generation = 1;
@@ -188,7 +188,7 @@ private:
         return reinterpret_cast<HGDIOBJ>(value);
     }
 
-    HGDIOBJ AddStock(Entry &&AEntry)
+    HGDIOBJ AddStock(Entry&& AEntry)
     {
         AEntry.Stock = true;
         return Add(std::move(AEntry));
@@ -204,17 +204,18 @@ private:
 
 // NOTE: the table is never destroyed. Modules may delete their objects from their own static
 // destructors, which can run after ours at process exit.
-ObjectTable &Table()
+ObjectTable& Table()
 {
-    static ObjectTable *const table = new ObjectTable();
+    static ObjectTable* const table = new ObjectTable();
     return *table;
 }
 
 std::atomic<STANDIN_RECORDER> GRecorder{nullptr};
-std::atomic<void *> GRecorderUser{nullptr};
+std::atomic<void*> GRecorderUser{nullptr};
 std::atomic<bool> GRasterizing{true};
 
-template <class T> std::int32_t AsResult(T AValue)
+template <class T>
+std::int32_t AsResult(T AValue)
 {
     if constexpr (std::is_pointer_v<T>)
         return static_cast<std::int32_t>(HandleBits(AValue));
@@ -226,7 +227,7 @@ template <class T> std::int32_t AsResult(T AValue)
 // The recorder is called after the lock is released, so that it may call the API itself.
 class CallRecord {
 public:
-    CallRecord(const char *AFunction, HDC ADc, HGDIOBJ AObject = nullptr)
+    CallRecord(const char* AFunction, HDC ADc, HGDIOBJ AObject = nullptr)
         : FRecorder(GRecorder.load(std::memory_order_acquire))
     {
         if (FRecorder == nullptr)
@@ -237,29 +238,29 @@ public:
         FCall.Object = AObject;
         if (ADc == nullptr)
             return;
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        const Entry *dc = table.Find(ADc, Kind::Dc);
+        const Entry* dc = table.Find(ADc, Kind::Dc);
         if (dc == nullptr)
             return;
         FCall.Pen = dc->Dc.Pen;
         FCall.Brush = dc->Dc.Brush;
-        if (const Entry *pen = table.Find(dc->Dc.Pen, Kind::Pen))
+        if (const Entry* pen = table.Find(dc->Dc.Pen, Kind::Pen))
             FCall.PenData = pen->Pen;
-        if (const Entry *brush = table.Find(dc->Dc.Brush, Kind::Brush))
+        if (const Entry* brush = table.Find(dc->Dc.Brush, Kind::Brush))
             FCall.BrushData = brush->Brush;
     }
 
-    CallRecord(const CallRecord &) = delete;
-    CallRecord &operator=(const CallRecord &) = delete;
+    CallRecord(const CallRecord&) = delete;
+    CallRecord& operator=(const CallRecord&) = delete;
 
-    CallRecord &Arg(std::int32_t AValue)
+    CallRecord& Arg(std::int32_t AValue)
     {
         if (FRecorder != nullptr && FCall.ArgCount < 4)
             FCall.Args[FCall.ArgCount++] = AValue;
         return *this;
     }
-    CallRecord &Points(const POINT *APoints)
+    CallRecord& Points(const POINT* APoints)
     {
         if (FRecorder != nullptr)
             FCall.Points = APoints;
@@ -268,7 +269,8 @@ public:
 
     // Reports the call with its result and hands the result back; a Create call's or
     // GetStockObject's handle becomes the record's object.
-    template <class T> T Finish(T AResult, bool AResultIsObject = false)
+    template <class T>
+    T Finish(T AResult, bool AResultIsObject = false)
     {
         if (FRecorder == nullptr)
             return AResult;
@@ -283,16 +285,16 @@ public:
 
 private:
     STANDIN_RECORDER FRecorder;
-    void *FUser = nullptr;
+    void* FUser = nullptr;
     STANDIN_CALL FCall{};
 };
 
 // The surface of the bitmap selected in a context, or none when rasterizing is off.
-bool SurfaceOf(ObjectTable &ATable, const Entry &ADc, standin::Surface &ASurface)
+bool SurfaceOf(ObjectTable& ATable, const Entry& ADc, standin::Surface& ASurface)
 {
     if (!GRasterizing.load(std::memory_order_relaxed))
         return false;
-    Entry *bitmap = ATable.Find(ADc.Dc.Bitmap, Kind::Bitmap);
+    Entry* bitmap = ATable.Find(ADc.Dc.Bitmap, Kind::Bitmap);
     if (bitmap == nullptr || bitmap->Bitmap.Bits == nullptr)
         return false;
     ASurface.Bits = bitmap->Bitmap.Bits.get();
@@ -303,16 +305,16 @@ bool SurfaceOf(ObjectTable &ATable, const Entry &ADc, standin::Surface &ASurface
 }
 
 // The outline and fill of a context's selected pen and brush.
-standin::DrawStyle StyleOf(ObjectTable &ATable, const Entry &ADc)
+standin::DrawStyle StyleOf(ObjectTable& ATable, const Entry& ADc)
 {
     standin::DrawStyle style;
-    if (const Entry *pen = ATable.Find(ADc.Dc.Pen, Kind::Pen); pen != nullptr && pen->Pen.lopnStyle != PS_NULL) {
+    if (const Entry* pen = ATable.Find(ADc.Dc.Pen, Kind::Pen); pen != nullptr && pen->Pen.lopnStyle != PS_NULL) {
         style.HasPen = true;
         style.Pen = PixelOp::Make(ADc.Dc.Rop2, pen->Pen.lopnColor);
         style.PenWidth = pen->Pen.lopnWidth.x;
         style.InsideFrame = pen->Pen.lopnStyle == PS_INSIDEFRAME;
     }
-    if (const Entry *brush = ATable.Find(ADc.Dc.Brush, Kind::Brush);
+    if (const Entry* brush = ATable.Find(ADc.Dc.Brush, Kind::Brush);
         brush != nullptr && brush->Brush.lbStyle != BS_NULL) {
         style.HasBrush = true;
         style.Brush = PixelOp::Make(ADc.Dc.Rop2, brush->Brush.lbColor);
@@ -320,9 +322,9 @@ standin::DrawStyle StyleOf(ObjectTable &ATable, const Entry &ADc)
     return style;
 }
 
-void Unselect(ObjectTable &ATable, HGDIOBJ AObject)
+void Unselect(ObjectTable& ATable, HGDIOBJ AObject)
 {
-    if (Entry *entry = ATable.Find(AObject); entry != nullptr && entry->Selections > 0)
+    if (Entry* entry = ATable.Find(AObject); entry != nullptr && entry->Selections > 0)
         --entry->Selections;
 }
 
@@ -338,7 +340,7 @@ constexpr COLORREF SysColors[] = {
 
 extern "C" {
 
-void StandInSetRecorder(STANDIN_RECORDER Recorder, void *User)
+void StandInSetRecorder(STANDIN_RECORDER Recorder, void* User)
 {
     GRecorder.store(nullptr, std::memory_order_release);
     GRecorderUser.store(User, std::memory_order_release);
@@ -347,14 +349,20 @@ void StandInSetRecorder(STANDIN_RECORDER Recorder, void *User)
 
 size_t StandInLiveObjectCount(void)
 {
-    ObjectTable &table = Table();
+    ObjectTable& table = Table();
     std::lock_guard lock(table.Mutex);
     return table.Live;
 }
 
-size_t StandInRefusedDeleteCount(void) { return Table().RefusedDeletes.load(); }
+size_t StandInRefusedDeleteCount(void)
+{
+    return Table().RefusedDeletes.load();
+}
 
-void StandInSetRasterizing(BOOL On) { GRasterizing.store(On != FALSE, std::memory_order_relaxed); }
+void StandInSetRasterizing(BOOL On)
+{
+    GRasterizing.store(On != FALSE, std::memory_order_relaxed);
+}
 
 HGDIOBJ WINAPI GetStockObject(int i)
 {
@@ -367,13 +375,13 @@ HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h)
 {
     CallRecord record("SelectObject", hdc, h);
     const auto select = [&]() -> HGDIOBJ {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        Entry *dc = table.Find(hdc, Kind::Dc);
-        Entry *object = table.Find(h);
+        Entry* dc = table.Find(hdc, Kind::Dc);
+        Entry* object = table.Find(h);
         if (dc == nullptr || object == nullptr)
             return nullptr;
-        HGDIOBJ *slot = nullptr;
+        HGDIOBJ* slot = nullptr;
         switch (object->Type) {
         case Kind::Pen: slot = &dc->Dc.Pen; break;
         case Kind::Brush: slot = &dc->Dc.Brush; break;
@@ -390,7 +398,7 @@ HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h)
         if (previous == h)
             return previous;
         if (object->Type == Kind::Bitmap) {
-            if (Entry *old = table.Find(previous, Kind::Bitmap))
+            if (Entry* old = table.Find(previous, Kind::Bitmap))
                 old->Bitmap.SelectedIn = nullptr;
             if (!object->Stock)
                 object->Bitmap.SelectedIn = hdc;
@@ -408,9 +416,9 @@ HGDIOBJ WINAPI GetCurrentObject(HDC hdc, UINT type)
     CallRecord record("GetCurrentObject", hdc);
     record.Arg(static_cast<std::int32_t>(type));
     const auto current = [&]() -> HGDIOBJ {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        const Entry *dc = table.Find(hdc, Kind::Dc);
+        const Entry* dc = table.Find(hdc, Kind::Dc);
         if (dc == nullptr)
             return nullptr;
         switch (type) {
@@ -429,9 +437,9 @@ BOOL WINAPI DeleteObject(HGDIOBJ ho)
 {
     CallRecord record("DeleteObject", nullptr, ho);
     const auto remove = [&]() -> BOOL {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        Entry *object = table.Find(ho);
+        Entry* object = table.Find(ho);
         if (object == nullptr || object->Type == Kind::Dc)
             return FALSE;
         if (object->Stock)
@@ -452,9 +460,9 @@ DWORD WINAPI GetObjectType(HGDIOBJ h)
 {
     CallRecord record("GetObjectType", nullptr, h);
     const auto type = [&]() -> DWORD {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        const Entry *object = table.Find(h);
+        const Entry* object = table.Find(h);
         if (object == nullptr)
             return 0;
         switch (object->Type) {
@@ -476,9 +484,9 @@ int WINAPI GetObjectW(HANDLE h, int c, LPVOID pv)
     CallRecord record("GetObjectW", nullptr, h);
     record.Arg(c);
     const auto get = [&]() -> int {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        const Entry *object = table.Find(h);
+        const Entry* object = table.Find(h);
         if (object == nullptr)
             return 0;
         switch (object->Type) {
@@ -503,7 +511,7 @@ int WINAPI GetObjectW(HANDLE h, int c, LPVOID pv)
                 return sizeof(BITMAP);
             if (c < static_cast<int>(sizeof(BITMAP)))
                 return 0;
-            const BitmapData &data = object->Bitmap;
+            const BitmapData& data = object->Bitmap;
             BITMAP bitmap{};
             bitmap.bmWidth = data.Width;
             bitmap.bmHeight = data.Height;
@@ -529,15 +537,15 @@ BOOL WINAPI UnrealizeObject(HGDIOBJ h)
 {
     CallRecord record("UnrealizeObject", nullptr, h);
     const auto unrealize = [&]() -> BOOL {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        const Entry *object = table.Find(h);
+        const Entry* object = table.Find(h);
         return object != nullptr && object->Type != Kind::Dc ? TRUE : FALSE;
     };
     return record.Finish(unrealize());
 }
 
-HPEN WINAPI CreatePenIndirect(const LOGPEN *plpen)
+HPEN WINAPI CreatePenIndirect(const LOGPEN* plpen)
 {
     CallRecord record("CreatePenIndirect", nullptr);
     if (plpen != nullptr)
@@ -547,7 +555,7 @@ HPEN WINAPI CreatePenIndirect(const LOGPEN *plpen)
     const auto create = [&]() -> HPEN {
         if (plpen == nullptr)
             return nullptr;
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
         // As in GDI: every null pen is the stock one, a style this call does not know is solid,
         // and the width is the magnitude of its x part.
@@ -564,7 +572,7 @@ HPEN WINAPI CreatePenIndirect(const LOGPEN *plpen)
     return record.Finish(create(), true);
 }
 
-HBRUSH WINAPI CreateBrushIndirect(const LOGBRUSH *plbrush)
+HBRUSH WINAPI CreateBrushIndirect(const LOGBRUSH* plbrush)
 {
     CallRecord record("CreateBrushIndirect", nullptr);
     if (plbrush != nullptr)
@@ -574,7 +582,7 @@ HBRUSH WINAPI CreateBrushIndirect(const LOGBRUSH *plbrush)
     const auto create = [&]() -> HBRUSH {
         if (plbrush == nullptr || plbrush->lbStyle > BS_HATCHED)
             return nullptr;
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
         // As in GDI, every hollow brush is the stock one.
         if (plbrush->lbStyle == BS_NULL)
@@ -592,9 +600,9 @@ int WINAPI SetROP2(HDC hdc, int rop2)
     CallRecord record("SetROP2", hdc);
     record.Arg(rop2);
     const auto set = [&]() -> int {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        Entry *dc = table.Find(hdc, Kind::Dc);
+        Entry* dc = table.Find(hdc, Kind::Dc);
         if (dc == nullptr || rop2 < R2_BLACK || rop2 > R2_WHITE)
             return 0;
         const int previous = dc->Dc.Rop2;
@@ -608,9 +616,9 @@ int WINAPI GetROP2(HDC hdc)
 {
     CallRecord record("GetROP2", hdc);
     const auto get = [&]() -> int {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        const Entry *dc = table.Find(hdc, Kind::Dc);
+        const Entry* dc = table.Find(hdc, Kind::Dc);
         return dc != nullptr ? dc->Dc.Rop2 : 0;
     };
     return record.Finish(get());
@@ -621,9 +629,9 @@ COLORREF WINAPI SetBkColor(HDC hdc, COLORREF color)
     CallRecord record("SetBkColor", hdc);
     record.Arg(static_cast<std::int32_t>(color));
     const auto set = [&]() -> COLORREF {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        Entry *dc = table.Find(hdc, Kind::Dc);
+        Entry* dc = table.Find(hdc, Kind::Dc);
         if (dc == nullptr)
             return CLR_INVALID;
         const COLORREF previous = dc->Dc.BkColor;
@@ -637,9 +645,9 @@ COLORREF WINAPI GetBkColor(HDC hdc)
 {
     CallRecord record("GetBkColor", hdc);
     const auto get = [&]() -> COLORREF {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        const Entry *dc = table.Find(hdc, Kind::Dc);
+        const Entry* dc = table.Find(hdc, Kind::Dc);
         return dc != nullptr ? dc->Dc.BkColor : CLR_INVALID;
     };
     return record.Finish(get());
@@ -650,9 +658,9 @@ int WINAPI SetBkMode(HDC hdc, int mode)
     CallRecord record("SetBkMode", hdc);
     record.Arg(mode);
     const auto set = [&]() -> int {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        Entry *dc = table.Find(hdc, Kind::Dc);
+        Entry* dc = table.Find(hdc, Kind::Dc);
         if (dc == nullptr || (mode != TRANSPARENT && mode != OPAQUE))
             return 0;
         const int previous = dc->Dc.BkMode;
@@ -666,9 +674,9 @@ int WINAPI GetBkMode(HDC hdc)
 {
     CallRecord record("GetBkMode", hdc);
     const auto get = [&]() -> int {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        const Entry *dc = table.Find(hdc, Kind::Dc);
+        const Entry* dc = table.Find(hdc, Kind::Dc);
         return dc != nullptr ? dc->Dc.BkMode : 0;
     };
     return record.Finish(get());
@@ -679,9 +687,9 @@ BOOL WINAPI MoveToEx(HDC hdc, int x, int y, LPPOINT lppt)
     CallRecord record("MoveToEx", hdc);
     record.Arg(x).Arg(y);
     const auto move = [&]() -> BOOL {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        Entry *dc = table.Find(hdc, Kind::Dc);
+        Entry* dc = table.Find(hdc, Kind::Dc);
         if (dc == nullptr)
             return FALSE;
         if (lppt != nullptr)
@@ -696,9 +704,9 @@ BOOL WINAPI GetCurrentPositionEx(HDC hdc, LPPOINT lppt)
 {
     CallRecord record("GetCurrentPositionEx", hdc);
     const auto get = [&]() -> BOOL {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        const Entry *dc = table.Find(hdc, Kind::Dc);
+        const Entry* dc = table.Find(hdc, Kind::Dc);
         if (dc == nullptr || lppt == nullptr)
             return FALSE;
         *lppt = dc->Dc.Position;
@@ -712,9 +720,9 @@ BOOL WINAPI Ellipse(HDC hdc, int left, int top, int right, int bottom)
     CallRecord record("Ellipse", hdc);
     record.Arg(left).Arg(top).Arg(right).Arg(bottom);
     const auto draw = [&]() -> BOOL {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        const Entry *dc = table.Find(hdc, Kind::Dc);
+        const Entry* dc = table.Find(hdc, Kind::Dc);
         if (dc == nullptr)
             return FALSE;
         if (standin::Surface surface; SurfaceOf(table, *dc, surface))
@@ -724,14 +732,14 @@ BOOL WINAPI Ellipse(HDC hdc, int left, int top, int right, int bottom)
     return record.Finish(draw());
 }
 
-BOOL WINAPI Polyline(HDC hdc, const POINT *apt, int cpt)
+BOOL WINAPI Polyline(HDC hdc, const POINT* apt, int cpt)
 {
     CallRecord record("Polyline", hdc);
     record.Arg(cpt).Points(apt);
     const auto draw = [&]() -> BOOL {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        const Entry *dc = table.Find(hdc, Kind::Dc);
+        const Entry* dc = table.Find(hdc, Kind::Dc);
         if (dc == nullptr || apt == nullptr || cpt < 2)
             return FALSE;
         standin::Surface surface;
@@ -748,7 +756,7 @@ HDC WINAPI CreateCompatibleDC(HDC hdc)
 {
     CallRecord record("CreateCompatibleDC", hdc);
     const auto create = [&]() -> HDC {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
         if (hdc != nullptr && table.Find(hdc, Kind::Dc) == nullptr)
             return nullptr;
@@ -762,8 +770,8 @@ HDC WINAPI CreateCompatibleDC(HDC hdc)
         HGDIOBJ handle = table.Add(std::move(entry));
         if (handle == nullptr)
             return nullptr;
-        for (HGDIOBJ object : {table.Stock(BLACK_PEN), table.Stock(WHITE_BRUSH), table.Stock(SYSTEM_FONT),
-                               table.StockBitmap()})
+        for (HGDIOBJ object :
+             {table.Stock(BLACK_PEN), table.Stock(WHITE_BRUSH), table.Stock(SYSTEM_FONT), table.StockBitmap()})
             ++table.Find(object)->Selections;
         return static_cast<HDC>(handle);
     };
@@ -774,13 +782,13 @@ BOOL WINAPI DeleteDC(HDC hdc)
 {
     CallRecord record("DeleteDC", hdc);
     const auto remove = [&]() -> BOOL {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        Entry *dc = table.Find(hdc, Kind::Dc);
+        Entry* dc = table.Find(hdc, Kind::Dc);
         if (dc == nullptr)
             return FALSE;
         const DcData state = dc->Dc;
-        if (Entry *bitmap = table.Find(state.Bitmap, Kind::Bitmap); bitmap != nullptr && !bitmap->Stock)
+        if (Entry* bitmap = table.Find(state.Bitmap, Kind::Bitmap); bitmap != nullptr && !bitmap->Stock)
             bitmap->Bitmap.SelectedIn = nullptr;
         for (HGDIOBJ object : {state.Pen, state.Brush, state.Font, state.Bitmap})
             Unselect(table, object);
@@ -790,7 +798,7 @@ BOOL WINAPI DeleteDC(HDC hdc)
     return record.Finish(remove());
 }
 
-HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO *pbmi, UINT usage, void **ppvBits, HANDLE hSection,
+HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppvBits, HANDLE hSection,
                                 DWORD offset)
 {
     CallRecord record("CreateDIBSection", hdc);
@@ -803,7 +811,7 @@ HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO *pbmi, UINT usage, voi
         // Only what drawing here needs: 32 bits per pixel, uncompressed, memory of our own.
         if (pbmi == nullptr || hSection != nullptr || offset != 0 || usage != DIB_RGB_COLORS)
             return nullptr;
-        const BITMAPINFOHEADER &header = pbmi->bmiHeader;
+        const BITMAPINFOHEADER& header = pbmi->bmiHeader;
         if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biPlanes != 1 || header.biBitCount != 32 ||
             header.biCompression != BI_RGB || header.biWidth <= 0 || header.biHeight == 0 ||
             header.biHeight == INT32_MIN)
@@ -820,9 +828,9 @@ HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO *pbmi, UINT usage, voi
         entry.Bitmap.Width = header.biWidth;
         entry.Bitmap.Height = static_cast<std::int32_t>(rows);
         entry.Bitmap.TopDown = header.biHeight < 0;
-        void *memory = bits.get();
+        void* memory = bits.get();
         entry.Bitmap.Bits = std::move(bits);
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
         HBITMAP handle = static_cast<HBITMAP>(table.Add(std::move(entry)));
         if (handle != nullptr && ppvBits != nullptr)
@@ -838,15 +846,15 @@ BOOL WINAPI GdiFlush(void)
     return record.Finish(TRUE); // drawing is never batched here
 }
 
-int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr)
+int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr)
 {
     CallRecord record("FillRect", hDC, hbr);
     if (lprc != nullptr)
         record.Arg(lprc->left).Arg(lprc->top).Arg(lprc->right).Arg(lprc->bottom);
     const auto fill = [&]() -> int {
-        ObjectTable &table = Table();
+        ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        const Entry *dc = table.Find(hDC, Kind::Dc);
+        const Entry* dc = table.Find(hDC, Kind::Dc);
         if (dc == nullptr || lprc == nullptr)
             return 0;
         // As in user32, a brush handle of 1 to 31 stands for the system colour one below it.
@@ -856,7 +864,7 @@ int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr)
         if (value >= 1 && value <= std::size(SysColors)) {
             color = SysColors[value - 1];
         } else {
-            const Entry *brush = table.Find(hbr, Kind::Brush);
+            const Entry* brush = table.Find(hbr, Kind::Brush);
             if (brush == nullptr)
                 return 0;
             if (brush->Brush.lbStyle == BS_NULL)
@@ -874,8 +882,7 @@ DWORD WINAPI GetSysColor(int nIndex)
 {
     CallRecord record("GetSysColor", nullptr);
     record.Arg(nIndex);
-    const DWORD color =
-        nIndex >= 0 && nIndex < static_cast<int>(std::size(SysColors)) ? SysColors[nIndex] : 0;
+    const DWORD color = nIndex >= 0 && nIndex < static_cast<int>(std::size(SysColors)) ? SysColors[nIndex] : 0;
     return record.Finish(color);
 }
 

@@ -13,9 +13,9 @@ namespace {
 
 // The lock behind a critical section. Windows keeps the waiters' event behind the structure as
 // well; the public fields are kept up to date as Windows does, for debuggers and tests.
-std::recursive_mutex *LockOf(LPCRITICAL_SECTION ASection)
+std::recursive_mutex* LockOf(LPCRITICAL_SECTION ASection)
 {
-    return static_cast<std::recursive_mutex *>(ASection->DebugInfo);
+    return static_cast<std::recursive_mutex*>(ASection->DebugInfo);
 }
 
 } // namespace
@@ -51,7 +51,7 @@ void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
 {
     if (lpCriticalSection == nullptr)
         return;
-    auto *lock = new (std::nothrow) std::recursive_mutex();
+    auto* lock = new (std::nothrow) std::recursive_mutex();
     if (lock == nullptr)
         std::abort(); // Windows raises STATUS_NO_MEMORY here; there is no result to report it in.
     lpCriticalSection->DebugInfo = lock;
@@ -70,8 +70,7 @@ void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
     // Only the owner writes these fields, and only while it holds the lock.
     ++lpCriticalSection->RecursionCount;
     ++lpCriticalSection->LockCount;
-    lpCriticalSection->OwningThread =
-        reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(GetCurrentThreadId()));
+    lpCriticalSection->OwningThread = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(GetCurrentThreadId()));
 }
 
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
@@ -81,8 +80,7 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
     // Leaving a section this thread does not own is a caller's fault; unlocking a mutex one does
     // not own is undefined, so it is ignored instead.
     if (lpCriticalSection->RecursionCount <= 0 ||
-        lpCriticalSection->OwningThread !=
-            reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(GetCurrentThreadId())))
+        lpCriticalSection->OwningThread != reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(GetCurrentThreadId())))
         return;
     --lpCriticalSection->LockCount;
     if (--lpCriticalSection->RecursionCount == 0)

@@ -20,20 +20,20 @@ constexpr Wide FloorDiv(Wide ANumerator, Wide ADivisor)
     return (ANumerator % ADivisor != 0 && ANumerator < 0) ? quotient - 1 : quotient;
 }
 
-void Plot(const Surface &ASurface, std::int32_t AX, std::int32_t AY, const PixelOp &AOp)
+void Plot(const Surface& ASurface, std::int32_t AX, std::int32_t AY, const PixelOp& AOp)
 {
-    std::uint32_t &pixel = ASurface.Row(AY)[AX];
+    std::uint32_t& pixel = ASurface.Row(AY)[AX];
     pixel = AOp.Apply(pixel);
 }
 
 // Writes [ALeft, ARight) of one row, clipped; the row itself must lie inside.
-void Span(const Surface &ASurface, std::int64_t AY, std::int64_t ALeft, std::int64_t ARight, const PixelOp &AOp)
+void Span(const Surface& ASurface, std::int64_t AY, std::int64_t ALeft, std::int64_t ARight, const PixelOp& AOp)
 {
     const std::int64_t left = std::max<std::int64_t>(ALeft, 0);
     const std::int64_t right = std::min<std::int64_t>(ARight, ASurface.Width);
     if (left >= right)
         return;
-    std::uint32_t *row = ASurface.Row(static_cast<std::int32_t>(AY));
+    std::uint32_t* row = ASurface.Row(static_cast<std::int32_t>(AY));
     if (AOp.IsCopy()) {
         std::fill(row + left, row + right, AOp.Xor);
         return;
@@ -57,7 +57,7 @@ PixelOp PixelOp::Make(int ARop2, COLORREF AColor)
     return op;
 }
 
-void FillRectangle(const Surface &ASurface, const RECT &ARect, const PixelOp &AOp)
+void FillRectangle(const Surface& ASurface, const RECT& ARect, const PixelOp& AOp)
 {
     const std::int64_t top = std::max<std::int64_t>(ARect.top, 0);
     const std::int64_t bottom = std::min<std::int64_t>(ARect.bottom, ASurface.Height);
@@ -70,8 +70,8 @@ namespace {
 // One segment without its last pixel. Along the major axis every step is one pixel; the minor
 // coordinate at step i is the exact line's, rounded to nearest.
 // Only the steps inside the bitmap are walked, so far-away points cost nothing.
-void Segment(const Surface &ASurface, std::int64_t AX0, std::int64_t AY0, std::int64_t AX1, std::int64_t AY1,
-             const PixelOp &AOp)
+void Segment(const Surface& ASurface, std::int64_t AX0, std::int64_t AY0, std::int64_t AX1, std::int64_t AY1,
+             const PixelOp& AOp)
 {
     const std::int64_t dx = AX1 - AX0;
     const std::int64_t dy = AY1 - AY0;
@@ -135,7 +135,7 @@ void Segment(const Surface &ASurface, std::int64_t AX0, std::int64_t AY0, std::i
 
 } // namespace
 
-void DrawPolyline(const Surface &ASurface, const POINT *APoints, int ACount, const PixelOp &AOp)
+void DrawPolyline(const Surface& ASurface, const POINT* APoints, int ACount, const PixelOp& AOp)
 {
     for (int i = 0; i + 1 < ACount; ++i)
         Segment(ASurface, APoints[i].x, APoints[i].y, APoints[i + 1].x, APoints[i + 1].y, AOp);
@@ -159,7 +159,8 @@ struct EllipseRow {
 // step, with exact integer error terms; the rest is that quarter mirrored about the box's
 // centre lines. ARow(y, row) receives each row reached, once. Very elongated boxes (about 10:1
 // and beyond) end the walk before the tips, which then stay empty, as in the reference GDI.
-template <class RowFn> void ShapeRows(std::int64_t AWidth, std::int64_t AHeight, RowFn &&ARow)
+template <class RowFn>
+void ShapeRows(std::int64_t AWidth, std::int64_t AHeight, RowFn&& ARow)
 {
     const std::int64_t last = AWidth - 1; // the outline's extents, first to last pixel
     const std::int64_t bottom = AHeight - 1;
@@ -211,8 +212,8 @@ template <class RowFn> void ShapeRows(std::int64_t AWidth, std::int64_t AHeight,
 // the outline walk costs one step per pixel of the box's extents.
 constexpr std::int64_t MaxEllipseExtent = std::int64_t{1} << 27;
 
-void ThinEllipse(const Surface &ASurface, std::int64_t ALeft, std::int64_t ATop, std::int64_t AWidth,
-                 std::int64_t AHeight, const DrawStyle &AStyle)
+void ThinEllipse(const Surface& ASurface, std::int64_t ALeft, std::int64_t ATop, std::int64_t AWidth,
+                 std::int64_t AHeight, const DrawStyle& AStyle)
 {
     if (AWidth <= 2 || AHeight <= 2) {
         // Boxes one or two pixels across are rectangles. The pen's outline runs round the box
@@ -241,7 +242,7 @@ void ThinEllipse(const Surface &ASurface, std::int64_t ALeft, std::int64_t ATop,
     // A box entirely above, below, left or right of the bitmap draws nothing.
     if (ATop >= ASurface.Height || ATop + AHeight <= 0 || ALeft >= ASurface.Width || ALeft + AWidth <= 0)
         return;
-    ShapeRows(AWidth, AHeight, [&](std::int64_t AY, const EllipseRow &ARow) {
+    ShapeRows(AWidth, AHeight, [&](std::int64_t AY, const EllipseRow& ARow) {
         const std::int64_t y = ATop + AY;
         if (y < 0 || y >= ASurface.Height)
             return;
@@ -257,8 +258,8 @@ void ThinEllipse(const Surface &ASurface, std::int64_t ALeft, std::int64_t ATop,
 // A wide pen: the outline is the ring between the shape of the outer box and that of a box the
 // pen's width smaller on every side; the outer box is centred on the thin outline's box, or is
 // the box itself for an inside-frame pen. Only the rows inside the bitmap are kept.
-void WideEllipse(const Surface &ASurface, std::int64_t ALeft, std::int64_t ATop, std::int64_t AWidth,
-                 std::int64_t AHeight, const DrawStyle &AStyle)
+void WideEllipse(const Surface& ASurface, std::int64_t ALeft, std::int64_t ATop, std::int64_t AWidth,
+                 std::int64_t AHeight, const DrawStyle& AStyle)
 {
     const std::int64_t pen = std::min<std::int64_t>(AStyle.PenWidth, MaxEllipseExtent);
     const std::int64_t grow = AStyle.InsideFrame ? 0 : (pen - 1) / 2;
@@ -278,12 +279,12 @@ void WideEllipse(const Surface &ASurface, std::int64_t ALeft, std::int64_t ATop,
     // The inner shape's spans on the bitmap's rows; a row it does not reach stays empty.
     std::vector<std::pair<std::int64_t, std::int64_t>> inner(static_cast<std::size_t>(ASurface.Height), {0, 0});
     const std::int64_t innerTop = top + pen;
-    ShapeRows(innerWidth, innerHeight, [&](std::int64_t AY, const EllipseRow &ARow) {
+    ShapeRows(innerWidth, innerHeight, [&](std::int64_t AY, const EllipseRow& ARow) {
         const std::int64_t y = innerTop + AY;
         if (y >= 0 && y < ASurface.Height)
             inner[static_cast<std::size_t>(y)] = {left + pen + ARow.Start, left + pen + ARow.End};
     });
-    ShapeRows(width, height, [&](std::int64_t AY, const EllipseRow &ARow) {
+    ShapeRows(width, height, [&](std::int64_t AY, const EllipseRow& ARow) {
         const std::int64_t y = top + AY;
         if (y < 0 || y >= ASurface.Height)
             return;
@@ -301,8 +302,8 @@ void WideEllipse(const Surface &ASurface, std::int64_t ALeft, std::int64_t ATop,
 
 } // namespace
 
-void DrawEllipse(const Surface &ASurface, std::int32_t ALeft, std::int32_t ATop, std::int32_t ARight,
-                 std::int32_t ABottom, const DrawStyle &AStyle)
+void DrawEllipse(const Surface& ASurface, std::int32_t ALeft, std::int32_t ATop, std::int32_t ARight,
+                 std::int32_t ABottom, const DrawStyle& AStyle)
 {
     // GDI orders the corners itself; the right and bottom edges are outside the box.
     const std::int64_t left = std::min(ALeft, ARight);

@@ -11,12 +11,12 @@ namespace standin {
 // A 32-bit DIB as drawing sees it: row 0 is the top row on screen whatever the orientation in
 // memory. Pixels are 0x00RRGGBB (blue in the lowest byte).
 struct Surface {
-    std::uint32_t *Bits = nullptr;
+    std::uint32_t* Bits = nullptr;
     std::int32_t Width = 0;
     std::int32_t Height = 0;
     bool TopDown = true;
 
-    std::uint32_t *Row(std::int32_t AY) const
+    std::uint32_t* Row(std::int32_t AY) const
     {
         const std::int32_t memoryRow = TopDown ? AY : Height - 1 - AY;
         return Bits + static_cast<std::ptrdiff_t>(memoryRow) * Width;
@@ -51,14 +51,14 @@ struct DrawStyle {
 };
 
 // Fills [left, right) x [top, bottom); nothing for an empty or inverted rectangle.
-void FillRectangle(const Surface &ASurface, const RECT &ARect, const PixelOp &AOp);
+void FillRectangle(const Surface& ASurface, const RECT& ARect, const PixelOp& AOp);
 
 // Joins the points in order with a one-pixel line; each segment leaves out its last pixel, so
 // the last point itself is not drawn.
-void DrawPolyline(const Surface &ASurface, const POINT *APoints, int ACount, const PixelOp &AOp);
+void DrawPolyline(const Surface& ASurface, const POINT* APoints, int ACount, const PixelOp& AOp);
 
 // The ellipse inscribed in the box without its right and bottom edges.
-void DrawEllipse(const Surface &ASurface, std::int32_t ALeft, std::int32_t ATop, std::int32_t ARight,
-                 std::int32_t ABottom, const DrawStyle &AStyle);
+void DrawEllipse(const Surface& ASurface, std::int32_t ALeft, std::int32_t ATop, std::int32_t ARight,
+                 std::int32_t ABottom, const DrawStyle& AStyle);
 
 } // namespace standin

@@ -69,11 +69,8 @@ int main(int argc, char** argv)
                 pixelBytes = static_cast<std::size_t>(command.A) * static_cast<std::size_t>(command.B) * 4;
                 host.Resize(command.A, command.B);
                 break;
-            case preview::TWineCall::Click:
-                host.Click(command.A, command.B, command.C);
-                break;
-            default:
-                return 2;
+            case preview::TWineCall::Click: host.Click(command.A, command.B, command.C); break;
+            default: return 2;
             }
         }
         return 0;
