@@ -2,6 +2,7 @@
 // can resize the window and push input events between frames: what reaches the module, and on
 // what surface it draws.
 #include "PlayTestSupport.h"
+#include "PulseServer.h"
 
 #include "tools/play/Player.h"
 #include "tools/preview/SignalSource.h"
@@ -14,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <cstdio>
@@ -257,6 +259,61 @@ TEST(PlayWindow, ASilentCaptureComesToRestAndSoundWakesItUp)
     EXPECT_GE(std::chrono::duration<double>(woken - quiet).count(), 1.4);
     // Resting is not dropping.
     EXPECT_LE(figures.FramesDropped, 5);
+}
+
+TEST(PlayWindow, CaptureDrawsWhatTheSoundServerPlays)
+{
+    // A sound server of the test's own with a null output; the player captures its monitor.
+    TPulseServer server;
+    TScratch scratch;
+    const TEnvironment environment{
+        {"SDL_VIDEODRIVER", "dummy"}, {"SDL_AUDIODRIVER", "dummy"}, {"SELVANORE_FAKE_LEDGER", scratch / "ledger.txt"}};
+    play::TPlayOptions options = RecorderOptions();
+    options.Capture = true;
+
+    // Nothing plays for the first 3 s (the null output takes about 2 s to start delivering),
+    // then a tone of peak 0.6 for 2 s; half a second after it the run ends. The thread also
+    // ends the run when the tone cannot be played, so a failure never hangs the test.
+    std::string toneError;
+    std::thread tone([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        try {
+            PlayTone({440.0, 0.6, 660.0, 0.6}, 44100, 2.0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        } catch (const std::exception& AError) {
+            toneError = AError.what();
+        }
+        PushQuit();
+    });
+    play::TPlayFigures figures;
+    std::string runError;
+    try {
+        figures = play::RunPlay(options);
+    } catch (const std::exception& AError) {
+        runError = AError.what();
+    }
+    tone.join();
+    ASSERT_EQ(runError, "");
+    ASSERT_EQ(toneError, "");
+    EXPECT_GT(figures.FramesDrawn, 0);
+
+    // Silence while nothing plays, then the tone's level; the module sees nothing else.
+    int silentBefore = 0, loud = 0;
+    for (const std::string& line : ReadLines(scratch / "ledger.txt")) {
+        if (line.rfind("Draw ", 0) != 0)
+            continue;
+        const int peak = std::stoi(line.substr(line.rfind(' ') + 1));
+        if (peak == 0 && loud == 0)
+            ++silentBefore;
+        else if (peak >= 590)
+            ++loud;
+        // Any level is at most the tone's: a block that straddles its start or end holds part
+        // of it, and silence follows it.
+        EXPECT_LE(peak, 601) << line;
+    }
+    EXPECT_GT(silentBefore, 10);
+    // 2 s of tone at 50 frames a second, give or take the server's pace on a busy machine.
+    EXPECT_GT(loud, 40);
 }
 
 TEST(PlayWindow, TheRealDllUnderWineTakesResizesAndClicks)
