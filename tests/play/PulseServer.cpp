@@ -311,16 +311,16 @@ std::string TPulseServer::Log() const
 
 TPlayback::TPlayback(int ARate, int ABufferMilliseconds)
 {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(ARate), 2};
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(ARate), 2};
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.tlength = static_cast<std::uint32_t>(
-        pa_usec_to_bytes(static_cast<pa_usec_t>(ABufferMilliseconds) * PA_USEC_PER_MSEC, &spec));
+        pa_usec_to_bytes(static_cast<pa_usec_t>(ABufferMilliseconds) * PA_USEC_PER_MSEC, &format));
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(-1);
     int error = 0;
-    FStream = pa_simple_new(nullptr, "selvanore-play tests", PA_STREAM_PLAYBACK, nullptr, "tone", &spec, nullptr,
+    FStream = pa_simple_new(nullptr, "selvanore-play tests", PA_STREAM_PLAYBACK, nullptr, "tone", &format, nullptr,
                             &attributes, &error);
     if (!FStream)
         throw std::runtime_error(std::string("cannot play into the test's sound server: ") + pa_strerror(error));

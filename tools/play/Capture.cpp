@@ -98,9 +98,9 @@ public:
     }
 
     // Makes the stream on the context; owned by the session, released in its destructor.
-    pa_stream* MakeStream(const char* AName, const pa_sample_spec& ASpec)
+    pa_stream* MakeStream(const char* AName, const pa_sample_spec& AFormat)
     {
-        FStream = pa_stream_new(FContext, AName, &ASpec, nullptr);
+        FStream = pa_stream_new(FContext, AName, &AFormat, nullptr);
         if (!FStream)
             throw preview::EPreviewError(std::string("cannot capture from the sound server: ") +
                                          pa_strerror(pa_context_errno(FContext)));
@@ -212,8 +212,8 @@ TPulseCapture::TPulseCapture(const std::string& ASource) : FSource(ASource)
         throw preview::EPreviewError(ConnectionMessage(pa_context_errno(context)));
     WaitUntilReady();
 
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, RequestedRate, Channels};
-    pa_stream* stream = FSession.MakeStream("desktop capture", spec);
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, RequestedRate, Channels};
+    pa_stream* stream = FSession.MakeStream("desktop capture", format);
     pa_stream_set_state_callback(stream, OnStreamState, this);
     pa_stream_set_read_callback(stream, OnRead, this);
 
@@ -224,7 +224,8 @@ TPulseCapture::TPulseCapture(const std::string& ASource) : FSource(ASource)
     attributes.tlength = static_cast<std::uint32_t>(-1);
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(FragmentMilliseconds * PA_USEC_PER_MSEC, &spec));
+    attributes.fragsize =
+        static_cast<std::uint32_t>(pa_usec_to_bytes(FragmentMilliseconds * PA_USEC_PER_MSEC, &format));
     const char* device = ASource.empty() ? "@DEFAULT_MONITOR@" : ASource.c_str();
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_FIX_RATE);
     if (pa_stream_connect_record(stream, device, &attributes, flags) < 0)
