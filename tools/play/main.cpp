@@ -6,10 +6,8 @@
 #include "tools/preview/PreviewError.h"
 
 #include <csignal>
-#include <cstdio>
 #include <iostream>
 #include <new>
-#include <string>
 
 #ifndef SELVANORE_DEFAULT_MODULE
 #define SELVANORE_DEFAULT_MODULE ""
@@ -25,11 +23,7 @@ namespace {
 
 void Report(const char* AMessage)
 {
-    std::string line(AMessage);
-    for (char& c : line)
-        if (c == '\n' || c == '\r')
-            c = ' ';
-    std::fprintf(stderr, "selvanore-play: %s\n", line.c_str());
+    preview::ReportOneLine("selvanore-play", AMessage);
 }
 
 } // namespace

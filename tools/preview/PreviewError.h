@@ -3,6 +3,7 @@
 // with exit status 2.
 #pragma once
 
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -19,6 +20,17 @@ class EPreviewInterrupted : public std::runtime_error {
 public:
     EPreviewInterrupted() : std::runtime_error("interrupted") {}
 };
+
+// Writes "AProgram: AMessage" to standard error as exactly one line: line breaks inside the
+// message become spaces. The one way the tools report a failure to their user.
+inline void ReportOneLine(const char* AProgram, const char* AMessage)
+{
+    std::string line(AMessage);
+    for (char& c : line)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    std::fprintf(stderr, "%s: %s\n", AProgram, line.c_str());
+}
 
 // The exit status of a run that stopped on an EPreviewError.
 inline constexpr int ExitBadInput = 2;

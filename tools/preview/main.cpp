@@ -5,10 +5,8 @@
 #include "tools/preview/Preview.h"
 #include "tools/preview/PreviewError.h"
 
-#include <cstdio>
 #include <iostream>
 #include <new>
-#include <string>
 
 #ifndef SELVANORE_DEFAULT_MODULE
 #define SELVANORE_DEFAULT_MODULE ""
@@ -24,11 +22,7 @@ namespace {
 
 void Report(const char* AMessage)
 {
-    std::string line(AMessage);
-    for (char& c : line)
-        if (c == '\n' || c == '\r')
-            c = ' ';
-    std::fprintf(stderr, "selvanore-preview: %s\n", line.c_str());
+    preview::ReportOneLine("selvanore-preview", AMessage);
 }
 
 } // namespace
