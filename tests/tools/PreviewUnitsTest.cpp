@@ -498,4 +498,52 @@ TEST(WineLoader, WithoutOneOnPathTheInstalledLoaderOrAClearError)
         EXPECT_THROW(FindWineLoader(nothing.c_str(), loader.c_str()), EPreviewError) << loader;
 }
 
+// Names reach the terminal only through Quoted: nothing in them can act on it, and every byte
+// can still be told from the escape.
+TEST(Messages, QuotedNamesEscapeWhatATerminalWouldActOn)
+{
+    struct TCase {
+        std::string Name;
+        std::string Shown;
+    } const cases[] = {
+        {"song.flac", "'song.flac'"},
+        {"", "''"},
+        {"it's", "'it\\'s'"},
+        {"a\\b", "'a\\\\b'"},
+        {"two\nlines\r\t", "'two\\nlines\\r\\t'"},
+        {"\x1b[2J\x1b]0;title\x07", "'\\x1b[2J\\x1b]0;title\\x07'"},
+        {std::string("nul\0byte", 8), "'nul\\x00byte'"},
+        {"del\x7f", "'del\\x7f'"},
+        {"C1 CSI \xc2\x9b"
+         "31m",
+         "'C1 CSI \\x9b31m'"},
+        {"caf\xc3\xa9 \xe2\x99\xab \xf0\x9f\x8e\xb5", "'caf\xc3\xa9 \xe2\x99\xab \xf0\x9f\x8e\xb5'"},
+        {"latin1 \xe9t\xe9", "'latin1 \\xe9t\\xe9'"},
+        {"overlong \xc0\xaf, surrogate \xed\xa0\x80, cut \xe2\x99",
+         "'overlong \\xc0\\xaf, surrogate \\xed\\xa0\\x80, cut \\xe2\\x99'"},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(Quoted(c.Name), c.Shown) << c.Shown;
+}
+
+TEST(Messages, AReportIsOneLineWithNothingATerminalWouldActOn)
+{
+    struct TCase {
+        const char* Message;
+        const char* Line;
+    } const cases[] = {
+        {"cannot decode input 'a.wav': bad\nheader", "prog: cannot decode input 'a.wav': bad header\n"},
+        {"text \x1b[31mred\r\n", "prog: text \\x1b[31mred  \n"},
+        {"a quoted name 'x\\'y' stays as quoted", "prog: a quoted name 'x\\'y' stays as quoted\n"},
+        {"C1 \xc2\x9b"
+         "1m",
+         "prog: C1 \\x9b1m\n"},
+    };
+    for (const TCase& c : cases) {
+        testing::internal::CaptureStderr();
+        ReportOneLine("prog", c.Message);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.Line) << c.Line;
+    }
+}
+
 } // namespace

@@ -108,7 +108,8 @@ std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv
 
     options.Capture = captureOption->count() > 0;
     if (options.Capture && !options.Input.empty())
-        throw preview::EPreviewError("--capture draws what the desktop plays: leave out FILE '" + options.Input + "'");
+        throw preview::EPreviewError("--capture draws what the desktop plays: leave out FILE " +
+                                     preview::Quoted(options.Input));
     preview::ParseSize(size, options.Width, options.Height);
     if (!fps.empty() || app.count("--fps") > 0)
         options.Fps = static_cast<std::int32_t>(
@@ -118,7 +119,8 @@ std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv
         // A week of sound is more than anyone watches; past it the sample counts would lose
         // their precision as doubles long before they overflow.
         if (!(value > 0) || value > 7 * 24 * 3600.0)
-            throw preview::EPreviewError("--seconds must be a positive number of seconds, not '" + seconds + "'");
+            throw preview::EPreviewError("--seconds must be a positive number of seconds, not " +
+                                         preview::Quoted(seconds));
         options.Seconds = value;
     }
     if (app.count("--report") > 0 && options.Report.empty())

@@ -139,7 +139,7 @@ int RenameExchanging(const std::string& AFrom, const std::string& ATo) noexcept
 
 void ThrowWriteError(const std::string& APath)
 {
-    throw EPreviewError("cannot write output '" + APath + "': " + std::strerror(errno));
+    throw EPreviewError("cannot write output " + Quoted(APath) + ": " + std::strerror(errno));
 }
 
 // The ending signals are held so that no output is left half moved. One that arrives meanwhile
@@ -191,7 +191,7 @@ void TPlacement::Place(const std::string& ATemporary)
     }
     // The kind was checked when the output was opened; it may have changed since.
     if (FKind == TKind::File ? !S_ISREG(status.st_mode) : !S_ISDIR(status.st_mode))
-        throw EPreviewError("cannot write output '" + FShownName + "': it is no longer a " +
+        throw EPreviewError("cannot write output " + Quoted(FShownName) + ": it is no longer a " +
                             (FKind == TKind::File ? "regular file" : "folder"));
     if (RenameExchanging(ATemporary, FTarget) == 0) {
         FState = TState::Exchanged;
@@ -373,7 +373,7 @@ TAtomicFolder::TAtomicFolder(std::string ATarget, TOwnership AOwns)
     bool exists = false;
     FFinal = FinalPlaceOf(FTarget, FTarget, status, exists);
     if (exists && !S_ISDIR(status.st_mode))
-        throw EPreviewError("cannot write output '" + FTarget + "': it exists and is not a folder");
+        throw EPreviewError("cannot write output " + Quoted(FTarget) + ": it exists and is not a folder");
     if (exists && FOwns)
         RequireOnlyOurs(FFinal);
     {
@@ -428,11 +428,11 @@ void TAtomicFolder::RequireOnlyOurs(const std::string& AFolder) const
         const bool ours = FOwns && FOwns(name.native()) && IsRegularFile(entry->path());
         // Before the run (no temporary yet) only ours count; at the commit also what this run wrote.
         if (!ours && (FTemporary.empty() || !fs::exists(fs::path(FTemporary) / name)))
-            throw EPreviewError("cannot write output '" + FTarget + "': it holds '" + name.string() +
-                                "', which the preview did not write");
+            throw EPreviewError("cannot write output " + Quoted(FTarget) + ": it holds " + Quoted(name.string()) +
+                                ", which the preview did not write");
     }
     if (error)
-        throw EPreviewError("cannot write output '" + FTarget + "': " + error.message());
+        throw EPreviewError("cannot write output " + Quoted(FTarget) + ": " + error.message());
 }
 
 void TAtomicFolder::Finish()
@@ -518,7 +518,7 @@ TIdentity FolderIdentityOf(const std::string& APath)
 
 std::string Shown(const TNamedPath& APath)
 {
-    return APath.Role + " '" + APath.Path + "'";
+    return APath.Role + " " + Quoted(APath.Path);
 }
 
 } // namespace
@@ -539,20 +539,20 @@ void RequireSeparateFiles(const std::vector<TNamedPath>& AInputs, const std::vec
             if (outputs[i] == outputs[j])
                 throw EPreviewError(Shown(AOutputs[i]) + " is the same file as " + Shown(AOutputs[j]));
         if (AOutputFolder && folder.Name.empty() && FolderIdentityOf(AOutputs[i].Path) == folder)
-            throw EPreviewError(Shown(AOutputs[i]) + " is inside the output folder '" + AOutputFolder->Path + "'");
+            throw EPreviewError(Shown(AOutputs[i]) + " is inside the output folder " + Quoted(AOutputFolder->Path));
     }
     if (AOutputFolder) {
         if (folder.Name.empty())
             for (const TNamedPath& input : AInputs)
                 if (FolderIdentityOf(input.Path) == folder)
-                    throw EPreviewError(Shown(input) + " is inside the output folder '" + AOutputFolder->Path + "'");
+                    throw EPreviewError(Shown(input) + " is inside the output folder " + Quoted(AOutputFolder->Path));
         for (std::size_t i = 0; i < AOutputs.size(); ++i)
             if (folder == outputs[i])
-                throw EPreviewError(Shown(AOutputs[i]) + " is the same as the output folder '" + AOutputFolder->Path +
-                                    "'");
+                throw EPreviewError(Shown(AOutputs[i]) + " is the same as the output folder " +
+                                    Quoted(AOutputFolder->Path));
         for (const TNamedPath& input : AInputs)
             if (folder == IdentityOf(input.Path))
-                throw EPreviewError(Shown(input) + " is the output folder '" + AOutputFolder->Path + "'");
+                throw EPreviewError(Shown(input) + " is the output folder " + Quoted(AOutputFolder->Path));
     }
 
     struct stat status {};

@@ -364,7 +364,7 @@ private:
             ThrowWriteError(FFile.Target());
         }
         const char* text = GifErrorString(AError);
-        throw EPreviewError("cannot write output '" + FFile.Target() + "': " + (text ? text : "GIF error"));
+        throw EPreviewError("cannot write output " + Quoted(FFile.Target()) + ": " + (text ? text : "GIF error"));
     }
 
     TAtomicFile FFile;

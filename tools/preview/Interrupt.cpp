@@ -170,7 +170,7 @@ void BlockEndingSignalsInThisThread() noexcept
 TTemporaryRecord::TTemporaryRecord(const std::string& APath, TTemporaryKind AKind)
 {
     if (APath.size() >= PATH_MAX)
-        throw EPreviewError("cannot write output '" + APath + "': the path is too long");
+        throw EPreviewError("cannot write output " + Quoted(APath) + ": the path is too long");
     for (int slot = 0; slot < SlotCount; ++slot) {
         int expected = SlotFree;
         if (!Slots[slot].State.compare_exchange_strong(expected, SlotClaimed))
@@ -183,7 +183,7 @@ TTemporaryRecord::TTemporaryRecord(const std::string& APath, TTemporaryKind AKin
         FSlot = slot;
         return;
     }
-    throw EPreviewError("cannot write output '" + APath + "': too many outputs at once");
+    throw EPreviewError("cannot write output " + Quoted(APath) + ": too many outputs at once");
 }
 
 TTemporaryRecord::~TTemporaryRecord()

@@ -134,13 +134,13 @@ TModuleHost::~TModuleHost()
 void TModuleHost::Start(std::int32_t AWidth, std::int32_t AHeight)
 {
     const auto notPlugin = [&](const std::string& AReason) {
-        throw EPreviewError("module '" + FPath + "' is not a plug-in: " + AReason);
+        throw EPreviewError("module " + Quoted(FPath) + " is not a plug-in: " + AReason);
     };
 
     std::string reason;
     FLibrary.reset(LoadModule(FPath, reason));
     if (!FLibrary)
-        throw EPreviewError("cannot load module '" + FPath + "': " + reason);
+        throw EPreviewError("cannot load module " + Quoted(FPath) + ": " + reason);
     const auto getHeader =
         reinterpret_cast<TAIMPPluginGetHeaderProc>(FindExport(FLibrary.get(), "AIMPPluginGetHeader"));
     if (!getHeader)

@@ -101,7 +101,7 @@ std::int64_t ParseWhole(const std::string& AOption, const std::string& AText, st
     if (first != last && (std::isdigit(static_cast<unsigned char>(*first)) || *first == '-'))
         parsed = std::from_chars(first, last, value);
     if (parsed.ec != std::errc() || parsed.ptr != last || value < AMin || value > AMax)
-        throw EPreviewError(AOption + " must be a whole number " + ARange + ", not '" + AText + "'");
+        throw EPreviewError(AOption + " must be a whole number " + ARange + ", not " + Quoted(AText));
     return value;
 }
 
@@ -112,7 +112,7 @@ double ParseReal(const std::string& AOption, const std::string& AText, const std
     char* end = nullptr;
     const double value = text.empty() ? 0.0 : std::strtod(text.c_str(), &end);
     if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value))
-        throw EPreviewError(AOption + " " + ARule + ", not '" + AText + "'");
+        throw EPreviewError(AOption + " " + ARule + ", not " + Quoted(AText));
     return value;
 }
 
@@ -120,7 +120,7 @@ void ParseSize(const std::string& AText, std::int32_t& AWidth, std::int32_t& AHe
 {
     const auto fail = [&] {
         throw EPreviewError("--size must be WIDTHxHEIGHT with each side from 1 to " + std::to_string(MaxExtent) +
-                            " pixels, not '" + AText + "'");
+                            " pixels, not " + Quoted(AText));
     };
     const std::size_t cross = AText.find_first_of("xX");
     if (cross == std::string::npos)
@@ -176,8 +176,8 @@ TOutputKind OutputKindOf(const std::string& APath)
     const std::filesystem::path path(APath);
     if (APath.back() == '/' || std::filesystem::is_directory(path, error) || !path.has_extension())
         return TOutputKind::PngFolder;
-    throw EPreviewError("cannot tell the format of --output '" + APath +
-                        "': use NAME.gif, NAME.mp4, NAME.webm, NAME.mkv, NAME.png with --frame, a folder, "
+    throw EPreviewError("cannot tell the format of --output " + Quoted(APath) +
+                        ": use NAME.gif, NAME.mp4, NAME.webm, NAME.mkv, NAME.png with --frame, a folder, "
                         "or - for standard output");
 }
 
@@ -243,13 +243,13 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
         // 30 fps at 240 frames despite binary fractions.
         const double count = std::ceil(value * options.Fps - 1e-9);
         if (!(value > 0) || !(count >= 1) || count > static_cast<double>(MaxFrames))
-            throw EPreviewError("--seconds " + rule + ", not '" + seconds + "'");
+            throw EPreviewError("--seconds " + rule + ", not " + Quoted(seconds));
         options.Frames = static_cast<std::int64_t>(count);
     }
 
     options.OutputKind = OutputKindOf(options.Output);
     if (options.OutputKind == TOutputKind::Gif && options.Fps > MaxGifFps)
-        throw EPreviewError("--fps '" + fps + "' is too fast for a GIF, which shows at most " +
+        throw EPreviewError("--fps " + Quoted(fps) + " is too fast for a GIF, which shows at most " +
                             std::to_string(MaxGifFps) +
                             " frames per second (its delays are in hundredths of a second): use --fps " +
                             std::to_string(MaxGifFps) + " or less, or write PNG frames or the stream");
@@ -264,8 +264,8 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     std::error_code error;
     if (IsVideo(options.OutputKind) && !options.Input.empty() && std::filesystem::exists(options.Input, error) &&
         !std::filesystem::is_regular_file(options.Input, error))
-        throw EPreviewError("a video output reads --input '" + options.Input +
-                            "' twice, for the frames and for the sound: give a regular file");
+        throw EPreviewError("a video output reads --input " + Quoted(options.Input) +
+                            " twice, for the frames and for the sound: give a regular file");
     if (frameOption->count() > 0) {
         if (options.OutputKind != TOutputKind::PngFrame)
             throw EPreviewError("--frame needs an --output ending in .png");

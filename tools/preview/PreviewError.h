@@ -3,9 +3,9 @@
 // with exit status 2.
 #pragma once
 
-#include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace preview {
 
@@ -21,16 +21,16 @@ public:
     EPreviewInterrupted() : std::runtime_error("interrupted") {}
 };
 
+// AText between single quotes, safe to print on a terminal: control characters (C0, DEL and
+// C1), bytes that are not UTF-8, the backslash and the quote itself are escaped (\n, \x1b, \\,
+// \'), so that a file name cannot move the cursor, recolour the terminal or end a message early.
+// Every name a message shows goes through it.
+std::string Quoted(std::string_view AText);
+
 // Writes "AProgram: AMessage" to standard error as exactly one line: line breaks inside the
-// message become spaces. The one way the tools report a failure to their user.
-inline void ReportOneLine(const char* AProgram, const char* AMessage)
-{
-    std::string line(AMessage);
-    for (char& c : line)
-        if (c == '\n' || c == '\r')
-            c = ' ';
-    std::fprintf(stderr, "%s: %s\n", AProgram, line.c_str());
-}
+// message become spaces, and any other control character is escaped as Quoted does. The one way
+// the tools report a failure to their user.
+void ReportOneLine(const char* AProgram, const char* AMessage);
 
 // The exit status of a run that stopped on an EPreviewError.
 inline constexpr int ExitBadInput = 2;

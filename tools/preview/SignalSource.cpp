@@ -135,7 +135,7 @@ private:
             got = sf_readf_float(FFile.get(), FChunk.data(), ACount);
         }
         if (sf_error(FFile.get()) != SF_ERR_NO_ERROR)
-            throw EPreviewError("cannot decode input '" + FPath + "': " + sf_strerror(FFile.get()));
+            throw EPreviewError("cannot decode input " + Quoted(FPath) + ": " + sf_strerror(FFile.get()));
         if (got <= 0) {
             FAtEnd = true;
             return 0;
@@ -171,17 +171,17 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
     // links or no permission are not a missing file. Only a plain file is opened to find out:
     // opening a pipe or a FIFO and closing it again would take its data from the decoder.
     const auto openError = [&](int AError) {
-        return EPreviewError("cannot open input '" + APath +
-                             "': " + (AError == ENOENT ? "no such file" : std::strerror(AError)));
+        return EPreviewError("cannot open input " + Quoted(APath) + ": " +
+                             (AError == ENOENT ? "no such file" : std::strerror(AError)));
     };
     struct stat status {};
     if (stat(APath.c_str(), &status) != 0)
         throw openError(errno);
     if (S_ISDIR(status.st_mode))
-        throw EPreviewError("cannot open input '" + APath + "': it is a folder");
+        throw EPreviewError("cannot open input " + Quoted(APath) + ": it is a folder");
     if (S_ISREG(status.st_mode)) {
         if (status.st_size == 0)
-            throw EPreviewError("input '" + APath + "' is empty");
+            throw EPreviewError("input " + Quoted(APath) + " is empty");
         const int probe = open(APath.c_str(), O_RDONLY | O_CLOEXEC);
         if (probe < 0)
             throw openError(errno);
@@ -194,7 +194,7 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
         return TSndFile(sf_open(APath.c_str(), SFM_READ, &AInfo));
     };
     const auto decodeError = [&](const char* AText) {
-        return EPreviewError("cannot decode input '" + APath + "': " + AText);
+        return EPreviewError("cannot decode input " + Quoted(APath) + ": " + AText);
     };
     SF_INFO info{};
     TSndFile file = openFile(info);
@@ -234,7 +234,7 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
         info.frames = length;
     }
     if (info.frames <= 0)
-        throw EPreviewError("input '" + APath + "' holds no samples");
+        throw EPreviewError("input " + Quoted(APath) + " holds no samples");
     // Integer samples become floats in -1..1 (16-bit PCM scaled by 1/32768), as the player's
     // decoders give them.
     sf_command(file.get(), SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);

@@ -67,13 +67,13 @@ std::unique_ptr<TFrameWriter> MakeVideoWriter(const TOptions& AOptions)
     auto library = std::make_unique<TLibrary>(path);
     if (!library->Handle()) {
         const char* reason = dlerror();
-        throw EPreviewError("cannot write output '" + AOptions.Output + "': cannot load the video encoders (" +
+        throw EPreviewError("cannot write output " + Quoted(AOptions.Output) + ": cannot load the video encoders (" +
                             (reason ? reason : path) + ")");
     }
     using TMake = void (*)(const TOptions*, std::unique_ptr<TFrameWriter>*);
     auto* const make = reinterpret_cast<TMake>(dlsym(library->Handle(), "SelvanoreMakeVideoWriter"));
     if (!make)
-        throw EPreviewError("cannot write output '" + AOptions.Output + "': " + path + " is no video library");
+        throw EPreviewError("cannot write output " + Quoted(AOptions.Output) + ": " + path + " is no video library");
     auto writer = std::make_unique<TLoadedWriter>(std::move(library));
     make(&AOptions, &writer->Inner());
     return writer;

@@ -252,7 +252,7 @@ private:
     {
         const AVCodec* codec = avcodec_find_encoder_by_name(AName);
         if (!codec)
-            throw EPreviewError("cannot write output '" + FFile.Target() + "': this FFmpeg has no " + AName +
+            throw EPreviewError("cannot write output " + Quoted(FFile.Target()) + ": this FFmpeg has no " + AName +
                                 " encoder");
         return codec;
     }
@@ -263,14 +263,14 @@ private:
         constexpr int BufferSize = 1 << 16;
         auto* buffer = static_cast<unsigned char*>(av_malloc(BufferSize));
         if (!buffer)
-            throw EPreviewError("cannot write output '" + FFile.Target() + "': out of memory");
+            throw EPreviewError("cannot write output " + Quoted(FFile.Target()) + ": out of memory");
         struct stat status {};
         const bool seekable = fstat(fileno(FFile.Stream()), &status) == 0 && S_ISREG(status.st_mode);
         AVIOContext* io =
             avio_alloc_context(buffer, BufferSize, 1, this, nullptr, &WritePacket, seekable ? &Seek : nullptr);
         if (!io) {
             av_free(buffer);
-            throw EPreviewError("cannot write output '" + FFile.Target() + "': out of memory");
+            throw EPreviewError("cannot write output " + Quoted(FFile.Target()) + ": out of memory");
         }
         FIo.reset(io);
         FMuxer->pb = io;
@@ -486,7 +486,7 @@ private:
             ThrowWriteError(FFile.Target());
         }
         const std::string logged = TakeLastLogLine();
-        throw EPreviewError("cannot write output '" + FFile.Target() + "': " + AWhat + ": " +
+        throw EPreviewError("cannot write output " + Quoted(FFile.Target()) + ": " + AWhat + ": " +
                             (logged.empty() ? ErrorText(AResult) : logged));
     }
 

@@ -81,8 +81,8 @@ std::string FindWineLoader(const char* ASearchPath, const char* AWineLoader)
 {
     if (AWineLoader && *AWineLoader) {
         if (!IsExecutableFile(AWineLoader))
-            throw EPreviewError(std::string("cannot run under Wine: WINELOADER names '") + AWineLoader +
-                                "', which is no program");
+            throw EPreviewError(std::string("cannot run under Wine: WINELOADER names ") + Quoted(AWineLoader) +
+                                ", which is no program");
         return AWineLoader;
     }
     const std::string search = ASearchPath ? ASearchPath : "";
@@ -121,10 +121,10 @@ TWineRenderer::TWineRenderer(const TWineRendererSetup& ASetup)
 {
     std::error_code error;
     if (!std::filesystem::is_regular_file(ASetup.Helper, error))
-        throw EPreviewError("cannot run under Wine: no helper at '" + ASetup.Helper +
-                            "' (build the Windows cross build, or give --wine-helper)");
+        throw EPreviewError("cannot run under Wine: no helper at " + Quoted(ASetup.Helper) +
+                            " (build the Windows cross build, or give --wine-helper)");
     if (!std::filesystem::is_regular_file(ASetup.Module, error))
-        throw EPreviewError("cannot load module '" + ASetup.Module + "': no such file");
+        throw EPreviewError("cannot load module " + Quoted(ASetup.Module) + ": no such file");
     // Everything that may throw comes before the pipes, which only Stop gives back.
     std::string program = FindWineLoader(std::getenv("PATH"), std::getenv("WINELOADER"));
     std::vector<std::string> environment = WineEnvironment();
@@ -163,13 +163,13 @@ TWineRenderer::TWineRenderer(const TWineRendererSetup& ASetup)
     if (spawned != 0) {
         FChild = -1;
         Stop();
-        throw EPreviewError(std::string("cannot start '") + program + "': " + std::strerror(spawned));
+        throw EPreviewError(std::string("cannot start ") + Quoted(program) + ": " + std::strerror(spawned));
     }
 
     TWineHello hello{};
     if (!ReadAll(FFromHelper, &hello, sizeof hello) || std::memcmp(hello.Magic, WineMagic, sizeof WineMagic) != 0) {
         Stop();
-        throw EPreviewError("the helper did not start under Wine ('" + program + "')");
+        throw EPreviewError("the helper did not start under Wine (" + Quoted(program) + ")");
     }
     if (hello.Status != 0) {
         std::string message(static_cast<std::size_t>(std::clamp(hello.MessageLength, 0, 1000)), '\0');
