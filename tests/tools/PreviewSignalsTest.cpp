@@ -218,7 +218,7 @@ TEST(EndingSignalsHeld, TheHandlerWaitsForAScopeHeldOnAnotherThread)
     if (child == 0) {
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDERR_FILENO);
-        preview::InstallEndingHandlers();
+        preview::InstallEndingHandlers("selvanore-preview");
         std::thread holder([&] {
             const preview::TEndingSignalsHeld held;
             const char byte = 1;

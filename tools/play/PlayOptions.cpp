@@ -2,10 +2,12 @@
 
 #include "tools/preview/Options.h"
 #include "tools/preview/PreviewError.h"
+#include "tools/preview/SignalSource.h"
 
 #include <CLI/CLI.hpp>
 
 #include <ostream>
+#include <string>
 
 namespace play {
 
@@ -37,9 +39,13 @@ Keys and mouse:
                full screen on or off
   click        the module's Click, at the position in the drawing area's pixels,
                with the button 0 (left), 1 (right) or 2 (middle)
-  q, Escape, closing the window, Ctrl-C
+  q, Escape, closing the window, Ctrl-C (or SIGTERM)
                end: the visualization and the plug-in are finalized and the
-               module is unloaded, as the player does
+               module is unloaded, as the player does, and the report is
+               written. Before the window plays, or a second time, Ctrl-C and
+               SIGTERM interrupt the run, as SIGHUP, SIGQUIT and the other
+               ending signals always do: nothing is written, the program says
+               "interrupted" and exits with 128 + the signal.
   A resize calls the module's Resize with the new extents, after the drawing
   surface has taken them.
 
@@ -59,9 +65,13 @@ Status and report:
   cpu_seconds (of the whole process), and the CPU milliseconds per frame of
   this thread in the module's Draw, the upload and the presentation
   (draw_cpu_ms, upload_cpu_ms, present_cpu_ms).
+)";
 
+const char* const ExitFooter = R"(
 Exit status: 0 on success, 2 on bad input (no display, no audio device, no
-sound server, no such source, a file that cannot be decoded).
+sound server, no such source, a file that cannot be decoded, a file found
+damaged or cut short while it plays, the display lost while playing); the
+report is then not written.
 )";
 
 } // namespace
@@ -79,7 +89,7 @@ std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv
     CLI::App app("Plays a sound, or captures what the desktop plays, and shows the Selvanore visualization "
                  "live in a window, as the player drives it.",
                  "selvanore-play");
-    app.footer(HelpFooter);
+    app.footer(std::string(HelpFooter) + "\n" + preview::RateLimitsHelp() + ExitFooter);
     app.get_formatter()->column_width(30);
     app.add_option("FILE", options.Input, "Audio file to play, any format libsndfile reads (default: built-in signal)");
     auto* captureOption = app.add_option("--capture", options.CaptureSource,

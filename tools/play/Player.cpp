@@ -4,6 +4,7 @@
 #include "tools/play/Sdl.h"
 #include "tools/play/SoundFeed.h"
 #include "tools/preview/AtomicOutput.h"
+#include "tools/preview/Interrupt.h"
 #include "tools/preview/NativeRenderer.h"
 #include "tools/preview/PreviewError.h"
 #include "tools/preview/SignalSource.h"
@@ -51,6 +52,11 @@ double ProcessCpuSeconds() noexcept
 
 // Silent frames in a row with the same picture after which a capture is taken to be at rest.
 constexpr std::int64_t SettleFrames = 60;
+
+// The longest wait for events, in milliseconds: the loop looks at the sound's end and at an
+// orderly end asked by a signal (which sends no event) at least this often, whatever the frame
+// rate, and while paused.
+constexpr int LongestWaitMs = 50;
 
 double SecondsBetween(TClock::time_point AFrom, TClock::time_point ATo) noexcept
 {
@@ -200,12 +206,13 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
     }
 
     const TSdlSubsystems video(SDL_INIT_VIDEO | SDL_INIT_EVENTS, "no display");
+    const TLostDisplayHandler lostDisplay;
     std::unique_ptr<TSoundFeed> feed;
     if (AOptions.Capture)
         feed = std::make_unique<TCaptureFeed>(AHooks.OpenCapture ? AHooks.OpenCapture(AOptions.CaptureSource)
                                                                  : OpenCapture(AOptions.CaptureSource));
     else
-        feed = std::make_unique<TPlayback>(std::move(source));
+        feed = std::make_unique<TPlayback>(std::move(source), AOptions.Seconds);
     TView view = OpenView(AOptions);
 
     // Declared last, so that the module is finalized and unloaded first of all at the end.
@@ -364,6 +371,12 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
         }
     };
 
+    // Whether the sound has ended, or --seconds have passed; EPreviewError when it turned out
+    // damaged.
+    const auto soundOver = [&] { return feed->Ended() || (secondsLimit >= 0 && feed->Now() >= secondsLimit); };
+
+    // From here Ctrl-C and SIGTERM end the run as closing the window does, with its report.
+    const preview::TOrderlyEndOnInterrupt orderly;
     const auto start = TClock::now();
     feed->SetPaused(false);
     while (running) {
@@ -371,20 +384,24 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
         // Waiting: for input while paused or idle (a silent capture is looked at once a frame),
         // for the next frame's time when frames are paced; vsync waits in the presentation.
         if (paused || idle) {
-            if (SDL_WaitEventTimeout(&event, paused ? 500 : std::max(1, static_cast<int>(1000 / rate))))
+            if (SDL_WaitEventTimeout(&event, paused ? LongestWaitMs
+                                                    : std::clamp(static_cast<int>(1000 / rate), 1, LongestWaitMs)))
                 handle(event);
         } else if (paced) {
-            for (auto now = TClock::now(); running && now < nextDue; now = TClock::now()) {
+            // Woken in time for the sound's end and for an orderly end, however far off the
+            // next frame is.
+            for (auto now = TClock::now(); running && now < nextDue && !preview::OrderlyEndRequested() && !soundOver();
+                 now = TClock::now()) {
                 const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextDue - now).count();
                 if (wait < 1)
                     break;
-                if (SDL_WaitEventTimeout(&event, static_cast<int>(wait)))
+                if (SDL_WaitEventTimeout(&event, static_cast<int>(std::min<std::int64_t>(wait, LongestWaitMs))))
                     handle(event);
             }
         }
         while (running && SDL_PollEvent(&event))
             handle(event);
-        if (!running)
+        if (!running || preview::OrderlyEndRequested())
             break;
         if (resized)
             resize();
@@ -392,7 +409,7 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
             status.Update(figures, lastLag, true);
             continue;
         }
-        if (feed->Ended() || (secondsLimit >= 0 && feed->Now() >= secondsLimit))
+        if (soundOver())
             break;
 
         const bool wasIdle = idle;

@@ -1,8 +1,32 @@
 #include "tools/play/Sdl.h"
 
+#include "tools/preview/Interrupt.h"
 #include "tools/preview/PreviewError.h"
 
+#include <X11/Xlib.h>
+
+#include <cstring>
+
 namespace play {
+
+namespace {
+
+// Xlib's handler before TLostDisplayHandler's; Xlib keeps one for the whole process.
+XIOErrorHandler PreviousHandler = nullptr;
+
+extern "C" int OnLostDisplay(Display* ADisplay)
+{
+    // Ordinary code may run here (Xlib calls it outside any signal handler), but nothing may
+    // call Xlib on the lost connection again.
+    const char* name = ADisplay ? DisplayString(ADisplay) : nullptr;
+    std::string message = "lost the display";
+    if (name && *name)
+        message += " " + preview::Quoted(name);
+    message += ": the X server has gone away";
+    preview::EndProcessNow(message.c_str(), preview::ExitBadInput);
+}
+
+} // namespace
 
 std::string SdlError()
 {
@@ -22,6 +46,21 @@ TSdlSubsystems::TSdlSubsystems(Uint32 AFlags, const std::string& AWhat) : FFlags
 TSdlSubsystems::~TSdlSubsystems()
 {
     SDL_QuitSubSystem(FFlags);
+}
+
+TLostDisplayHandler::TLostDisplayHandler() noexcept
+{
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || std::strcmp(driver, "x11") != 0)
+        return;
+    PreviousHandler = XSetIOErrorHandler(&OnLostDisplay);
+    FInstalled = true;
+}
+
+TLostDisplayHandler::~TLostDisplayHandler()
+{
+    if (FInstalled)
+        XSetIOErrorHandler(PreviousHandler);
 }
 
 TSdlAudioDevice::~TSdlAudioDevice()

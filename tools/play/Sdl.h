@@ -25,6 +25,22 @@ private:
     Uint32 FFlags;
 };
 
+// While alive, and when SDL draws through X11: a connection to the X server that is lost (the
+// server ended, the network went away) ends the process at once with the one line "lost the
+// display ..." and status 2, the temporaries removed, instead of Xlib's own lines and exit(1).
+// NOTE: Xlib gives no way back from a lost connection; it ends the process when its handler
+// returns, so the handler never does.
+class TLostDisplayHandler {
+public:
+    TLostDisplayHandler() noexcept;
+    ~TLostDisplayHandler();
+    TLostDisplayHandler(const TLostDisplayHandler&) = delete;
+    TLostDisplayHandler& operator=(const TLostDisplayHandler&) = delete;
+
+private:
+    bool FInstalled = false; // Xlib's handler before is put back on destruction
+};
+
 struct TWindowCloser {
     void operator()(SDL_Window* AWindow) const noexcept { SDL_DestroyWindow(AWindow); }
 };

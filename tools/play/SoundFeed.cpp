@@ -9,20 +9,42 @@ namespace play {
 
 using preview::BlockSize;
 
-TPlayback::TPlayback(std::unique_ptr<preview::TSignalSource> ASource)
-    : FSource(std::move(ASource)), FRate(FSource->Rate()), FLength(FSource->Length()),
+namespace {
+
+// Samples per channel in the first ASeconds at ARate, never more than ALength.
+std::int64_t HeardLength(std::int64_t ALength, std::int32_t ARate, std::optional<double> ASeconds)
+{
+    if (!ASeconds)
+        return ALength;
+    return std::min(ALength, static_cast<std::int64_t>(std::ceil(*ASeconds * static_cast<double>(ARate))));
+}
+
+} // namespace
+
+std::uint16_t TPlayback::BufferSamplesFor(std::int32_t ARate) noexcept
+{
+    std::uint32_t samples = 1;
+    while (samples < 32768 && std::int64_t{samples} * 2 * 40 <= ARate)
+        samples *= 2;
+    return static_cast<std::uint16_t>(samples);
+}
+
+TPlayback::TPlayback(std::unique_ptr<preview::TSignalSource> ASource, std::optional<double> ASeconds)
+    : FSource(std::move(ASource)), FRate(FSource->Rate()), FLength(HeardLength(FSource->Length(), FRate, ASeconds)),
       FRing(static_cast<std::size_t>(RingSize) * 2), FAudio(SDL_INIT_AUDIO, "no audio device")
 {
-    // The first frames come before the device's first request.
+    // The first frames come before the device's first request; a file that fails at once is
+    // refused before anything plays.
     DecodeTo(BlockSize);
+    if (FFailure)
+        std::rethrow_exception(FFailure);
 
     SDL_AudioSpec wanted{};
     wanted.freq = FRate;
     wanted.format = AUDIO_F32SYS;
     wanted.channels = 2;
-    // About 20 ms at 44.1 and 48 kHz: short enough for the picture to follow closely, long
-    // enough for a busy machine. SDL converts to whatever the device takes.
-    wanted.samples = 1024;
+    // SDL converts to whatever the device takes.
+    wanted.samples = BufferSamplesFor(FRate);
     wanted.callback = &TPlayback::Callback;
     wanted.userdata = this;
     SDL_AudioSpec obtained{};
@@ -66,18 +88,20 @@ void TPlayback::Fill(float* AInterleaved, std::int64_t ACount) noexcept
 
 void TPlayback::DecodeTo(std::int64_t AEnd) noexcept
 {
+    // Nothing past what is to be heard is decoded: damage there is never met.
+    AEnd = std::min(AEnd, FLength + BlockSize);
     std::array<float, BlockSize> left{}, right{};
     while (FDecoded < AEnd) {
-        if (!FFailed) {
+        if (!FFailure) {
             try {
                 FSource->ReadBlock(FDecoded, left.data(), right.data());
             } catch (...) {
-                // A read error inside the audio thread cannot be reported from there; the rest
-                // plays as silence and the frames show it.
-                FFailed = true;
+                // Kept for the frames' thread, which ends the run with it (Ended).
+                FFailure = std::current_exception();
+                FFailedAt = FDecoded;
             }
         }
-        if (FFailed) {
+        if (FFailure) {
             left.fill(0.0f);
             right.fill(0.0f);
         }
@@ -128,7 +152,13 @@ std::int64_t TPlayback::Block(float* ALeft, float* ARight)
 
 bool TPlayback::Ended()
 {
-    return Now() >= FLength;
+    const std::lock_guard lock(FLock);
+    const std::int64_t now = NowLocked(TClock::now());
+    if (now >= FLength)
+        return true;
+    if (FFailure && now >= FFailedAt)
+        std::rethrow_exception(FFailure);
+    return false;
 }
 
 void TPlayback::SetPaused(bool APaused)

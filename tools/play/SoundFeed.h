@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,7 +29,8 @@ public:
     virtual std::int64_t Block(float* ALeft, float* ARight) = 0;
     // The audio clock now, in samples per channel from the start.
     virtual std::int64_t Now() = 0;
-    // Whether everything there was to hear has been heard.
+    // Whether everything there was to hear has been heard. EPreviewError when the sound turned
+    // out damaged on the way, once what came before the damage has been heard.
     virtual bool Ended() = 0;
     // Stops or restarts the sound (and the clock with it).
     virtual void SetPaused(bool APaused) = 0;
@@ -36,12 +38,15 @@ public:
 
 // A sound source played through SDL's default audio device. The device's callback is the only
 // reader of the source once playing has begun; it decodes a little ahead into a ring that holds
-// the last few seconds, from which the frames take their blocks.
+// the last few seconds, from which the frames take their blocks. A decoding error in the callback
+// cannot be reported from there (no exception may unwind through SDL's C code): it is kept, what
+// follows plays as silence, and Ended reports it once the sound before it has been heard.
 class TPlayback final : public TSoundFeed {
 public:
-    // Takes ownership of ASource. EPreviewError "no audio device: ..." when SDL has no output.
-    // Starts paused; SetPaused(false) starts the sound.
-    explicit TPlayback(std::unique_ptr<preview::TSignalSource> ASource);
+    // Takes ownership of ASource; plays its first ASeconds (all of it when none), and silence
+    // after. EPreviewError "no audio device: ..." when SDL has no output, or when the source
+    // cannot be read from the start. Starts paused; SetPaused(false) starts the sound.
+    TPlayback(std::unique_ptr<preview::TSignalSource> ASource, std::optional<double> ASeconds);
     ~TPlayback() override;
     TPlayback(const TPlayback&) = delete;
     TPlayback& operator=(const TPlayback&) = delete;
@@ -54,6 +59,12 @@ public:
 
     // The output latency assumed by the clock, in samples per channel.
     std::int64_t LatencySamples() const noexcept { return FLatency; }
+
+    // The device's buffer that is asked for at ARate, in samples per channel: the largest power
+    // of two (as SDL wants) that lasts at most 25 ms. Short enough for the picture to follow
+    // closely and for closing the device, which waits for the buffer under way, to be quick at
+    // any rate; long enough for a busy machine. 1024 at 44.1 and 48 kHz.
+    static std::uint16_t BufferSamplesFor(std::int32_t ARate) noexcept;
 
 private:
     using TClock = std::chrono::steady_clock;
@@ -70,7 +81,7 @@ private:
 
     std::unique_ptr<preview::TSignalSource> FSource;
     std::int32_t FRate;
-    std::int64_t FLength;
+    std::int64_t FLength;     // samples per channel to be heard: the source's, or fewer with ASeconds
     std::vector<float> FRing; // left and right interleaved, sample i at (i % RingSize) * 2
 
     std::mutex FLock;           // guards what follows, shared by the callback's thread and the frames'
@@ -80,7 +91,8 @@ private:
     TClock::time_point FAnchorTime{};
     std::int64_t FLastNow = 0; // the clock never goes back
     bool FPaused = true;
-    bool FFailed = false; // the source could not be read: it ends as silence
+    std::exception_ptr FFailure; // the source's error; from FFailedAt on the ring holds silence
+    std::int64_t FFailedAt = 0;
 
     std::int64_t FLatency = 0;
     TSdlSubsystems FAudio;

@@ -5,7 +5,8 @@
 #include "tools/preview/Interrupt.h"
 #include "tools/preview/PreviewError.h"
 
-#include <csignal>
+#include <SDL.h>
+
 #include <iostream>
 #include <new>
 
@@ -31,9 +32,12 @@ void Report(const char* AMessage)
 int main(int argc, char** argv)
 {
     preview::OccupyStandardDescriptors();
-    // A reader of the report that goes away is a write error, reported as one. Ctrl-C and
-    // SIGTERM are SDL's: they end the run as closing the window does, with its report.
-    std::signal(SIGPIPE, SIG_IGN);
+    // A reader of the report that goes away is a write error, reported as one. An ending signal
+    // removes what the run wrote (Interrupt.h), except that while the window plays, Ctrl-C and
+    // SIGTERM end the run as closing the window does, with its report (Player.cpp). SDL's own
+    // handlers, which would only post a quit event, stay out of it.
+    preview::InstallEndingHandlers("selvanore-play");
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     try {
         const auto options = play::ParsePlayOptions(
             argc, argv, {SELVANORE_DEFAULT_MODULE, SELVANORE_WINE_MODULE, SELVANORE_WINE_HELPER}, std::cout);

@@ -23,7 +23,8 @@ namespace {
 // and to the files it names is made while the ending signals are held (TEndingSignalsHeld), so
 // that the handler never sees a file that is not yet recorded or a record whose file was
 // already renamed into place. The handler runs with all the ending signals blocked, so it runs
-// once, and it never returns: there is no interrupted state to resume.
+// once, and it never returns: there is no interrupted state to resume. (The one exception is an
+// interrupt that asks for an orderly end: the handler then only raises a flag, and returns.)
 enum : int { SlotFree = 0, SlotClaimed = 1, SlotLive = 2 };
 
 struct TSlot {
@@ -49,8 +50,13 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the handler may read only
 // How deep the calling thread's held scopes nest; only the outermost one passes the gate.
 thread_local int HeldDepth = 0;
 
-// The same prefix as main's messages.
-constexpr char InterruptedMessage[] = "selvanore-preview: interrupted\n";
+// The same prefix as main's messages; written once, before the handlers are installed.
+char ProgramName[64] = "selvanore-preview";
+
+// An orderly stretch (TOrderlyEndOnInterrupt): whether the next SIGINT or SIGTERM only asks for
+// the end, and whether one has.
+std::atomic<bool> OrderlyArmed{false};
+std::atomic<bool> OrderlyRequested{false};
 
 void WriteAll(int AFile, const char* AText, std::size_t ACount) noexcept
 {
@@ -86,19 +92,43 @@ sigset_t EndingSignals() noexcept
 // while (to keep a decoder's own messages out), and a signal may come just then.
 std::atomic<int> MessageDescriptor{STDERR_FILENO};
 
-extern "C" void OnEndingSignal(int ASignal)
+// The handler's work and the end of the process. AOwnHolds is 1 when the calling thread is
+// inside a held scope itself (it never leaves it), else 0.
+[[noreturn]] void CleanUpAndLeave(int AOwnHolds, const char* AMessage, int AStatus) noexcept
 {
-    // A thread inside a held scope runs on (its ending signals are blocked, so this handler is
+    // A thread inside a held scope runs on (its ending signals are blocked, so the handler is
     // not on it) and leaves the scope soon; one that would enter a scope now stops at the gate.
     CleanupBegun.store(true);
-    while (HoldingThreads.load() != 0) {
+    while (HoldingThreads.load() > AOwnHolds) {
     }
     RemoveRecordedTemporaries();
-    const int descriptor = MessageDescriptor.load();
+    // One write for the line, so that nothing else lands inside it.
+    char line[256];
+    std::size_t length = 0;
+    const auto append = [&](const char* AText) {
+        for (; *AText != 0 && length < sizeof line - 2; ++AText)
+            line[length++] = *AText;
+    };
     if (ProgressLineOpen.load())
-        WriteAll(descriptor, "\n", 1);
-    WriteAll(descriptor, InterruptedMessage, sizeof InterruptedMessage - 1);
-    _exit(128 + ASignal);
+        append("\n");
+    append(ProgramName);
+    append(": ");
+    append(AMessage);
+    line[length++] = '\n';
+    WriteAll(MessageDescriptor.load(), line, length);
+    _exit(AStatus);
+}
+
+extern "C" void OnEndingSignal(int ASignal)
+{
+    // The first interrupt of an orderly stretch is the user's word to end the run; the loop
+    // that polls the flag does the rest.
+    if ((ASignal == SIGINT || ASignal == SIGTERM) && OrderlyArmed.exchange(false)) {
+        OrderlyRequested.store(true);
+        return;
+    }
+    // The signal is not blocked on this thread, so it is inside no held scope.
+    CleanUpAndLeave(0, "interrupted", 128 + ASignal);
 }
 
 } // namespace
@@ -117,8 +147,10 @@ void OccupyStandardDescriptors() noexcept
     }
 }
 
-void InstallEndingHandlers() noexcept
+void InstallEndingHandlers(const char* AProgram) noexcept
 {
+    std::strncpy(ProgramName, AProgram, sizeof ProgramName - 1);
+    ProgramName[sizeof ProgramName - 1] = 0;
     if (const int saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3); saved >= 0)
         MessageDescriptor.store(saved);
     std::signal(SIGPIPE, SIG_IGN);
@@ -159,6 +191,29 @@ TEndingSignalsHeld::~TEndingSignalsHeld()
     if (--HeldDepth == 0)
         HoldingThreads.fetch_sub(1);
     pthread_sigmask(SIG_SETMASK, &FPrevious, nullptr);
+}
+
+TOrderlyEndOnInterrupt::TOrderlyEndOnInterrupt() noexcept
+{
+    OrderlyRequested.store(false);
+    OrderlyArmed.store(true);
+}
+
+TOrderlyEndOnInterrupt::~TOrderlyEndOnInterrupt()
+{
+    OrderlyArmed.store(false);
+}
+
+bool OrderlyEndRequested() noexcept
+{
+    return OrderlyRequested.load();
+}
+
+void EndProcessNow(const char* AMessage, int AStatus) noexcept
+{
+    const sigset_t set = EndingSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    CleanUpAndLeave(HeldDepth > 0 ? 1 : 0, AMessage, AStatus);
 }
 
 void BlockEndingSignalsInThisThread() noexcept

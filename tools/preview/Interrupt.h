@@ -22,8 +22,29 @@ void OccupyStandardDescriptors() noexcept;
 
 // Installs the handler of the ending signals, and ignores SIGPIPE and SIGXFSZ so that a reader
 // that went away and a file-size limit (ulimit -f) make a write fail (EPIPE, EFBIG) and end the
-// run with its one-line error instead of killing it on the spot.
-void InstallEndingHandlers() noexcept;
+// run with its one-line error instead of killing it on the spot. AProgram begins the handler's
+// line ("AProgram: interrupted"); it is copied, and cut at 63 bytes.
+void InstallEndingHandlers(const char* AProgram) noexcept;
+
+// For its lifetime, the first SIGINT or SIGTERM asks for an orderly end instead of ending the
+// process: OrderlyEndRequested() turns true, and the caller, which polls it, ends its run as on
+// its user's word. Every other ending signal, and a second SIGINT or SIGTERM, end the process at
+// once as usual. For the live player, whose Ctrl-C ends the run as closing its window does.
+class TOrderlyEndOnInterrupt {
+public:
+    TOrderlyEndOnInterrupt() noexcept;
+    ~TOrderlyEndOnInterrupt();
+    TOrderlyEndOnInterrupt(const TOrderlyEndOnInterrupt&) = delete;
+    TOrderlyEndOnInterrupt& operator=(const TOrderlyEndOnInterrupt&) = delete;
+};
+bool OrderlyEndRequested() noexcept;
+
+// Ends the process as the ending handler does, for a failure that cannot be returned from (Xlib
+// ends the process when its handler of a lost connection returns): removes every recorded
+// temporary, writes "AProgram: AMessage" as one line (AMessage must hold no line break) and
+// leaves with _exit(AStatus). Not for a signal handler; safe wherever else a thread stands,
+// inside a held scope too.
+[[noreturn]] void EndProcessNow(const char* AMessage, int AStatus) noexcept;
 
 // Holds the ending signals back for its lifetime: what happens in its scope (creating and
 // recording a temporary, moving the outputs into place) is never cut in half by the handler.

@@ -2,6 +2,7 @@
 
 #include "tools/preview/MemoryBudget.h"
 #include "tools/preview/PreviewError.h"
+#include "tools/preview/SignalSource.h"
 
 #include <CLI/CLI.hpp>
 
@@ -195,7 +196,7 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
 
     CLI::App app("Plays a sound to the Selvanore visualization, as the player would, and writes the frames.",
                  "selvanore-preview");
-    app.footer(std::string(HelpFooter) + "\n" + MemoryHelpText());
+    app.footer(std::string(HelpFooter) + "\n" + RateLimitsHelp() + "\n" + MemoryHelpText());
     app.get_formatter()->column_width(30);
     auto* inputOption = app.add_option("--input", options.Input,
                                        "Audio file to play, any format libsndfile reads (default: built-in signal)");

@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 namespace preview {
@@ -90,6 +92,27 @@ bool LengthIsClaimed(const SF_INFO& AInfo) noexcept
            AInfo.frames == SF_COUNT_MAX;
 }
 
+// The failure of a read that libsndfile reports after ADecoded samples per channel came whole.
+// Its own text ("Error : flac decoder lost sync.") speaks of the decoder's insides; what a user
+// can act on is that the file is damaged or cut short, and where. A failure of the system (a
+// disk that fails) keeps its reason, which libsndfile gives as "System error : <reason>.".
+EPreviewError DecodeFailure(const std::string& APath, SNDFILE* AFile, std::int64_t ADecoded, std::int32_t ARate)
+{
+    char where[96];
+    std::snprintf(where, sizeof where, "%lld samples (%.3f s)", static_cast<long long>(ADecoded),
+                  static_cast<double>(ADecoded) / static_cast<double>(ARate));
+    if (sf_error(AFile) == SF_ERR_SYSTEM) {
+        std::string reason = sf_strerror(AFile);
+        constexpr std::string_view Prefix = "System error : ";
+        if (reason.starts_with(Prefix))
+            reason.erase(0, Prefix.size());
+        if (reason.ends_with('.'))
+            reason.pop_back();
+        return EPreviewError("cannot read input " + Quoted(APath) + " after " + where + ": " + reason);
+    }
+    return EPreviewError("cannot decode input " + Quoted(APath) + ": the file is damaged or cut short after " + where);
+}
+
 // Decodes sequentially and keeps a window of one block, so that memory stays small for a
 // long file and every format reads the same way, seekable or not. Frames hop further than a
 // block at usual rates; the samples between windows are decoded and dropped.
@@ -135,11 +158,12 @@ private:
             got = sf_readf_float(FFile.get(), FChunk.data(), ACount);
         }
         if (sf_error(FFile.get()) != SF_ERR_NO_ERROR)
-            throw EPreviewError("cannot decode input " + Quoted(FPath) + ": " + sf_strerror(FFile.get()));
+            throw DecodeFailure(FPath, FFile.get(), FDecoded, FInfo.samplerate);
         if (got <= 0) {
             FAtEnd = true;
             return 0;
         }
+        FDecoded += got;
         const int channels = FInfo.channels;
         if (ALeft) {
             for (sf_count_t i = 0; i < got; ++i) {
@@ -160,6 +184,7 @@ private:
     std::vector<float> FRight;
     std::int64_t FWindowStart = 0;
     int FWindowCount = 0;
+    std::int64_t FDecoded = 0; // samples per channel decoded so far, for a message
     bool FAtEnd = false;
 };
 
@@ -202,6 +227,12 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
         throw decodeError(sf_strerror(nullptr));
     if (info.channels < 1 || info.samplerate < 1)
         throw decodeError("no channels or no sample rate");
+    // Before any counting pass: a rate the sound card or an encoder cannot take is refused at
+    // once, however long the file.
+    if (info.samplerate < MinRate || info.samplerate > MaxRate)
+        throw EPreviewError("input " + Quoted(APath) + " is sampled at " + std::to_string(info.samplerate) +
+                            " Hz: the rate must be from " + std::to_string(MinRate) + " to " + std::to_string(MaxRate) +
+                            " Hz");
     // Only the MP3 decoder speaks; the others decode without the guard.
     if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG)
         quiet.reset();
@@ -218,7 +249,7 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
                 got = sf_readf_float(file.get(), chunk.data(), BlockSize);
             }
             if (sf_error(file.get()) != SF_ERR_NO_ERROR)
-                throw decodeError(sf_strerror(file.get()));
+                throw DecodeFailure(APath, file.get(), length, info.samplerate);
             if (got <= 0)
                 break;
             length += got;
@@ -239,6 +270,12 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
     // decoders give them.
     sf_command(file.get(), SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
     return std::make_unique<TSoundFileSignal>(std::move(quiet), std::move(file), info, APath);
+}
+
+std::string RateLimitsHelp()
+{
+    return "Input:\n  A sound file may be sampled at " + std::to_string(MinRate) + " to " + std::to_string(MaxRate) +
+           " Hz (what sound cards,\n  the sound server and the video encoders take); other rates are refused.\n";
 }
 
 std::int64_t FramesForLength(std::int64_t ALength, std::int32_t ARate, std::int32_t AFps)

@@ -27,8 +27,20 @@ public:
     virtual void ReadBlock(std::int64_t AStart, float* ALeft, float* ARight) = 0;
 };
 
-// Opens APath for decoding; EPreviewError when it is missing, empty or not decodable.
+// The sample rates a sound file may have, in samples per second per channel. The highest is the
+// most the sound server takes (PulseAudio's limit) and what the fastest sound cards play; the
+// lowest leaves a few samples to the live player's shortest device buffer. FFmpeg's encoders
+// take every rate between, resampled where they must be (AAC to 7350 .. 96000 Hz, Opus to 48 kHz).
+inline constexpr std::int32_t MinRate = 1000;
+inline constexpr std::int32_t MaxRate = 384000;
+
+// Opens APath for decoding; EPreviewError when it is missing, empty, not decodable or at a rate
+// outside MinRate .. MaxRate. ReadBlock throws EPreviewError when the file turns out damaged or
+// cut short on the way, saying after how many samples.
 std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath);
+
+// The limits of the rates as one sentence, for --help.
+std::string RateLimitsHelp();
 
 // The built-in 8-second signal at 44100 Hz: a chord, beats, a sweep, silence, then chord and
 // beats together, loud enough that the rings' normalisation comes into play.

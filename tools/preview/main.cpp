@@ -33,7 +33,7 @@ int main(int argc, char** argv)
     preview::OccupyStandardDescriptors();
     // A reader that goes away (ffmpeg stopping early) and a file-size limit are then write
     // errors, reported as one; an ending signal removes what the run wrote (Interrupt.h).
-    preview::InstallEndingHandlers();
+    preview::InstallEndingHandlers("selvanore-preview");
     try {
         const auto options = preview::ParseOptions(
             argc, argv, {SELVANORE_DEFAULT_MODULE, SELVANORE_WINE_MODULE, SELVANORE_WINE_HELPER}, std::cout);
