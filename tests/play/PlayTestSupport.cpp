@@ -1,5 +1,6 @@
 #include "PlayTestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -77,12 +78,18 @@ TXvfb::TXvfb(int AWidth, int AHeight)
 
 TXvfb::~TXvfb()
 {
-    if (FServer > 0) {
-        kill(FServer, SIGTERM);
-        int status = 0;
-        while (waitpid(FServer, &status, 0) < 0 && errno == EINTR) {
-        }
+    Kill(SIGTERM);
+}
+
+void TXvfb::Kill(int ASignal)
+{
+    if (FServer <= 0)
+        return;
+    kill(FServer, ASignal);
+    int status = 0;
+    while (waitpid(FServer, &status, 0) < 0 && errno == EINTR) {
     }
+    FServer = -1;
 }
 
 testing_support::TImage TXvfb::Screen() const
@@ -157,6 +164,18 @@ bool IsPlayOneLineError(const std::string& AErr)
 {
     return AErr.rfind("selvanore-play: ", 0) == 0 && AErr.size() > 17 && AErr.back() == '\n' &&
            AErr.find('\n') == AErr.size() - 1;
+}
+
+std::string WithoutDiskDriverNotes(const std::string& AErr)
+{
+    std::string kept;
+    for (std::size_t at = 0; at < AErr.size();) {
+        const std::size_t end = std::min(AErr.find('\n', at), AErr.size() - 1) + 1;
+        if (AErr.compare(at, 10, "CRITICAL: ") != 0)
+            kept += AErr.substr(at, end - at);
+        at = end;
+    }
+    return kept;
 }
 
 } // namespace testing_support

@@ -28,6 +28,9 @@ public:
     const std::string& Display() const noexcept { return FDisplay; }
     // The screen now; an empty image when the file cannot be read.
     testing_support::TImage Screen() const;
+    // Ends the server with ASignal, as a crash (SIGKILL) or a shutdown (SIGTERM) would, and
+    // waits for it: its clients lose their connection.
+    void Kill(int ASignal);
 
 private:
     testing_support::TScratch FFolder;
@@ -49,5 +52,9 @@ testing_support::TChildSetup ChildSetup(std::vector<std::string> AArgs, const st
 
 // Whether AErr is exactly one line, "selvanore-play: " and a message.
 bool IsPlayOneLineError(const std::string& AErr);
+
+// AErr without the lines of SDL's disk audio driver ("CRITICAL: ..."), which it writes whenever
+// it opens.
+std::string WithoutDiskDriverNotes(const std::string& AErr);
 
 } // namespace testing_support

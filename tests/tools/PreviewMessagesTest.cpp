@@ -126,7 +126,8 @@ private:
 };
 
 // The inputs every case of a suite reads: a WAV, an MP3 with a lost stretch that its decoder
-// cannot get past, a link loop, and a file at the end of a path too long to name.
+// cannot get past, a FLAC file cut short, a link loop, and a file at the end of a path too long
+// to name.
 class TInputs {
 public:
     TInputs()
@@ -136,6 +137,9 @@ public:
         WriteTone(FScratch / "damaged.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100);
         // Past 1024 bytes of nothing the MP3 decoder gives up looking for the next frame.
         Blank(FScratch / "damaged.mp3", 4000, 2000);
+        // FLAC's length comes from its header; the decoder loses its way where the file ends.
+        WriteTone(FScratch / "cut.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 8000);
+        CutShort(FScratch / "cut.flac", 0.5);
         fs::create_symlink("loop-b", FScratch / "loop-a");
         fs::create_symlink("loop-a", FScratch / "loop-b");
         FDeep = std::make_unique<TDeepFile>(FScratch.Path(), testing_support::ReadBytes(FScratch / "song.wav"));
@@ -216,7 +220,7 @@ TEST_P(PreviewMessages, AreOneLineThatQuotesTheInputAndLeaveEverythingAsItWas)
     const TMessageCase& c = GetParam();
     ASSERT_TRUE(FInputs->Deep().Made()) << "cannot make the file under a long path: " << FInputs->Deep().Path().size();
     const std::map<std::string, std::string> before = Contents(FInputs->Folder());
-    ASSERT_EQ(before.size(), 2u); // song.wav, damaged.mp3 (the deep file lies past what can be named)
+    ASSERT_EQ(before.size(), 3u); // song.wav, damaged.mp3, cut.flac (the deep file lies past what can be named)
 
     TScratch work;
     std::vector<std::string> args;
@@ -257,8 +261,13 @@ const TMessageCase MessageCases[] = {
      "cannot open input '{in}/loop-a': Too many levels of symbolic links"},
     {"InputMissing", {"--input", "{in}/nowhere.wav"}, TStdout::Captured,
      "cannot open input '{in}/nowhere.wav': no such file"},
+    // The decoder's own words ("flac decoder lost sync") tell the user less than where it broke.
     {"Mp3WhoseDecoderGivesUp", {"--input", "{in}/damaged.mp3", "--size", "16x12", "--output", "out.gif"},
-     TStdout::Captured, "cannot decode input '{in}/damaged.mp3': ", TMatch::Start},
+     TStdout::Captured, "cannot decode input '{in}/damaged.mp3': the file is damaged or cut short after ",
+     TMatch::Start},
+    {"FlacCutShort", {"--input", "{in}/cut.flac", "--size", "16x12", "--fps", "8", "--output", "out.gif"},
+     TStdout::Captured, "cannot decode input '{in}/cut.flac': the file is damaged or cut short after 12000 samples "
+     "(1.500 s)"},
     {"GifFasterThanItsDelaysGo", {"--input", "{in}/song.wav", "--fps", "51", "--output", "fast.gif"},
      TStdout::Captured,
      "--fps '51' is too fast for a GIF, which shows at most 50 frames per second (its delays are in hundredths "
@@ -273,6 +282,37 @@ const TMessageCase MessageCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Preview, PreviewMessages, ::testing::ValuesIn(MessageCases),
                          [](const ::testing::TestParamInfo<TMessageCase>& AInfo) { return AInfo.param.Name; });
+
+// A rate that no sound card or encoder takes is refused before anything is written, and --help
+// says which rates are taken.
+TEST(PreviewRates, OnlyRatesASoundCardTakesAreDrawn)
+{
+    ASSERT_NE(Module, nullptr) << "the module is not part of this build, so nothing can be drawn";
+    struct TCase {
+        int Rate;
+        bool Refused;
+    } const cases[] = {{1, true}, {999, true}, {1000, false}, {384000, false}, {384001, true}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Rate) + " Hz");
+        TScratch in, work;
+        testing_support::WriteWav(in / "song.wav", c.Rate, 2, std::max(4, c.Rate / 5),
+                                  [&](int AChannel, std::int64_t AIndex) { return Tone(AChannel, AIndex, c.Rate); });
+        const TRun run = RunPreview(
+            {"--module", Module, "--input", in / "song.wav", "--size", "16x12", "--fps", "10", "--output", "out.gif"},
+            work.Path());
+        if (c.Refused) {
+            ExpectRefused(run, work,
+                          "input '" + in / "song.wav" + "' is sampled at " + std::to_string(c.Rate) +
+                              " Hz: the rate must be from 1000 to 384000 Hz");
+        } else {
+            EXPECT_EQ(run.Status, 0) << run.Err;
+            EXPECT_EQ(work.Entries(), std::vector<std::string>{"out.gif"});
+        }
+    }
+    TScratch work;
+    const TRun help = RunPreview({"--help"}, work.Path());
+    EXPECT_NE(help.Out.find("sampled at 1000 to 384000 Hz"), std::string::npos) << help.Out;
+}
 
 TEST(PreviewOptions, NumbersAreDecimalWithBlanksAndSignAllowed)
 {
