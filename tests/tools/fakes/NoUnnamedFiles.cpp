@@ -21,7 +21,7 @@ bool IsUnnamed(int AFlags) noexcept
 } // namespace
 
 // The mode is read only when the flags say one was passed, as the C library does.
-#define SELVANORE_MODE_OF(AFlags)                                                                                     \
+#define SELVANORE_MODE_OF(AFlags)                                                                                      \
     mode_t mode = 0;                                                                                                   \
     if ((AFlags & O_CREAT) != 0 || IsUnnamed(AFlags)) {                                                                \
         va_list arguments;                                                                                             \
