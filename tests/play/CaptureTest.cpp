@@ -349,8 +349,8 @@ TEST_P(CaptureOpenTest, FailsWithAOneLineReason)
 INSTANTIATE_TEST_SUITE_P(
     Failures, CaptureOpenTest,
     testing::Values(
-        TOpenCase{"NoSuchSource", TServerSetup::Running, "no_such_source", "no sound source named \"no_such_source\""},
-        TOpenCase{"SourceNameOnOneLine", TServerSetup::Running, "two\nlines", "no sound source named \"two?lines\""},
+        TOpenCase{"NoSuchSource", TServerSetup::Running, "no_such_source", "no sound source named 'no_such_source'"},
+        TOpenCase{"SourceNameOnOneLine", TServerSetup::Running, "two\nlines", "no sound source named 'two\\nlines'"},
         TOpenCase{"NoSocket", TServerSetup::NoSocket, "", "no sound server"},
         TOpenCase{"StaleSocket", TServerSetup::StaleSocket, "", "no sound server"},
         TOpenCase{"StaleSocketNamedSource", TServerSetup::StaleSocket, "speakers.monitor", "no sound server"},

@@ -321,7 +321,7 @@ double Now()
 
 TRunningPreview::TRunningPreview(const TChildSetup& ASetup)
 {
-    std::vector<std::string> args{PREVIEW_PROGRAM};
+    std::vector<std::string> args{ASetup.Program.empty() ? std::string(PREVIEW_PROGRAM) : ASetup.Program};
     args.insert(args.end(), ASetup.Args.begin(), ASetup.Args.end());
     std::vector<char*> argv;
     for (std::string& arg : args)
@@ -456,6 +456,24 @@ bool HoldsTemporaries(const fs::path& ARoot)
          !error && entry != fs::recursive_directory_iterator(); entry.increment(error))
         if (entry->path().filename().string().rfind(".sv-", 0) == 0)
             return true;
+    return false;
+}
+
+bool WritesUnder(pid_t APid, const fs::path& ARoot)
+{
+    if (HoldsTemporaries(ARoot))
+        return true;
+    std::error_code error;
+    const std::string root = fs::canonical(ARoot, error).string() + "/";
+    const std::string unnamed = " (deleted)";
+    for (auto entry = fs::directory_iterator("/proc/" + std::to_string(APid) + "/fd", error);
+         !error && entry != fs::directory_iterator(); entry.increment(error)) {
+        std::error_code ignored;
+        const std::string target = fs::read_symlink(entry->path(), ignored).string();
+        if (target.rfind(root, 0) == 0 && target.size() > unnamed.size() &&
+            target.compare(target.size() - unnamed.size(), unnamed.size(), unnamed) == 0)
+            return true;
+    }
     return false;
 }
 

@@ -121,6 +121,7 @@ std::vector<std::string> ReadLines(const std::string& APath);
 namespace testing_support {
 
 struct TChildSetup {
+    std::string Program; // the program to run; empty: the preview
     std::vector<std::string> Args;
     std::filesystem::path WorkingDir;
     std::string StandardOutput;        // a file opened as standard output, kept as it is; empty: captured
@@ -155,6 +156,7 @@ public:
     void Signal(int ASignal);
     // Waits up to ASeconds for the end; kills it past that.
     TEnded Wait(double ASeconds);
+    pid_t Pid() const noexcept { return FChild; }
 
 private:
     TScratch FStreams;
@@ -177,6 +179,10 @@ TTree LookAt(const std::filesystem::path& ARoot);
 std::vector<std::string> DifferencesBetween(const TTree& ABefore, const TTree& AAfter);
 // Whether any entry under ARoot has a temporary name of the preview (".sv-").
 bool HoldsTemporaries(const std::filesystem::path& ARoot);
+
+// Whether process APid is writing an output under ARoot: a temporary is there, or it holds a
+// file open there that has no name yet.
+bool WritesUnder(pid_t APid, const std::filesystem::path& ARoot);
 
 // Whether AErr is exactly one line, "selvanore-preview: " and a message.
 bool IsOneLineError(const std::string& AErr);

@@ -28,6 +28,7 @@
 
 using testing_support::RunPreview;
 using testing_support::RunPreviewWith;
+using testing_support::TChildSetup;
 using testing_support::TRun;
 using testing_support::TRunSetup;
 using testing_support::TScratch;
@@ -241,17 +242,47 @@ const TMessageCase MessageCases[] = {
      "--fps must be a whole number from 1 to 1000, not '99999999999999999999'"},
     {"FpsInHex", {"--fps", "0x1E"}, TStdout::Captured, "--fps must be a whole number from 1 to 1000, not '0x1E'"},
     {"SecondsTooFewForAFrame", {"--seconds", "1e-300"}, TStdout::Captured,
-     "--seconds must be positive and give at most 10000000 frames, not '1e-300'"},
+     "--seconds must be a positive number of seconds up to 333333.333 (10000000 frames at 30 per second), not "
+     "'1e-300'"},
     {"SecondsWithAComma", {"--seconds", "2,5"}, TStdout::Captured,
-     "--seconds must be positive and give at most 10000000 frames, not '2,5'"},
+     "--seconds must be a positive number of seconds up to 333333.333 (10000000 frames at 30 per second), not '2,5'"},
     {"SecondsNotFinite", {"--seconds", "inf"}, TStdout::Captured,
-     "--seconds must be positive and give at most 10000000 frames, not 'inf'"},
+     "--seconds must be a positive number of seconds up to 333333.333 (10000000 frames at 30 per second), not 'inf'"},
+
+    // Every limit is stated where it is refused.
+    {"SecondsPastTheLimit", {"--seconds", "1e6"}, TStdout::Captured,
+     "--seconds must be a positive number of seconds up to 333333.333 (10000000 frames at 30 per second), not '1e6'"},
+    {"SecondsPastTheLimitAtAThousandFrames", {"--fps", "1000", "--seconds", "10000.5", "--output", "frames"},
+     TStdout::Captured,
+     "--seconds must be a positive number of seconds up to 10000 (10000000 frames at 1000 per second), not "
+     "'10000.5'"},
+    {"FramePastTheLimit", {"--output", "one.png", "--frame", "99999999999999999999"}, TStdout::Captured,
+     "--frame must be a whole number from 0 to 9999999, not '99999999999999999999'"},
+    {"FrameOneTooFar", {"--output", "one.png", "--frame", "10000000"}, TStdout::Captured,
+     "--frame must be a whole number from 0 to 9999999, not '10000000'"},
+    {"FpsPastTheLimit", {"--fps", "1001"}, TStdout::Captured, "--fps must be a whole number from 1 to 1000, not '1001'"},
+    {"SizePastTheLimit", {"--size", "8193x10"}, TStdout::Captured,
+     "--size must be WIDTHxHEIGHT with each side from 1 to 8192 pixels, not '8193x10'"},
+
+    // Names are shown escaped, whatever bytes they hold: a name cannot act on the terminal or
+    // break the line.
+    {"InputWithATerminalEscape", {"--input", "{in}/\x1b[31mred\n.wav"}, TStdout::Captured,
+     "cannot open input '{in}/\\x1b[31mred\\n.wav': no such file"},
+    {"InputNotUtf8", {"--input", "{in}/bad\xff.wav"}, TStdout::Captured,
+     "cannot open input '{in}/bad\\xff.wav': no such file"},
+    {"OutputWithATitleEscape", {"--output", "no/such/\x1b]0;owned\x07.gif"}, TStdout::Captured,
+     "cannot write output 'no/such/\\x1b]0;owned\\x07.gif': No such file or directory"},
+    {"OutputWithANewline", {"--output", "x\ny.xyz"}, TStdout::Captured,
+     "cannot tell the format of --output 'x\\ny.xyz': use NAME.gif, NAME.mp4, NAME.webm, NAME.mkv, NAME.png with "
+     "--frame, a folder, or - for standard output"},
+    {"TraceNotUtf8", {"--trace", "nodir/\xc3(.txt", "--size", "16x12", "--output", "out.gif"}, TStdout::Captured,
+     "cannot write output 'nodir/\\xc3(.txt': No such file or directory"},
     {"FramesPastTheLimit", {"--frames", "10000001"}, TStdout::Captured,
      "--frames must be a whole number from 1 to 10000000, not '10000001'"},
     {"FramesWithAUnit", {"--frames", "12f"}, TStdout::Captured,
      "--frames must be a whole number from 1 to 10000000, not '12f'"},
     {"FrameNegative", {"--output", "one.png", "--frame", "-1"}, TStdout::Captured,
-     "--frame must be a whole number from 0, not '-1'"},
+     "--frame must be a whole number from 0 to 9999999, not '-1'"},
     {"InputNamedEmpty", {"--input", ""}, TStdout::Captured,
      "--input must name a file (leave it out for the built-in signal)"},
     {"InputPathTooLong", {"--input", "{deep}"}, TStdout::Captured, "cannot open input '{deep}': File name too long"},
@@ -312,6 +343,57 @@ TEST(PreviewRates, OnlyRatesASoundCardTakesAreDrawn)
     TScratch work;
     const TRun help = RunPreview({"--help"}, work.Path());
     EXPECT_NE(help.Out.find("sampled at 1000 to 384000 Hz"), std::string::npos) << help.Out;
+}
+
+// A module's name is escaped, and the loader's reason does not repeat it raw.
+TEST(PreviewMessagesOfModules, ShowTheNameEscapedOnce)
+{
+    TScratch work;
+    const TRun run = RunPreview({"--module", "\x1b[2Jgone\n.so"}, work.Path());
+    ExpectRefused(run, work,
+                  "cannot load module '\\x1b[2Jgone\\n.so': cannot open shared object file: No such file or directory");
+}
+
+// The live player's refusals: its limits stated, its names escaped, nothing left behind.
+TEST(PlayMessages, StateTheLimitAndShowNamesEscaped)
+{
+#ifndef PREVIEW_PLAY_PROGRAM
+    GTEST_SKIP() << "the live player is not part of this build";
+#else
+    struct TCase {
+        const char* Name;
+        std::vector<std::string> Args;
+        std::string Line;
+    } const cases[] = {
+        {"SecondsPastAWeek",
+         {"--seconds", "1e6"},
+         "--seconds must be a positive number of seconds up to 604800 (a week), not '1e6'"},
+        {"SecondsNotANumber",
+         {"--seconds", "soon"},
+         "--seconds must be a positive number of seconds up to 604800 (a week), not 'soon'"},
+        {"FpsPastTheLimit", {"--fps", "1001"}, "--fps must be a whole number from 1 to 1000, not '1001'"},
+        {"SizePastTheLimit",
+         {"--size", "0x480"},
+         "--size must be WIDTHxHEIGHT with each side from 1 to 8192 pixels, not '0x480'"},
+        {"FileWithATerminalEscape", {"\x1b[31m\n.wav"}, "cannot open input '\\x1b[31m\\n.wav': no such file"},
+        {"ReportWithANewline",
+         {"--report", "nodir/\n\xff.json"},
+         "cannot write output 'nodir/\\n\\xff.json': No such file or directory"},
+    };
+    for (const TCase& c : cases) {
+        TScratch work;
+        TChildSetup setup;
+        setup.Program = PREVIEW_PLAY_PROGRAM;
+        setup.Args = {"--module", Module ? Module : "none.so"};
+        setup.Args.insert(setup.Args.end(), c.Args.begin(), c.Args.end());
+        setup.WorkingDir = work.Path();
+        setup.Environment = {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy"};
+        const testing_support::TEnded run = testing_support::RunToEnd(setup);
+        EXPECT_EQ(run.Status, 2) << c.Name << ": " << run.Err;
+        EXPECT_EQ(run.Err, "selvanore-play: " + c.Line + "\n") << c.Name;
+        EXPECT_EQ(work.Entries(), std::vector<std::string>{}) << c.Name;
+    }
+#endif
 }
 
 TEST(PreviewOptions, NumbersAreDecimalWithBlanksAndSignAllowed)

@@ -19,6 +19,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using testing_support::TChildSetup;
@@ -276,6 +277,183 @@ const TOutputCase OutputCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Preview, OutputRun, ::testing::ValuesIn(OutputCases),
                          [](const ::testing::TestParamInfo<TOutputCase>& AInfo) { return AInfo.param.Name; });
+
+// The temporary prefixes of runs in every state a later run may find them in.
+struct TPrefixes {
+    std::string Dead;       // a process of this boot and namespace that has ended
+    std::string Live;       // this test's own process
+    std::string ReusedPid;  // this process's pid with another start: an ended run's
+    std::string OtherBoot;  // a dead run's, but of another boot (or machine)
+    std::string OtherSpace; // a dead run's, but of another pid namespace
+};
+
+// APrefix (".sv-PID-START-NAMESPACE-BOOT-") with its part AIndex (0 for the pid) replaced.
+std::string WithPart(const std::string& APrefix, int AIndex, const std::string& AValue)
+{
+    std::vector<std::string> parts;
+    std::size_t begin = 4;
+    for (std::size_t dash; (dash = APrefix.find('-', begin)) != std::string::npos; begin = dash + 1)
+        parts.push_back(APrefix.substr(begin, dash - begin));
+    parts.at(static_cast<std::size_t>(AIndex)) = AValue;
+    std::string prefix = ".sv-";
+    for (const std::string& part : parts)
+        prefix += part + "-";
+    return prefix;
+}
+
+TPrefixes MakePrefixes()
+{
+    TPrefixes prefixes;
+    prefixes.Live = preview::RunTemporaryPrefix();
+    int channel[2];
+    if (prefixes.Live.empty() || pipe(channel) != 0)
+        return prefixes;
+    const pid_t child = fork();
+    if (child == 0) {
+        const std::string own = preview::RunTemporaryPrefix();
+        _exit(write(channel[1], own.data(), own.size()) == static_cast<ssize_t>(own.size()) ? 0 : 1);
+    }
+    close(channel[1]);
+    char buffer[256];
+    const ssize_t got = child > 0 ? read(channel[0], buffer, sizeof buffer) : -1;
+    close(channel[0]);
+    int status = 0;
+    if (child > 0)
+        waitpid(child, &status, 0);
+    if (got <= 0)
+        return prefixes;
+    prefixes.Dead.assign(buffer, static_cast<std::size_t>(got));
+    const std::string start = prefixes.Live.substr(prefixes.Live.find('-', 4) + 1);
+    prefixes.ReusedPid = WithPart(prefixes.Live, 1, std::to_string(std::stoull(start) + 1));
+    const bool zeros = prefixes.Dead.find("-0000000000000000-") != std::string::npos;
+    prefixes.OtherBoot = WithPart(prefixes.Dead, 3, zeros ? "1111111111111111" : "0000000000000000");
+    prefixes.OtherSpace = WithPart(prefixes.Dead, 2, "1");
+    return prefixes;
+}
+
+void MakeFrames(const std::string& AFolder)
+{
+    fs::create_directories(AFolder);
+    for (const std::string& name : FrameNames(3))
+        Write(AFolder + "/" + name, "a frame");
+}
+
+// What earlier runs left beside an output, and what a new run writing there removes: only
+// what is verifiably an ended run's own temporary.
+struct TRemnantCase {
+    const char* Name;
+    std::function<void(const TScratch&, const TPrefixes&)> Prepare;
+    // Entries of the scratch folder that the run removes: "DEAD" stands for the ended run's
+    // folder or file (its prefix and "Ab12Cd"), "REUSED" for that of the run whose pid is reused.
+    std::vector<std::string> Removed;
+};
+
+std::string Resolved(const std::string& AName, const TPrefixes& APrefixes)
+{
+    if (AName == "DEAD")
+        return APrefixes.Dead + "Ab12Cd";
+    if (AName == "REUSED")
+        return APrefixes.ReusedPid + "Ab12Cd";
+    return AName;
+}
+
+void PrintTo(const TRemnantCase& ACase, std::ostream* AOut)
+{
+    *AOut << ACase.Name;
+}
+
+class RemnantsBesideAnOutput : public ::testing::TestWithParam<TRemnantCase> {};
+
+TEST_P(RemnantsBesideAnOutput, AreRemovedOnlyWhenTheirRunHasEnded)
+{
+    if (!Module)
+        FAIL() << "cannot run: the module is not part of this build";
+    const TPrefixes prefixes = MakePrefixes();
+    ASSERT_FALSE(prefixes.Dead.empty()) << "this system does not name its runs";
+    const TRemnantCase& c = GetParam();
+    TScratch scratch;
+    c.Prepare(scratch, prefixes);
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    std::vector<std::string> removedNames;
+    for (const std::string& name : c.Removed)
+        removedNames.push_back(Resolved(name, prefixes));
+    const testing_support::TTree before = testing_support::LookAt(scratch.Path());
+
+    TChildSetup setup;
+    setup.Args = {"--module", Module, "--size", "16x12", "--frames", "2", "--output", "out.gif"};
+    setup.WorkingDir = scratch.Path();
+    const TEnded run = testing_support::RunToEnd(setup);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+
+    for (const std::string& difference :
+         testing_support::DifferencesBetween(before, testing_support::LookAt(scratch.Path()))) {
+        const bool removed = std::any_of(removedNames.begin(), removedNames.end(), [&](const std::string& AName) {
+            return difference == AName + ": gone" || difference.rfind(AName + "/", 0) == 0;
+        });
+        if (!removed) {
+            EXPECT_EQ(difference, "out.gif: new") << "touched what is not an ended run's";
+        }
+    }
+    for (const std::string& name : removedNames)
+        EXPECT_FALSE(fs::exists(fs::symlink_status(scratch / name))) << name << " stays";
+    EXPECT_TRUE(IsGifOf(scratch / "out.gif", 2));
+}
+
+// clang-format off
+const TRemnantCase RemnantCases[] = {
+    {"FolderOfAnEndedRun", [](const TScratch& S, const TPrefixes& P) { MakeFrames(S / (P.Dead + "Ab12Cd")); },
+     {"DEAD"}},
+    {"FileOfAnEndedRun", [](const TScratch& S, const TPrefixes& P) { Write(S / (P.Dead + "Ab12Cd"), "half a GIF"); },
+     {"DEAD"}},
+    {"FolderOfARunWhosePidIsReused",
+     [](const TScratch& S, const TPrefixes& P) { MakeFrames(S / (P.ReusedPid + "Ab12Cd")); }, {"REUSED"}},
+    {"FolderAndFileOfALiveRun",
+     [](const TScratch& S, const TPrefixes& P) {
+         MakeFrames(S / (P.Live + "Ab12Cd"));
+         Write(S / (P.Live + "Ef34Gh"), "half a GIF");
+     }, {}},
+    {"FolderOfAnotherBoot", [](const TScratch& S, const TPrefixes& P) { MakeFrames(S / (P.OtherBoot + "Ab12Cd")); },
+     {}},
+    {"FolderOfAnotherPidNamespace",
+     [](const TScratch& S, const TPrefixes& P) { MakeFrames(S / (P.OtherSpace + "Ab12Cd")); }, {}},
+    {"EndedRunsFolderHoldingAFileOfItsUser",
+     [](const TScratch& S, const TPrefixes& P) {
+         MakeFrames(S / (P.Dead + "Ab12Cd"));
+         Write(S / (P.Dead + "Ab12Cd/notes.txt"), "mine");
+     }, {}},
+    {"NamesThatOnlyLookAlike",
+     [](const TScratch& S, const TPrefixes& P) {
+         MakeFrames(S / (P.Dead + "Ab12Cd7"));
+         MakeFrames(S / (P.Dead + "Ab12C"));
+         Write(S / (P.Dead + "Ab12C!"), "not a unique ending");
+         Write(S / (P.Dead + "Ab12Cd.png"), "a picture");
+         MakeFrames(S / ".sv-Ab12Cd");
+         MakeFrames(S / (".sv-x" + P.Dead.substr(4) + "Ab12Cd"));
+     }, {}},
+    {"LinkNamedAsAnEndedRuns",
+     [](const TScratch& S, const TPrefixes& P) {
+         MakeFrames(S / "real");
+         fs::create_directory_symlink("real", S / (P.Dead + "Ab12Cd"));
+     }, {}},
+    {"FolderOfAnotherUser",
+     [](const TScratch& S, const TPrefixes& P) {
+         const std::string folder = S / (P.Dead + "Ab12Cd");
+         MakeFrames(folder);
+         if (geteuid() == 0) {
+             ASSERT_EQ(chown(folder.c_str(), 54321, 54321), 0);
+         } else {
+             GTEST_SKIP() << "only root can give a folder to another user";
+         }
+     }, {}},
+    {"EndedRunsFolderInAnotherFolder",
+     [](const TScratch& S, const TPrefixes& P) { MakeFrames(S / ("sub/" + P.Dead + "Ab12Cd")); }, {}},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Preview, RemnantsBesideAnOutput, ::testing::ValuesIn(RemnantCases),
+                         [](const ::testing::TestParamInfo<TRemnantCase>& AInfo) { return AInfo.param.Name; });
 
 // A FIFO as the trace: written in place while a reader takes it, and still a FIFO afterwards.
 TEST(OutputRunFifo, TraceIntoAFifoIsWrittenInPlace)

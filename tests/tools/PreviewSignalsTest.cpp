@@ -116,12 +116,12 @@ TEST_P(SignalledRun, EndsAtOnceWithOneLineAndLeavesNothing)
     TEnded ended;
     {
         testing_support::TRunningPreview run(setup);
-        // Once its temporaries are there the run is under way; a moment more and it is blocked
-        // (or, for the stalls in open(), it has been blocked all along).
+        // Once its outputs are open the run is under way; a moment more and it is blocked (or,
+        // for the stalls in open(), it has been blocked all along).
         const bool opensOutputs = c.Stall != TStall::FifoWithoutWriter && c.Stall != TStall::FifoWithoutReader;
         if (opensOutputs) {
-            EXPECT_TRUE(
-                testing_support::WaitUntil([&] { return testing_support::HoldsTemporaries(scratch.Path()); }, 20));
+            EXPECT_TRUE(testing_support::WaitUntil(
+                [&] { return testing_support::WritesUnder(run.Pid(), scratch.Path()); }, 20));
         }
         usleep(300000);
         run.Signal(c.Signal);
@@ -157,6 +157,107 @@ const TSignalCase SignalCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Preview, SignalledRun, ::testing::ValuesIn(SignalCases),
                          [](const ::testing::TestParamInfo<TSignalCase>& AInfo) { return AInfo.param.Name; });
+
+// A run killed outright (SIGKILL, which no handler sees) leaves no file behind, since its files
+// have no name until the commit. A folder of frames cannot be unnamed, nor can a file on a file
+// system without unnamed files: those stay under a name that tells their run, and the next run
+// that writes beside them removes them.
+struct TKillCase {
+    const char* Name;
+    std::vector<std::string> Args; // after "--module M": the preview's, or the player's
+    bool Player = false;           // selvanore-play, headless, instead of the preview
+    bool LeavesRemnant = false;    // a named temporary stays until the next run
+    bool WithoutUnnamedFiles = false;
+};
+
+void PrintTo(const TKillCase& ACase, std::ostream* AOut)
+{
+    *AOut << ACase.Name;
+}
+
+class KilledRun : public ::testing::TestWithParam<TKillCase> {};
+
+TEST_P(KilledRun, LeavesNothingThatTheNextRunDoesNotRemove)
+{
+    if (!Module)
+        FAIL() << "cannot run: the module is not part of this build";
+    const TKillCase& c = GetParam();
+    std::vector<std::string> environment = {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy"};
+    if (c.WithoutUnnamedFiles) {
+#ifdef PREVIEW_NO_UNNAMED_FILES
+        environment.push_back(std::string("LD_PRELOAD=") + PREVIEW_NO_UNNAMED_FILES);
+#else
+        GTEST_SKIP() << "the preloaded file system needs a build without AddressSanitizer";
+#endif
+    }
+    TScratch scratch;
+    testing_support::WriteSong(scratch / "song.wav", 30);
+    const testing_support::TTree before = testing_support::LookAt(scratch.Path());
+
+    TChildSetup setup;
+    if (c.Player) {
+#ifdef PREVIEW_PLAY_PROGRAM
+        setup.Program = PREVIEW_PLAY_PROGRAM;
+#else
+        GTEST_SKIP() << "the live player is not part of this build";
+#endif
+    }
+    setup.Args = {"--module", Module};
+    setup.Args.insert(setup.Args.end(), c.Args.begin(), c.Args.end());
+    setup.WorkingDir = scratch.Path();
+    setup.StandardOutput = "/dev/null";
+    setup.Environment = environment;
+    TEnded ended;
+    {
+        testing_support::TRunningPreview run(setup);
+        ASSERT_TRUE(
+            testing_support::WaitUntil([&] { return testing_support::WritesUnder(run.Pid(), scratch.Path()); }, 20))
+            << "the run never opened its output";
+        usleep(300000);
+        run.Signal(SIGKILL);
+        ended = run.Wait(EndWithin);
+    }
+    EXPECT_EQ(ended.Signal, SIGKILL) << ended.Err;
+    EXPECT_EQ(ended.Err, ""); // killed, it could say nothing
+    const std::vector<std::string> left =
+        testing_support::DifferencesBetween(before, testing_support::LookAt(scratch.Path()));
+    if (c.LeavesRemnant) {
+        EXPECT_FALSE(left.empty()) << "nothing to show that the next run removes it";
+        for (const std::string& difference : left)
+            EXPECT_TRUE(difference.rfind(".sv-", 0) == 0 && difference.find(": new") != std::string::npos)
+                << difference;
+    } else {
+        EXPECT_EQ(left, std::vector<std::string>{});
+    }
+
+    // The next run beside it: written as usual, and what the killed one left is gone.
+    TChildSetup later;
+    later.Args = {"--module", Module, "--size", "16x12", "--frames", "1", "--output", "later.gif"};
+    later.WorkingDir = scratch.Path();
+    later.Environment = environment;
+    const TEnded next = testing_support::RunToEnd(later);
+    EXPECT_EQ(next.Status, 0) << next.Err;
+    EXPECT_EQ(next.Err, "");
+    EXPECT_EQ(testing_support::DifferencesBetween(before, testing_support::LookAt(scratch.Path())),
+              std::vector<std::string>{"later.gif: new"});
+}
+
+// clang-format off
+const TKillCase KillCases[] = {
+    {"Gif", {"--size", "32x24", "--frames", "100000", "--output", "out.gif"}},
+    {"PngFolder", {"--size", "32x24", "--frames", "100000", "--output", "frames"}, false, true},
+    {"PngFrame", {"--size", "32x24", "--frames", "1000000", "--frame", "999999", "--output", "one.png"}},
+    {"Video", {"--size", "32x24", "--frames", "100000", "--output", "out.mkv"}},
+    {"Trace", {"--size", "32x24", "--frames", "100000", "--trace", "calls.txt", "--output", "-"}},
+    {"PlayerReport", {"song.wav", "--size", "32x24", "--report", "run.json"}, true},
+    {"GifWithoutUnnamedFiles", {"--size", "32x24", "--frames", "100000", "--output", "out.gif"}, false, true, true},
+    {"TraceWithoutUnnamedFiles", {"--size", "32x24", "--frames", "100000", "--trace", "calls.txt", "--output", "-"},
+     false, true, true},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Preview, KilledRun, ::testing::ValuesIn(KillCases),
+                         [](const ::testing::TestParamInfo<TKillCase>& AInfo) { return AInfo.param.Name; });
 
 // A file-size limit (ulimit -f) is a write that fails, not a SIGXFSZ that kills the program:
 // status 2, one line, and no temporary left.

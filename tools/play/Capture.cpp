@@ -181,16 +181,6 @@ private:
     TPulseSession FSession;
 };
 
-// The source's name as a message shows it: on one line, whatever the user typed.
-std::string Printable(const std::string& AName)
-{
-    std::string printable = AName;
-    for (char& c : printable)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    return printable;
-}
-
 std::string Reason(int AError)
 {
     return pa_strerror(AError);
@@ -238,7 +228,7 @@ TPulseCapture::TPulseCapture(const std::string& ASource) : FSource(ASource)
 
 std::string TPulseCapture::SourceName() const
 {
-    return FSource.empty() ? std::string("the default output's monitor") : "\"" + Printable(FSource) + "\"";
+    return FSource.empty() ? std::string("the default output's monitor") : preview::Quoted(FSource);
 }
 
 std::string TPulseCapture::ConnectionMessage(int AError) const

@@ -125,12 +125,13 @@ std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv
         options.Fps = static_cast<std::int32_t>(
             preview::ParseWhole("--fps", fps, 1, preview::MaxFps, "from 1 to " + std::to_string(preview::MaxFps)));
     if (app.count("--seconds") > 0) {
-        const double value = preview::ParseReal("--seconds", seconds, "must be a positive number of seconds");
         // A week of sound is more than anyone watches; past it the sample counts would lose
         // their precision as doubles long before they overflow.
-        if (!(value > 0) || value > 7 * 24 * 3600.0)
-            throw preview::EPreviewError("--seconds must be a positive number of seconds, not " +
-                                         preview::Quoted(seconds));
+        constexpr int Week = 7 * 24 * 3600;
+        const std::string rule = "must be a positive number of seconds up to " + std::to_string(Week) + " (a week)";
+        const double value = preview::ParseReal("--seconds", seconds, rule);
+        if (!(value > 0) || value > Week)
+            throw preview::EPreviewError("--seconds " + rule + ", not " + preview::Quoted(seconds));
         options.Seconds = value;
     }
     if (app.count("--report") > 0 && options.Report.empty())

@@ -2,14 +2,21 @@
 
 #include "tools/preview/PreviewError.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,9 +26,307 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Temporary names are short and fixed in length, so that a valid target name of up to 255
-// bytes never makes its temporary too long; the dot keeps them out of a plain listing.
-constexpr char TemporaryPattern[] = "/.sv-XXXXXX";
+// The name of an aside (where a replaced output waits while the file system cannot exchange
+// two names) and of any temporary when the run cannot be named. No later run removes these: a
+// run killed between moving the old output aside and the new one into place leaves the old
+// one there, and it is the user's to recover.
+constexpr char PlainPattern[] = "/.sv-XXXXXX";
+
+// Characters of the unique ending, as mkstemp makes them.
+constexpr std::string_view UniqueCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t UniqueLength = 6;
+// Hex digits of the boot's identifier kept in a name: 64 random bits tell boots apart.
+constexpr std::size_t BootDigits = 16;
+
+// The whole of a small file of /proc (its contents are made when read); false when it cannot
+// be read.
+bool ReadSmall(const std::string& APath, std::string& AOut)
+{
+    const TDescriptor file(open(APath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file)
+        return false;
+    char buffer[4096];
+    AOut.clear();
+    for (;;) {
+        const ssize_t got = read(file.Get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        AOut.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+template <typename TNumber>
+std::optional<TNumber> NumberOf(std::string_view AText)
+{
+    TNumber value{};
+    if (AText.empty() || AText.size() > 20 ||
+        !std::all_of(AText.begin(), AText.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const auto [end, error] = std::from_chars(AText.data(), AText.data() + AText.size(), value);
+    if (error != std::errc() || end != AText.data() + AText.size())
+        return std::nullopt;
+    return value;
+}
+
+// When process APid started, in clock ticks since boot (field 22 of /proc/PID/stat), and
+// whether it has ended but is not yet reaped (a zombie, whose files are closed); nothing, errno
+// set, when it cannot be read (ENOENT: no such process in this /proc).
+std::optional<std::uint64_t> StartTimeOf(pid_t APid, bool* AZombie = nullptr)
+{
+    std::string stat;
+    if (!ReadSmall("/proc/" + std::to_string(APid) + "/stat", stat))
+        return std::nullopt;
+    // The command's name (field 2) may hold blanks and parentheses: the fields after it
+    // start at its last ')'.
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
+        errno = EINVAL;
+        return std::nullopt;
+    }
+    std::string_view rest = std::string_view(stat).substr(close + 1);
+    for (int field = 3;; ++field) {
+        const std::size_t begin = rest.find_first_not_of(' ');
+        if (begin == std::string_view::npos)
+            break;
+        rest.remove_prefix(begin);
+        const std::size_t end = std::min(rest.find(' '), rest.size());
+        if (field == 3 && AZombie)
+            *AZombie = rest[0] == 'Z' || rest[0] == 'X';
+        if (field == 22) {
+            if (const std::optional<std::uint64_t> start = NumberOf<std::uint64_t>(rest.substr(0, end)))
+                return start;
+            break;
+        }
+        rest.remove_prefix(end);
+    }
+    errno = EINVAL;
+    return std::nullopt;
+}
+
+// Who made a temporary: see RunTemporaryPrefix.
+struct TRunName {
+    pid_t Pid = 0;
+    std::uint64_t Start = 0;
+    std::uint64_t Namespace = 0;
+    std::string Boot;
+};
+
+// This process, as /proc tells it; nothing when it does not (no /proc, or one of another pid
+// namespace, whose numbers are not ours).
+std::optional<TRunName> ThisRun()
+{
+    TRunName run;
+    run.Pid = getpid();
+    char link[64];
+    const ssize_t self = readlink("/proc/self", link, sizeof link - 1);
+    if (self <= 0 || NumberOf<pid_t>(std::string_view(link, static_cast<std::size_t>(self))) != run.Pid)
+        return std::nullopt;
+    const std::optional<std::uint64_t> start = StartTimeOf(run.Pid);
+    // "pid:[4026531836]": the namespace's inode, which names it for the boot.
+    const ssize_t space = readlink("/proc/self/ns/pid", link, sizeof link - 1);
+    std::string boot;
+    if (!start || space <= 0 || !ReadSmall("/proc/sys/kernel/random/boot_id", boot))
+        return std::nullopt;
+    const std::string_view spaceText(link, static_cast<std::size_t>(space));
+    const std::size_t open = spaceText.find('['), close = spaceText.find(']');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+        return std::nullopt;
+    const std::optional<std::uint64_t> inode = NumberOf<std::uint64_t>(spaceText.substr(open + 1, close - open - 1));
+    for (const char c : boot)
+        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))
+            run.Boot += c;
+    if (!inode || run.Boot.size() < BootDigits)
+        return std::nullopt;
+    run.Boot.resize(BootDigits);
+    run.Start = *start;
+    run.Namespace = *inode;
+    return run;
+}
+
+std::string PrefixOf(const TRunName& ARun)
+{
+    return ".sv-" + std::to_string(ARun.Pid) + "-" + std::to_string(ARun.Start) + "-" + std::to_string(ARun.Namespace) +
+           "-" + ARun.Boot + "-";
+}
+
+// The run that a name of exactly RunTemporaryPrefix's pattern and a unique ending names;
+// nothing for any other name.
+std::optional<TRunName> RunNamedBy(std::string_view AName)
+{
+    constexpr std::string_view Start = ".sv-";
+    if (AName.substr(0, Start.size()) != Start)
+        return std::nullopt;
+    AName.remove_prefix(Start.size());
+    std::string_view parts[5];
+    for (int i = 0; i < 4; ++i) {
+        const std::size_t dash = AName.find('-');
+        if (dash == std::string_view::npos)
+            return std::nullopt;
+        parts[i] = AName.substr(0, dash);
+        AName.remove_prefix(dash + 1);
+    }
+    parts[4] = AName;
+    TRunName run;
+    const std::optional<pid_t> pid = NumberOf<pid_t>(parts[0]);
+    const std::optional<std::uint64_t> start = NumberOf<std::uint64_t>(parts[1]);
+    const std::optional<std::uint64_t> space = NumberOf<std::uint64_t>(parts[2]);
+    const auto isHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+    const auto isUnique = [](char c) { return UniqueCharacters.find(c) != std::string_view::npos; };
+    if (!pid || *pid <= 0 || !start || !space || parts[3].size() != BootDigits ||
+        !std::all_of(parts[3].begin(), parts[3].end(), isHex) || parts[4].size() != UniqueLength ||
+        !std::all_of(parts[4].begin(), parts[4].end(), isUnique))
+        return std::nullopt;
+    run.Pid = *pid;
+    run.Start = *start;
+    run.Namespace = *space;
+    run.Boot = std::string(parts[3]);
+    return run;
+}
+
+// Whether ARun verifiably no longer exists, seen from AThis. A run of another pid namespace or
+// another boot (or machine, on a shared file system) cannot be told, so it is taken as alive.
+bool HasEnded(const TRunName& ARun, const TRunName& AThis)
+{
+    if (ARun.Namespace != AThis.Namespace || ARun.Boot != AThis.Boot)
+        return false;
+    if (ARun.Pid == AThis.Pid)
+        return ARun.Start != AThis.Start;
+    bool zombie = false;
+    if (const std::optional<std::uint64_t> start = StartTimeOf(ARun.Pid, &zombie))
+        return *start != ARun.Start || zombie; // another process has the pid since, or it ended
+    return errno == ENOENT && kill(ARun.Pid, 0) != 0 && errno == ESRCH;
+}
+
+// Whether AName in AFolder is a regular file of this user.
+bool IsOwnFile(int AFolder, const char* AName)
+{
+    struct stat status {};
+    return fstatat(AFolder, AName, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
+           status.st_uid == geteuid();
+}
+
+bool IsFrameName(std::string_view AName)
+{
+    constexpr std::string_view Prefix = "frame-", Suffix = ".png";
+    if (AName.size() < Prefix.size() + 6 + Suffix.size() || AName.substr(0, Prefix.size()) != Prefix ||
+        AName.substr(AName.size() - Suffix.size()) != Suffix)
+        return false;
+    const std::string_view digits = AName.substr(Prefix.size(), AName.size() - Prefix.size() - Suffix.size());
+    return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The names of a folder's entries but "." and ".."; false when it cannot be listed. Takes
+// ownership of AFolder.
+bool EntriesOf(int AFolder, std::vector<std::string>& ANames)
+{
+    DIR* listing = fdopendir(AFolder);
+    if (!listing) {
+        close(AFolder);
+        return false;
+    }
+    errno = 0;
+    while (const dirent* entry = readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..")
+            ANames.emplace_back(name);
+    }
+    const bool listed = errno == 0;
+    closedir(listing);
+    return listed;
+}
+
+// Removes what a run that ended left in AFolder: its temporary files, and its temporary folders
+// that hold nothing but frames. Only entries of this user whose names follow the pattern
+// exactly and whose run has verifiably ended; anything else stays as it is.
+void RemoveRemnantsOfEndedRuns(const std::string& AFolder) noexcept
+{
+    try {
+        const std::optional<TRunName> self = ThisRun();
+        if (!self)
+            return;
+        const TDescriptor folder(open(AFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        std::vector<std::string> names;
+        if (!folder || !EntriesOf(fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0), names))
+            return;
+        for (const std::string& name : names) {
+            const std::optional<TRunName> run = RunNamedBy(name);
+            if (!run || !HasEnded(*run, *self))
+                continue;
+            struct stat status {};
+            if (fstatat(folder.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || status.st_uid != geteuid())
+                continue;
+            if (S_ISREG(status.st_mode)) {
+                unlinkat(folder.Get(), name.c_str(), 0);
+                continue;
+            }
+            if (!S_ISDIR(status.st_mode))
+                continue;
+            const int inner = openat(folder.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (inner < 0)
+                continue;
+            const TDescriptor frames(fcntl(inner, F_DUPFD_CLOEXEC, 0));
+            std::vector<std::string> files;
+            if (!frames || !EntriesOf(inner, files))
+                continue;
+            if (!std::all_of(files.begin(), files.end(), [&](const std::string& AFile) {
+                    return IsFrameName(AFile) && IsOwnFile(frames.Get(), AFile.c_str());
+                }))
+                continue;
+            for (const std::string& file : files)
+                unlinkat(frames.Get(), file.c_str(), 0);
+            unlinkat(folder.Get(), name.c_str(), AT_REMOVEDIR);
+        }
+    } catch (...) {
+        // Out of memory: the remnants stay for a later run.
+    }
+}
+
+// A fresh temporary name in AFolder for this run, for a file that linkat or mkstemp then
+// creates (mkstemp's Xs are left at the end when the run cannot be named).
+std::string TemporaryTemplate(const std::string& AFolder)
+{
+    const std::optional<TRunName> self = ThisRun();
+    return self ? AFolder + "/" + PrefixOf(*self) + "XXXXXX" : AFolder + PlainPattern;
+}
+
+// Replaces the trailing Xs of ATemplate by random characters.
+void FillUnique(std::string& ATemplate)
+{
+    static std::atomic<std::uint64_t> counter{0};
+    unsigned char bytes[UniqueLength] = {};
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+        // No entropy yet: distinct enough for a name that is retried when it exists.
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        std::uint64_t mixed = static_cast<std::uint64_t>(now.tv_nsec) ^ (counter.fetch_add(1) << 32);
+        for (unsigned char& byte : bytes) {
+            byte = static_cast<unsigned char>(mixed);
+            mixed = mixed * 6364136223846793005u + 1442695040888963407u;
+        }
+    }
+    for (std::size_t i = 0; i < UniqueLength; ++i)
+        ATemplate[ATemplate.size() - UniqueLength + i] = UniqueCharacters[bytes[i] % UniqueCharacters.size()];
+}
+
+// An unnamed file in AFolder, which /proc can give a name later; none when the file system
+// (or the kernel) has no unnamed files, or /proc cannot name them.
+TDescriptor OpenUnnamed(const std::string& AFolder, mode_t AMode)
+{
+    TDescriptor file(open(AFolder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, AMode));
+    if (!file)
+        return {};
+    struct stat own {
+    }, seen{};
+    const std::string link = "/proc/self/fd/" + std::to_string(file.Get());
+    if (fstat(file.Get(), &own) != 0 || stat(link.c_str(), &seen) != 0 || own.st_dev != seen.st_dev ||
+        own.st_ino != seen.st_ino)
+        return {};
+    return file;
+}
 
 std::string WithoutTrailingSlashes(std::string APath)
 {
@@ -137,6 +442,34 @@ int RenameExchanging(const std::string& AFrom, const std::string& ATo) noexcept
 
 } // namespace
 
+std::string RunTemporaryPrefix()
+{
+    const std::optional<TRunName> self = ThisRun();
+    return self ? PrefixOf(*self) : std::string();
+}
+
+TDescriptor::TDescriptor(TDescriptor&& AOther) noexcept : FDescriptor(AOther.FDescriptor)
+{
+    AOther.FDescriptor = -1;
+}
+
+TDescriptor& TDescriptor::operator=(TDescriptor&& AOther) noexcept
+{
+    if (this != &AOther) {
+        Reset();
+        FDescriptor = AOther.FDescriptor;
+        AOther.FDescriptor = -1;
+    }
+    return *this;
+}
+
+void TDescriptor::Reset() noexcept
+{
+    if (FDescriptor >= 0)
+        close(FDescriptor);
+    FDescriptor = -1;
+}
+
 void ThrowWriteError(const std::string& APath)
 {
     throw EPreviewError("cannot write output " + Quoted(APath) + ": " + std::strerror(errno));
@@ -200,7 +533,7 @@ void TPlacement::Place(const std::string& ATemporary)
     if (errno != EINVAL && errno != ENOSYS)
         ThrowWriteError(FShownName);
 
-    std::string aside = FolderOf(FTarget) + TemporaryPattern;
+    std::string aside = FolderOf(FTarget) + PlainPattern;
     const bool reserved = FKind == TKind::File ? [&] {
         const int file = mkostemp(aside.data(), O_CLOEXEC);
         return file >= 0 && close(file) == 0;
@@ -273,10 +606,21 @@ TAtomicFile::TAtomicFile(std::string ATarget) : FTarget(std::move(ATarget))
         return;
     }
 
+    FFolder = FolderOf(final);
+    RemoveRemnantsOfEndedRuns(FFolder);
+    // A replaced file keeps its permissions; a new one gets the usual ones.
+    const mode_t mode = exists ? status.st_mode & 07777 : UsualMode(0666);
     int descriptor = -1;
-    {
+    FUnnamed = OpenUnnamed(FFolder, mode);
+    if (FUnnamed) {
+        // The stream has a descriptor of its own: Finish closes it, and the file lives on in
+        // FUnnamed until the commit names it.
+        descriptor = fcntl(FUnnamed.Get(), F_DUPFD_CLOEXEC, 0);
+        if (descriptor < 0)
+            ThrowWriteError(FTarget);
+    } else {
         const TEndingSignalsHeld held;
-        std::string name = FolderOf(final) + TemporaryPattern;
+        std::string name = TemporaryTemplate(FFolder);
         descriptor = mkostemp(name.data(), O_CLOEXEC);
         if (descriptor < 0)
             ThrowWriteError(FTarget);
@@ -291,8 +635,8 @@ TAtomicFile::TAtomicFile(std::string ATarget) : FTarget(std::move(ATarget))
     }
     FPlacement =
         TPlacement(FTarget, final, TPlacement::TKind::File, [](const std::string& APath) { unlink(APath.c_str()); });
-    // A replaced file keeps its permissions; a new one gets the usual ones.
-    fchmod(descriptor, exists ? status.st_mode & 07777 : UsualMode(0666));
+    // Set again whatever the umask took.
+    fchmod(descriptor, mode);
     FStream = fdopen(descriptor, "wb");
     if (!FStream) {
         const int error = errno;
@@ -313,6 +657,7 @@ TAtomicFile::~TAtomicFile()
 
 void TAtomicFile::Discard() noexcept
 {
+    FUnnamed.Reset();
     if (FInPlace || FTemporary.empty())
         return;
     const TEndingSignalsHeld held;
@@ -345,10 +690,37 @@ void TAtomicFile::Commit()
     CommitTogether({this});
 }
 
+// Called inside CommitTogether, with the ending signals held: the name and its record come
+// into being together.
+void TAtomicFile::NameUnnamed()
+{
+    const std::string link = "/proc/self/fd/" + std::to_string(FUnnamed.Get());
+    for (int attempt = 0;; ++attempt) {
+        std::string name = TemporaryTemplate(FFolder);
+        FillUnique(name);
+        if (linkat(AT_FDCWD, link.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno == EEXIST && attempt < 100)
+                continue;
+            ThrowWriteError(FTarget);
+        }
+        try {
+            FRecord = TTemporaryRecord(name, TTemporaryKind::File);
+        } catch (...) {
+            unlink(name.c_str());
+            throw;
+        }
+        FTemporary = std::move(name);
+        return;
+    }
+}
+
 void TAtomicFile::Place()
 {
-    if (!FInPlace)
-        FPlacement.Place(FTemporary);
+    if (FInPlace)
+        return;
+    if (FTemporary.empty())
+        NameUnnamed();
+    FPlacement.Place(FTemporary);
 }
 
 void TAtomicFile::Restore() noexcept
@@ -363,6 +735,7 @@ void TAtomicFile::Settle() noexcept
         FPlacement.Settle(FTemporary);
         FRecord.Drop();
     }
+    FUnnamed.Reset();
     FCommitted = true;
 }
 
@@ -376,9 +749,10 @@ TAtomicFolder::TAtomicFolder(std::string ATarget, TOwnership AOwns)
         throw EPreviewError("cannot write output " + Quoted(FTarget) + ": it exists and is not a folder");
     if (exists && FOwns)
         RequireOnlyOurs(FFinal);
+    RemoveRemnantsOfEndedRuns(FolderOf(FFinal));
     {
         const TEndingSignalsHeld held;
-        std::string name = FolderOf(FFinal) + TemporaryPattern;
+        std::string name = TemporaryTemplate(FolderOf(FFinal));
         if (!mkdtemp(name.data()))
             ThrowWriteError(FTarget);
         FTemporary = std::move(name);

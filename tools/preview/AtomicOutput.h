@@ -1,9 +1,14 @@
 // Outputs that appear whole or not at all, and all of a run's outputs together.
 //
-// Each output is written under a short temporary name (".sv-XXXXXX") beside its final place,
-// flushed to disk by Finish, and moved into place by CommitTogether only once every output of
-// the run is finished. Destroyed without a commit (an error, a bad input found late, an
-// interrupt), they remove what they wrote.
+// A file is written unnamed (O_TMPFILE) in the folder of its final place, flushed to disk by
+// Finish, and given a name only inside CommitTogether, once every output of the run is
+// finished: a run killed outright (SIGKILL, a crash, a power cut) leaves nothing behind, since
+// the file system drops an unnamed file with its last descriptor. Where the file system has no
+// unnamed files, a file is written under a temporary name beside its final place, as a folder
+// always is. Those names say which run made them (RunTemporaryPrefix), so that a later run
+// writing into the same folder removes what a run that no longer exists left there. Destroyed
+// without a commit (an error, a bad input found late, an interrupt), outputs remove what they
+// wrote.
 //
 // The target is the path's final place: a symbolic link is followed and the file it points to
 // is replaced, the link stays. An existing path that is no regular file (a device such as
@@ -14,6 +19,7 @@
 #include "tools/preview/Interrupt.h"
 
 #include <cstdio>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -21,6 +27,32 @@
 #include <vector>
 
 namespace preview {
+
+// The start of the temporary names this process gives: ".sv-PID-START-NAMESPACE-BOOT-", where
+// START is when the process started (clock ticks since boot), NAMESPACE its pid namespace and
+// BOOT the start of the boot's identifier. A pid alone is reused; with the rest it names one
+// process. Empty when /proc does not tell these: the temporaries are then named ".sv-XXXXXX",
+// and no later run can tell whose they are, so none removes them.
+std::string RunTemporaryPrefix();
+
+// An open file descriptor, closed with its owner; -1 when none.
+class TDescriptor {
+public:
+    TDescriptor() noexcept = default;
+    // Takes ownership of ADescriptor.
+    explicit TDescriptor(int ADescriptor) noexcept : FDescriptor(ADescriptor) {}
+    ~TDescriptor() { Reset(); }
+    TDescriptor(TDescriptor&& AOther) noexcept;
+    TDescriptor& operator=(TDescriptor&& AOther) noexcept;
+
+    // Borrowed: still owned by this object.
+    int Get() const noexcept { return FDescriptor; }
+    explicit operator bool() const noexcept { return FDescriptor >= 0; }
+    void Reset() noexcept;
+
+private:
+    int FDescriptor = -1;
+};
 
 // A finished output that CommitTogether can move into place beside others.
 class TStagedOutput {
@@ -67,8 +99,9 @@ private:
 // One file.
 class TAtomicFile final : public TStagedOutput {
 public:
-    // Opens the temporary file beside ATarget's final place, or ATarget itself when that is a
-    // device or a FIFO; EPreviewError when it cannot be written.
+    // Opens the unnamed file (or, where the file system has none, the temporary file) in the
+    // folder of ATarget's final place, or ATarget itself when that is a device or a FIFO;
+    // EPreviewError when it cannot be written.
     explicit TAtomicFile(std::string ATarget);
     ~TAtomicFile() override;
     TAtomicFile(const TAtomicFile&) = delete;
@@ -81,7 +114,8 @@ public:
     // Written in place (a device, a FIFO): nothing to commit or remove.
     bool InPlace() const noexcept { return FInPlace; }
 
-    // Flushes, syncs to disk and closes; EPreviewError when any step fails.
+    // Flushes, syncs to disk and closes the stream; EPreviewError when any step fails. An
+    // unnamed file stays open, unseen, until the commit names it.
     void Finish();
     // Finish, then this file's CommitTogether alone.
     void Commit();
@@ -91,10 +125,14 @@ public:
     void Settle() noexcept override;
 
 private:
+    // Gives the unnamed file its temporary name beside the target, and records it.
+    void NameUnnamed();
     void Discard() noexcept;
 
     std::string FTarget;
-    std::string FTemporary;
+    std::string FFolder;    // where the final place lies
+    std::string FTemporary; // the file's temporary name; empty while it is unnamed
+    TDescriptor FUnnamed;   // the unnamed file, until the commit settles; none on the fallback
     bool FInPlace = false;
     std::FILE* FStream = nullptr;
     TTemporaryRecord FRecord;

@@ -94,6 +94,9 @@ void* LoadModule(const std::string& APath, std::string& AError)
     if (!module) {
         const char* reason = dlerror();
         AError = reason ? reason : "unknown error";
+        // The loader starts its text with the path, which the message already shows quoted.
+        if (AError.rfind(path + ": ", 0) == 0)
+            AError.erase(0, path.size() + 2);
     }
     return module;
 }

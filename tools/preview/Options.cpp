@@ -73,6 +73,21 @@ std::string Trimmed(const std::string& AText)
     return AText.substr(first, AText.find_last_not_of(" \t") - first + 1);
 }
 
+// AFrames / AFps seconds, rounded down to a thousandth, without trailing zeros: the longest
+// --seconds that keeps within AFrames.
+std::string SecondsText(std::int64_t AFrames, std::int32_t AFps)
+{
+    const std::int64_t thousandths = AFrames * 1000 / AFps;
+    std::string text = std::to_string(thousandths / 1000);
+    if (const std::int64_t fraction = thousandths % 1000; fraction != 0) {
+        std::string digits = std::to_string(1000 + fraction).substr(1);
+        while (digits.back() == '0')
+            digits.pop_back();
+        text += "." + digits;
+    }
+    return text;
+}
+
 } // namespace
 
 void WriteHelp(std::ostream& AOut, const std::string& AHelp)
@@ -238,7 +253,9 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     if (framesOption->count() > 0)
         options.Frames = ParseWhole("--frames", frames, 1, MaxFrames, "from 1 to " + std::to_string(MaxFrames));
     if (secondsOption->count() > 0) {
-        const std::string rule = "must be positive and give at most " + std::to_string(MaxFrames) + " frames";
+        const std::string rule = "must be a positive number of seconds up to " + SecondsText(MaxFrames, options.Fps) +
+                                 " (" + std::to_string(MaxFrames) + " frames at " + std::to_string(options.Fps) +
+                                 " per second)";
         const double value = ParseReal("--seconds", seconds, rule);
         // The frames that start within the first S seconds; the small allowance keeps 8 s at
         // 30 fps at 240 frames despite binary fractions.
@@ -270,7 +287,8 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     if (frameOption->count() > 0) {
         if (options.OutputKind != TOutputKind::PngFrame)
             throw EPreviewError("--frame needs an --output ending in .png");
-        options.Frame = ParseWhole("--frame", frame, 0, INT64_MAX, "from 0");
+        // Frame N needs the N frames before it drawn, and a run draws at most MaxFrames.
+        options.Frame = ParseWhole("--frame", frame, 0, MaxFrames - 1, "from 0 to " + std::to_string(MaxFrames - 1));
     } else if (options.OutputKind == TOutputKind::PngFrame) {
         throw EPreviewError("an --output ending in .png holds one frame: say which with --frame N");
     }
