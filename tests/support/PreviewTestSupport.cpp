@@ -5,11 +5,13 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -136,6 +138,57 @@ void WriteSound(const std::string& APath, int AFormat, int ARate, int AChannels,
     }
     if (sf_close(file) != 0)
         throw std::runtime_error("libsndfile cannot finish " + APath);
+}
+
+double UncleanSample(TUnclean AKind, int ARate, int AChannel, std::int64_t AIndex)
+{
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    if (AChannel >= 2)
+        return nan;
+    const std::int64_t run = AIndex / (ARate / 100) + AChannel;
+    const double seconds = static_cast<double>(AIndex) / ARate;
+    const double tone = 0.5 * std::sin(2 * 3.141592653589793 * (AChannel == 0 ? 300.0 : 500.0) * seconds);
+    switch (run % 4) {
+    case 1: // the high runs
+        switch (AKind) {
+        case TUnclean::Infinity: return inf;
+        case TUnclean::NotANumber: return nan;
+        case TUnclean::Beyond: return 1.5;
+        case TUnclean::Mix: return std::array{inf, 1.5, 1.0}[static_cast<std::size_t>(AIndex % 3)];
+        }
+        break;
+    case 3: // the low runs
+        switch (AKind) {
+        case TUnclean::Infinity: return -inf;
+        case TUnclean::NotANumber: return nan;
+        case TUnclean::Beyond: return -3.0;
+        case TUnclean::Mix: return std::array{-inf, -3.0, -1.0}[static_cast<std::size_t>(AIndex % 3)];
+        }
+        break;
+    default: break;
+    }
+    // Every fourth tone run of the mix is NaN instead: silence.
+    return AKind == TUnclean::Mix && run % 8 == 2 ? nan : tone;
+}
+
+float CleanedSample(double AStored)
+{
+    const float stored = static_cast<float>(AStored);
+    if (std::isnan(stored))
+        return 0.0f;
+    return std::clamp(stored, -1.0f, 1.0f);
+}
+
+bool NeedsCleaning(double AStored)
+{
+    const float stored = static_cast<float>(AStored);
+    return std::isnan(stored) || stored != CleanedSample(AStored);
+}
+
+std::string CleanedWarning(std::int64_t ACount, const std::string& AName)
+{
+    return "warning: " + std::to_string(ACount) + " samples of '" + AName +
+           "' were beyond full scale or not numbers: clipped to full scale, NaN to 0";
 }
 
 namespace {

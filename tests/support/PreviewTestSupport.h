@@ -79,6 +79,19 @@ void WriteWav(const std::string& APath, int ARate, int AChannels, std::int64_t A
 void WriteSound(const std::string& APath, int AFormat, int ARate, int AChannels, std::int64_t AFrames,
                 const std::function<double(int, std::int64_t)>& ASample);
 
+// Songs whose float samples are out of range or not numbers, in 10 ms runs (at ARate) that take
+// turns with a tone's runs: the bad runs hold +inf and -inf (Infinity), NaN (NotANumber), 1.5 and
+// -3 (Beyond), or a mix of those with exactly 1.0 and -1.0 between them, which are in range
+// (Mix). The channels' runs are out of step, and a third channel, if any, is NaN throughout.
+enum class TUnclean { Infinity, NotANumber, Beyond, Mix };
+double UncleanSample(TUnclean AKind, int ARate, int AChannel, std::int64_t AIndex);
+// What the tools must make of a sample that a float or double file holds: the float, with NaN as
+// 0 and values beyond -1..1 clipped to it; and whether that changed it.
+float CleanedSample(double AStored);
+bool NeedsCleaning(double AStored);
+// The warning a run with ACount cleaned samples of AName prints, without the program's name.
+std::string CleanedWarning(std::int64_t ACount, const std::string& AName);
+
 // Samples per channel that libsndfile claims when it opens APath, and that actually decode
 // before the end or the first error; -1 when it does not open.
 std::int64_t ClaimedLength(const std::string& APath);

@@ -15,6 +15,8 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <sndfile.h>
+
 #include <algorithm>
 #include <cmath>
 #include <csignal>
@@ -332,6 +334,156 @@ const TFormatCase FormatCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Preview, VideoFormat, ::testing::ValuesIn(FormatCases),
                          [](const ::testing::TestParamInfo<TFormatCase>& AInfo) { return AInfo.param.Name; });
+
+// Float and double files may hold samples that are out of range or not numbers. Every video
+// holds them cleaned (NaN as 0, the rest clipped to full scale), the run's status is 0, and its
+// one line is a warning that counts the cleaned samples of the frames' span.
+struct TUncleanCase {
+    const char* Name;
+    testing_support::TUnclean Kind;
+    int Format; // SF_FORMAT_FLOAT or SF_FORMAT_DOUBLE
+    int Channels;
+    const char* Output;
+};
+
+class UncleanSound : public PreviewVideo, public ::testing::WithParamInterface<TUncleanCase> {};
+
+TEST_P(UncleanSound, IsCleanedInEveryContainerWithOneWarning)
+{
+    const TUncleanCase& c = GetParam();
+    constexpr int Rate = 48000; // taken by every encoder, so that nothing is resampled
+    constexpr int Fps = 25, Frames = 12;
+    constexpr std::int64_t Length = Rate / 2, Covered = std::int64_t{Frames} * Rate / Fps;
+    const auto stored = [&](int AChannel, std::int64_t AIndex) {
+        return testing_support::UncleanSample(c.Kind, Rate, AChannel, AIndex);
+    };
+    testing_support::WriteSound(FScratch / "bad.wav", SF_FORMAT_WAV | c.Format, Rate, c.Channels, Length, stored);
+    std::int64_t cleaned = 0; // of the two channels read, over the frames' span
+    for (std::int64_t i = 0; i < Covered; ++i)
+        for (int channel = 0; channel < 2; ++channel)
+            cleaned += testing_support::NeedsCleaning(stored(channel, i));
+
+    const TRun run = Run({"--input", "bad.wav", "--size", "64x48", "--fps", std::to_string(Fps), "--frames",
+                          std::to_string(Frames), "--output", c.Output});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "selvanore-preview: " + testing_support::CleanedWarning(cleaned, "bad.wav") + "\n");
+
+    const TVideo video = ReadVideo(FScratch / c.Output, Fps);
+    ASSERT_TRUE(video.Ok) << video.Error;
+    ASSERT_EQ(video.Audio.SampleRate, Rate);
+    for (int channel = 0; channel < 2; ++channel) {
+        SCOPED_TRACE("channel " + std::to_string(channel));
+        if (video.Audio.Codec == AV_CODEC_ID_FLAC) {
+            // Exactly the cleaned samples, at 24 bits: +1.0 is the largest value, not the least.
+            const auto& whole = video.Audio.Whole[channel];
+            ASSERT_EQ(whole.size(), static_cast<std::size_t>(Covered));
+            std::int64_t differing = 0, first = -1;
+            for (std::int64_t i = 0; i < Covered; ++i) {
+                const double scaled =
+                    static_cast<double>(testing_support::CleanedSample(stored(channel, i))) * 8388608.0;
+                const auto expected =
+                    static_cast<std::int32_t>(std::clamp(std::nearbyint(scaled), -8388608.0, 8388607.0)) * 256;
+                if (whole[static_cast<std::size_t>(i)] != expected && differing++ == 0)
+                    first = i;
+            }
+            EXPECT_EQ(differing, 0) << "first at sample " << first << ": " << whole[static_cast<std::size_t>(first)];
+        } else {
+            // Within the codec's loss: finite, near full scale at most, and following the cleaned
+            // samples over the middle of the span.
+            const auto& sound = video.Audio.Sound[channel];
+            ASSERT_GE(sound.size(), static_cast<std::size_t>(Covered));
+            EXPECT_TRUE(std::all_of(sound.begin(), sound.end(),
+                                    [](double s) { return std::isfinite(s) && std::abs(s) < 1.5; }));
+            double best = 1;
+            for (int lag = -Rate / Fps / 4; lag <= Rate / Fps / 4; ++lag) {
+                double error = 0, power = 0;
+                for (std::int64_t i = Covered / 8; i < Covered * 7 / 8; ++i) {
+                    const double expected = testing_support::CleanedSample(stored(channel, i));
+                    const double got = sound[static_cast<std::size_t>(i + lag)];
+                    error += (got - expected) * (got - expected);
+                    power += expected * expected;
+                }
+                best = std::min(best, std::sqrt(error / power));
+            }
+            EXPECT_LT(best, 0.25);
+        }
+    }
+}
+
+std::vector<TUncleanCase> UncleanCases()
+{
+    using testing_support::TUnclean;
+    std::vector<TUncleanCase> cases;
+    for (const auto& [ending, output] :
+         {std::pair{"Mkv", "bad.mkv"}, std::pair{"Mp4", "bad.mp4"}, std::pair{"WebM", "bad.webm"}}) {
+        (void)ending;
+        cases.push_back({"Infinity", TUnclean::Infinity, SF_FORMAT_FLOAT, 2, output});
+        cases.push_back({"NotANumber", TUnclean::NotANumber, SF_FORMAT_FLOAT, 2, output});
+        cases.push_back({"BeyondDouble", TUnclean::Beyond, SF_FORMAT_DOUBLE, 2, output});
+        cases.push_back({"Mix", TUnclean::Mix, SF_FORMAT_FLOAT, 2, output});
+        // The third channel is NaN throughout: it is not read, and not counted.
+        cases.push_back({"MixDoubleThreeChannels", TUnclean::Mix, SF_FORMAT_DOUBLE, 3, output});
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Preview, UncleanSound, ::testing::ValuesIn(UncleanCases()),
+                         [](const ::testing::TestParamInfo<TUncleanCase>& AInfo) {
+                             std::string name = AInfo.param.Output;
+                             return std::string(AInfo.param.Name) + "_" + name.substr(name.find('.') + 1);
+                         });
+
+// Both tracks start at 0 in every container, and the sound's first sample plays at 0: the
+// first frame's time, and the first decoded sound's, once the decoder has dropped the encoder's
+// priming. A WebM states Opus's priming (312 samples at 48 kHz) as the track's codec delay, and
+// FFmpeg's demuxer counts the priming in the sound track's start, as -0.007 s.
+TEST_F(PreviewVideo, BothTracksStartAtZero)
+{
+    const struct {
+        const char* Output;
+        std::int64_t SoundStartMs; // the demuxer's start time of the sound, with the priming
+    } cases[] = {{"start.mkv", 0}, {"start.mp4", 0}, {"start.webm", -7}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Output);
+        const TRun run = Run({"--input", "song.wav", "--size", "64x48", "--frames", "9", "--output", c.Output});
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        av_log_set_level(AV_LOG_QUIET);
+        AVFormatContext* opened = nullptr;
+        ASSERT_GE(avformat_open_input(&opened, (FScratch / c.Output).c_str(), nullptr, nullptr), 0);
+        const std::unique_ptr<AVFormatContext, TInputFree> input(opened);
+        ASSERT_GE(avformat_find_stream_info(input.get(), nullptr), 0);
+        const int videoIndex = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        const int audioIndex = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        ASSERT_GE(videoIndex, 0);
+        ASSERT_GE(audioIndex, 0);
+        const AVStream* videoStream = input->streams[videoIndex];
+        const AVStream* audioStream = input->streams[audioIndex];
+        EXPECT_EQ(videoStream->start_time, 0);
+        EXPECT_EQ(av_rescale_q(audioStream->start_time, audioStream->time_base, AVRational{1, 1000}), c.SoundStartMs);
+
+        // The first decoded frame of each track.
+        const AVCodec* codec = avcodec_find_decoder(audioStream->codecpar->codec_id);
+        const std::unique_ptr<AVCodecContext, TDecoderFree> decoder(avcodec_alloc_context3(codec));
+        ASSERT_GE(avcodec_parameters_to_context(decoder.get(), audioStream->codecpar), 0);
+        decoder->pkt_timebase = audioStream->time_base;
+        ASSERT_GE(avcodec_open2(decoder.get(), codec, nullptr), 0);
+        const std::unique_ptr<AVPacket, TPacketFree> packet(av_packet_alloc());
+        const std::unique_ptr<AVFrame, TFrameFree> frame(av_frame_alloc());
+        std::int64_t firstVideo = AV_NOPTS_VALUE, firstSound = AV_NOPTS_VALUE;
+        while ((firstVideo == AV_NOPTS_VALUE || firstSound == AV_NOPTS_VALUE) &&
+               av_read_frame(input.get(), packet.get()) >= 0) {
+            if (packet->stream_index == videoIndex && firstVideo == AV_NOPTS_VALUE)
+                firstVideo = packet->pts;
+            if (packet->stream_index == audioIndex && firstSound == AV_NOPTS_VALUE &&
+                avcodec_send_packet(decoder.get(), packet.get()) >= 0 &&
+                avcodec_receive_frame(decoder.get(), frame.get()) >= 0)
+                firstSound = frame->best_effort_timestamp;
+            av_packet_unref(packet.get());
+        }
+        EXPECT_EQ(firstVideo, 0);
+        EXPECT_EQ(firstSound, 0);
+    }
+}
 
 // The lossless video holds the PNG frames exactly, at a size no 4:2:0 format could take.
 TEST_F(PreviewVideo, MkvFramesEqualThePngFrames)

@@ -442,6 +442,7 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
     }
     feed->SetPaused(true);
 
+    figures.CleanedSamples = feed->CleanedSamples();
     figures.Seconds = SecondsBetween(start, TClock::now());
     figures.CpuSeconds = ProcessCpuSeconds();
     if (figures.FramesDrawn > 0) {

@@ -25,6 +25,9 @@ struct TPlayFigures {
     double DrawCpuMs = 0;    // per frame drawn, this thread's CPU time in the module's Draw,
     double UploadCpuMs = 0;  // the copy into the texture,
     double PresentCpuMs = 0; // and the presentation
+    // Samples of the sound that were beyond full scale or not numbers (TSoundFeed's count);
+    // not part of the report.
+    std::int64_t CleanedSamples = 0;
 };
 
 // Test hooks: called on the frames' thread after each frame is shown (with the window and the

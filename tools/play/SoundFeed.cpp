@@ -180,6 +180,12 @@ void TPlayback::SetPaused(bool APaused)
     SDL_PauseAudioDevice(FDevice->Get(), APaused ? 1 : 0);
 }
 
+std::int64_t TPlayback::CleanedSamples()
+{
+    const std::lock_guard lock(FLock);
+    return FSource->CleanedSamples();
+}
+
 TCaptureFeed::TCaptureFeed(std::unique_ptr<TCapture> ACapture) : FCapture(std::move(ACapture)) {}
 
 std::int64_t TCaptureFeed::Block(float* ALeft, float* ARight)

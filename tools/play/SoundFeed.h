@@ -34,6 +34,10 @@ public:
     virtual bool Ended() = 0;
     // Stops or restarts the sound (and the clock with it).
     virtual void SetPaused(bool APaused) = 0;
+    // Samples read for playing that were beyond full scale or not numbers and were cleaned
+    // (preview::CleanSample): every one of the input's when the sound has played to its end, a
+    // few thousand past what was heard when the run ended early, as the sound is read ahead.
+    virtual std::int64_t CleanedSamples() = 0;
 };
 
 // A sound source played through SDL's default audio device. The device's callback is the only
@@ -56,6 +60,7 @@ public:
     std::int64_t Now() override;
     bool Ended() override;
     void SetPaused(bool APaused) override;
+    std::int64_t CleanedSamples() override;
 
     // The output latency assumed by the clock, in samples per channel.
     std::int64_t LatencySamples() const noexcept { return FLatency; }
@@ -109,6 +114,8 @@ public:
     std::int64_t Now() override;
     bool Ended() override { return false; }
     void SetPaused(bool) override {}
+    // The capture only feeds the frames; it is not played.
+    std::int64_t CleanedSamples() override { return 0; }
 
 private:
     std::unique_ptr<TCapture> FCapture;

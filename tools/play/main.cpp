@@ -4,6 +4,7 @@
 #include "tools/play/Player.h"
 #include "tools/preview/Interrupt.h"
 #include "tools/preview/PreviewError.h"
+#include "tools/preview/SignalSource.h"
 
 #include <SDL.h>
 
@@ -43,7 +44,9 @@ int main(int argc, char** argv)
             argc, argv, {SELVANORE_DEFAULT_MODULE, SELVANORE_WINE_MODULE, SELVANORE_WINE_HELPER}, std::cout);
         if (!options)
             return 0;
-        play::RunPlay(*options);
+        const play::TPlayFigures figures = play::RunPlay(*options);
+        if (figures.CleanedSamples > 0)
+            Report(preview::CleanedSamplesWarning(figures.CleanedSamples, options->Input).c_str());
         return 0;
     } catch (const preview::EPreviewError& error) {
         Report(error.what());

@@ -33,7 +33,7 @@ void ClearStopRequest() noexcept
     StopRequested = 0;
 }
 
-void RunPreview(const TOptions& AOptions)
+TPreviewNotes RunPreview(const TOptions& AOptions)
 {
     CheckMemoryFor(AOptions);
     RequireSeparateOutputs(AOptions);
@@ -68,6 +68,11 @@ void RunPreview(const TOptions& AOptions)
     const std::unique_ptr<TFrameWriter> writer =
         std::make_unique<TWriterThread>(MakeFrameWriter(AOptions), AOptions.Width, AOptions.Height);
 
+    // The cleaned samples are counted over the span the frames cover, the sound a video holds,
+    // so that the count does not depend on the output.
+    const std::int64_t span = FrameStart(count, signal->Rate(), AOptions.Fps);
+    signal->CountCleanedBefore(span);
+
     // One record and one pair of blocks serve every frame, as a player reuses its buffers.
     TAIMPVisualData data{};
     std::array<float, BlockSize> left{}, right{};
@@ -82,12 +87,17 @@ void RunPreview(const TOptions& AOptions)
             progress.Update(frame + 1);
         }
     }
+    // The frames' blocks leave out the samples between them at most rates; reading the block at
+    // the span's end decodes the rest of the span (a decoding error there still fails the run
+    // before anything appears), and the samples after it are not counted.
+    signal->ReadBlock(span, left.data(), right.data());
     // Every output is complete and on disk before any of them appears.
     TTraceWriter* const trace = native ? native->Trace() : nullptr;
     writer->Finish();
     if (trace)
         trace->Finish();
     CommitTogether({writer->Staged(), trace ? trace->Staged() : nullptr});
+    return {signal->CleanedSamples()};
 }
 
 } // namespace preview

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
@@ -163,15 +164,20 @@ private:
             FAtEnd = true;
             return 0;
         }
-        FDecoded += got;
+        // Dropped samples are cleaned as well, so that the count covers every position.
         const int channels = FInfo.channels;
-        if (ALeft) {
-            for (sf_count_t i = 0; i < got; ++i) {
-                const float* frame = FChunk.data() + i * channels;
+        for (sf_count_t i = 0; i < got; ++i) {
+            float* frame = FChunk.data() + i * channels;
+            const std::int64_t position = FDecoded + i;
+            Clean(frame[0], position);
+            if (channels > 1)
+                Clean(frame[1], position);
+            if (ALeft) {
                 ALeft[i] = frame[0];
                 ARight[i] = frame[channels > 1 ? 1 : 0];
             }
         }
+        FDecoded += got;
         return static_cast<int>(got);
     }
 
@@ -184,7 +190,7 @@ private:
     std::vector<float> FRight;
     std::int64_t FWindowStart = 0;
     int FWindowCount = 0;
-    std::int64_t FDecoded = 0; // samples per channel decoded so far, for a message
+    std::int64_t FDecoded = 0; // samples per channel decoded: the position of the next one
     bool FAtEnd = false;
 };
 
@@ -276,6 +282,34 @@ std::string RateLimitsHelp()
 {
     return "Input:\n  A sound file may be sampled at " + std::to_string(MinRate) + " to " + std::to_string(MaxRate) +
            " Hz (what sound cards,\n  the sound server and the video encoders take); other rates are refused.\n";
+}
+
+void TSignalSource::Clean(float& ASample, std::int64_t APosition) noexcept
+{
+    if (CleanSample(ASample) && APosition < FCountedEnd)
+        ++FCleaned;
+}
+
+bool CleanSample(float& ASample) noexcept
+{
+    if (std::isnan(ASample)) {
+        ASample = 0.0f;
+        return true;
+    }
+    if (ASample > 1.0f || ASample < -1.0f) {
+        ASample = ASample > 0.0f ? 1.0f : -1.0f;
+        return true;
+    }
+    return false;
+}
+
+std::string CleanedSamplesWarning(std::int64_t ACount, const std::string& ANamed)
+{
+    const bool one = ACount == 1;
+    return "warning: " + std::to_string(ACount) + (one ? " sample" : " samples") +
+           (ANamed.empty() ? std::string() : " of " + Quoted(ANamed)) +
+           (one ? " was beyond full scale or not a number" : " were beyond full scale or not numbers") +
+           ": clipped to full scale, NaN to 0";
 }
 
 std::int64_t FramesForLength(std::int64_t ALength, std::int32_t ARate, std::int32_t AFps)

@@ -4,6 +4,8 @@
 #include "tools/preview/PreviewError.h"
 #include "tools/preview/SignalSource.h"
 
+#include "rtl/Math.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -164,6 +166,15 @@ int SampleRateFor(const AVCodec* ACodec, int ARate)
         highest = std::max(highest, *rate);
     }
     return above != 0 ? above : highest;
+}
+
+// A sample in -1..1 as FLAC's 24 bits hold it, in the top bits of a 32-bit sample: x times 2^23,
+// rounded half to even and kept within -2^23..2^23 - 1, so that +1.0 takes the largest value
+// instead of wrapping round to the smallest. A 16- or 24-bit input's samples come out exactly.
+std::int32_t ToFlacSample(float ASample) noexcept
+{
+    const double scaled = std::clamp(static_cast<double>(ASample) * 8388608.0, -8388608.0, 8388607.0);
+    return rtl::RoundToInt32(scaled) * 256;
 }
 
 class TVideoWriter final : public TFrameWriter {
@@ -347,6 +358,7 @@ private:
         if (!FAudio)
             Check(AVERROR(ENOMEM), "cannot set up the sound encoder");
         const int rate = SampleRateFor(ACodec, FSound->Rate());
+        FWholeSamples = AFormat.SampleFormat == AV_SAMPLE_FMT_S32;
         FAudio->sample_rate = rate;
         FAudio->sample_fmt = AFormat.SampleFormat;
         if (AFormat.SampleFormat == AV_SAMPLE_FMT_S32)
@@ -360,17 +372,26 @@ private:
             FAudio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         Check(avcodec_open2(FAudio.get(), ACodec, nullptr), "cannot open the sound encoder");
         FAudioStream = NewStream(FAudio.get());
+        // The encoder's first packets hold its priming samples (Opus's pre-skip), which the
+        // decoder drops, so the sound's first sample plays at 0. An MP4 takes the priming's
+        // negative timestamps and hides them with an edit list. Matroska states the priming as
+        // the track's codec delay instead, which a reader subtracts from every block's time:
+        // the first block is stored at 0 and its timestamps start there. Negative ones would
+        // make the muxer shift every track by the delay, the video's first frame too.
+        if (std::strcmp(AFormat.Muxer, "webm") == 0 || std::strcmp(AFormat.Muxer, "matroska") == 0)
+            FSoundTimeOffset = FAudio->initial_padding;
         // Encoders without a fixed frame take the sound in blocks of this many samples.
         FAudioFrameSize = FAudio->frame_size > 0 ? FAudio->frame_size : 4096;
         FSmallLastFrame = (ACodec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0 || FAudio->frame_size <= 0;
 
         // Resampled only when the encoder does not take the input's rate; otherwise the samples
-        // are only converted to the encoder's format.
+        // are only converted to the encoder's format. FLAC's integers are made here, exactly
+        // (FFmpeg's own conversion wraps +1.0 round to the most negative value).
         SwrContext* resample = nullptr;
         AVChannelLayout stereo{};
         av_channel_layout_default(&stereo, 2);
-        Check(swr_alloc_set_opts2(&resample, &FAudio->ch_layout, FAudio->sample_fmt, rate, &stereo, AV_SAMPLE_FMT_FLTP,
-                                  FSound->Rate(), 0, nullptr),
+        Check(swr_alloc_set_opts2(&resample, &FAudio->ch_layout, FAudio->sample_fmt, rate, &stereo,
+                                  FWholeSamples ? AV_SAMPLE_FMT_S32P : AV_SAMPLE_FMT_FLTP, FSound->Rate(), 0, nullptr),
               "cannot set up the resampler");
         FResample.reset(resample);
         Check(swr_init(FResample.get()), "cannot set up the resampler");
@@ -410,11 +431,17 @@ private:
                 FSound->ReadBlock(FBlockStart + BlockSize, FLeft.data(), FRight.data());
                 FBlockStart += BlockSize;
                 FBlockUsed = 0;
+                if (FWholeSamples) {
+                    std::transform(FLeft.begin(), FLeft.end(), FLeftWhole.begin(), ToFlacSample);
+                    std::transform(FRight.begin(), FRight.end(), FRightWhole.begin(), ToFlacSample);
+                }
             }
             const int count = static_cast<int>(std::min<std::int64_t>(AEnd - FFed, BlockSize - FBlockUsed));
-            std::array<const std::uint8_t*, 2> input = {
-                reinterpret_cast<const std::uint8_t*>(FLeft.data() + FBlockUsed),
-                reinterpret_cast<const std::uint8_t*>(FRight.data() + FBlockUsed)};
+            const auto at = [&](const auto& ASamples) {
+                return reinterpret_cast<const std::uint8_t*>(ASamples.data() + FBlockUsed);
+            };
+            std::array<const std::uint8_t*, 2> input =
+                FWholeSamples ? std::array{at(FLeftWhole), at(FRightWhole)} : std::array{at(FLeft), at(FRight)};
             const int converted =
                 swr_convert(FResample.get(), FResampled.data(), FResampledCapacity, input.data(), count);
             Check(converted, "cannot resample the sound");
@@ -451,7 +478,7 @@ private:
                 av_samples_set_silence(FSoundFrame->extended_data, count, size - count, 2, FAudio->sample_fmt);
             if (av_audio_fifo_read(FFifo.get(), reinterpret_cast<void**>(FSoundFrame->extended_data), count) < count)
                 Check(AVERROR(EIO), "cannot encode the sound");
-            FSoundFrame->pts = FSoundSamples;
+            FSoundFrame->pts = FSoundSamples + FSoundTimeOffset;
             FSoundSamples += size;
             Encode(FAudio.get(), FSoundFrame.get(), FAudioStream);
         }
@@ -540,11 +567,14 @@ private:
     std::array<std::uint8_t*, 2> FResampled{};
     int FResampledCapacity = 0; // samples per channel
     int FAudioFrameSize = 0;
+    bool FWholeSamples = false;        // the encoder takes integers (FLAC), made by ToFlacSample
+    std::int64_t FSoundTimeOffset = 0; // added to the sound's timestamps, at the encoder's rate
     bool FSmallLastFrame = true;
     bool FFinished = false;
 
     // The input's sound, read block by block from sample 0.
     std::array<float, BlockSize> FLeft{}, FRight{};
+    std::array<std::int32_t, BlockSize> FLeftWhole{}, FRightWhole{}; // the same, for FLAC
     std::int64_t FBlockStart = -BlockSize; // the first sample of the block in FLeft and FRight
     int FBlockUsed = BlockSize;            // samples of that block already fed
     std::int64_t FFed = 0;                 // samples fed to the resampler

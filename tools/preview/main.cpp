@@ -4,6 +4,7 @@
 #include "tools/preview/Options.h"
 #include "tools/preview/Preview.h"
 #include "tools/preview/PreviewError.h"
+#include "tools/preview/SignalSource.h"
 
 #include <iostream>
 #include <new>
@@ -39,7 +40,9 @@ int main(int argc, char** argv)
             argc, argv, {SELVANORE_DEFAULT_MODULE, SELVANORE_WINE_MODULE, SELVANORE_WINE_HELPER}, std::cout);
         if (!options)
             return 0;
-        preview::RunPreview(*options);
+        const preview::TPreviewNotes notes = preview::RunPreview(*options);
+        if (notes.CleanedSamples > 0)
+            Report(preview::CleanedSamplesWarning(notes.CleanedSamples, options->Input).c_str());
         return 0;
     } catch (const preview::EPreviewInterrupted& error) {
         Report(error.what());
