@@ -4,20 +4,11 @@
 #include "tools/play/Player.h"
 #include "tools/preview/Interrupt.h"
 #include "tools/preview/PreviewError.h"
+#include "tools/preview/ProgramPaths.h"
 
 #include <csignal>
 #include <iostream>
 #include <new>
-
-#ifndef SELVANORE_DEFAULT_MODULE
-#define SELVANORE_DEFAULT_MODULE ""
-#endif
-#ifndef SELVANORE_WINE_MODULE
-#define SELVANORE_WINE_MODULE ""
-#endif
-#ifndef SELVANORE_WINE_HELPER
-#define SELVANORE_WINE_HELPER ""
-#endif
 
 namespace {
 
@@ -35,8 +26,9 @@ int main(int argc, char** argv)
     // SIGTERM are SDL's: they end the run as closing the window does, with its report.
     std::signal(SIGPIPE, SIG_IGN);
     try {
-        const auto options = play::ParsePlayOptions(
-            argc, argv, {SELVANORE_DEFAULT_MODULE, SELVANORE_WINE_MODULE, SELVANORE_WINE_HELPER}, std::cout);
+        const preview::TDefaults defaults = preview::ProgramDefaults();
+        const auto options =
+            play::ParsePlayOptions(argc, argv, {defaults.Module, defaults.WineModule, defaults.WineHelper}, std::cout);
         if (!options)
             return 0;
         play::RunPlay(*options);
