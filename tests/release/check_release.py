@@ -238,9 +238,6 @@ def check_release(dist, target, epoch):
                         f"archives {names}, expected Selvanore-<version>-win64.zip and -symbols.zip"):
         return faults
     version = match[0][1]
-    if faults.check(debs == [f"selvanore-tools_{version}_amd64.deb"],
-                    f"Debian packages {debs}, expected selvanore-tools_{version}_amd64.deb"):
-        check_deb(os.path.join(dist, debs[0]), version, epoch, faults)
     main, symbols = (os.path.join(dist, f"Selvanore-{version}-win64{kind}.zip") for kind in ("", "-symbols"))
     if not faults.check(os.path.isfile(main) and os.path.isfile(symbols), f"archives {names} are misnamed"):
         return faults
@@ -265,6 +262,9 @@ def check_release(dist, target, epoch):
                  f"README.txt: does not name version {version}")
     if not faults:
         check_symbols_read(pe, debug, faults)
+    if faults.check(debs == [f"selvanore-tools_{version}_amd64.deb"],
+                    f"Debian packages {debs}, expected selvanore-tools_{version}_amd64.deb"):
+        check_deb(os.path.join(dist, debs[0]), version, epoch, faults)
     return faults
 
 
