@@ -316,6 +316,8 @@ TEST(PlayWindow, CaptureDrawsWhatTheSoundServerPlays)
     EXPECT_GT(loud, 40);
 }
 
+// Without the Windows build this run is not made; the build registers it disabled.
+#ifdef PLAY_WINE_MODULE
 TEST(PlayWindow, TheRealDllUnderWineTakesResizesAndClicks)
 {
     std::error_code error;
@@ -343,6 +345,7 @@ TEST(PlayWindow, TheRealDllUnderWineTakesResizesAndClicks)
     };
     EXPECT_EQ(play::RunPlay(options, hooks).FramesDrawn, 12);
 }
+#endif
 
 #ifdef PREVIEW_MODULE
 TEST(PlayWindow, TheModuleTakesResizesWhileDrawing)

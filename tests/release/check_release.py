@@ -8,12 +8,15 @@ commit's). The archives are unpacked into UNPACK, which must not exist yet. Ever
 printed on its own line. Exit status 0 when the release passes, 1 when it fails, 2 on misuse.
 """
 
+import gzip
 import hashlib
+import io
 import os
 import re
 import struct
 import subprocess
 import sys
+import tarfile
 import time
 import zipfile
 import zlib
@@ -24,6 +27,13 @@ ADDR2LINE = "x86_64-w64-mingw32-addr2line"
 COFF_SYMBOL_SIZE = 18
 LOCAL_HEADER = struct.Struct("<4s5H3L2H")
 UNIX = 3
+AR_MAGIC = b"!<arch>\n"
+AR_HEADER = struct.Struct("16s12s6s6s8s10s2s")
+# What the tools' Debian package must hold, by the end of each member's name.
+DEB_MEMBERS = ["/usr/bin/selvanore-play", "/usr/bin/selvanore-preview", "/selvanore/Selvanore.so",
+               "/selvanore/libwin32.so", "/selvanore/selvanore-preview-video.so",
+               "/usr/share/doc/selvanore-tools/copyright", "/usr/share/man/man1/selvanore-play.1.gz",
+               "/usr/share/man/man1/selvanore-preview.1.gz"]
 
 
 class Faults(list):
@@ -72,7 +82,7 @@ def check_sums(dist, faults):
             with open(archive, "rb") as f:
                 actual = hashlib.sha256(f.read()).hexdigest()
             faults.check(actual == digest, f"SHA256SUMS: {name} has SHA-256 {actual}, listed {digest}")
-    found = sorted(n for n in os.listdir(dist) if n.endswith(".zip"))
+    found = sorted(n for n in os.listdir(dist) if n.endswith((".zip", ".deb")))
     faults.check(names == found, f"SHA256SUMS lists {names}, dist holds {found}")
     return names
 
@@ -157,10 +167,72 @@ def check_symbols_read(pe, debug, faults):
                  f"Selvanore.dll.debug: {hex(address)} reads as {lines}, "
                  f"expected {EXPORT} in /selvanore/module/Selvanore.cpp")
 
+def ar_members(path, faults):
+    """The (name, mtime, uid, gid, mode, data) of each member of the ar archive a .deb is."""
+    name = os.path.basename(path)
+    with open(path, "rb") as f:
+        data = f.read()
+    if not faults.check(data.startswith(AR_MAGIC), f"{name}: not an ar archive"):
+        return []
+    members = []
+    offset = len(AR_MAGIC)
+    while offset < len(data):
+        fields = AR_HEADER.unpack_from(data, offset)
+        size = int(fields[5])
+        offset += AR_HEADER.size
+        members.append((fields[0].decode().rstrip().rstrip("/"), int(fields[1]), int(fields[2] or 0),
+                        int(fields[3] or 0), int(fields[4], 8), data[offset:offset + size]))
+        offset += size + size % 2
+    return members
+
+
+def tar_of(name, data):
+    if name.endswith(".gz"):
+        data = gzip.decompress(data)
+    return tarfile.open(fileobj=io.BytesIO(data))
+
+
+def check_deb(path, version, epoch, faults):
+    """The tools' Debian package: what decides its bytes (member order, dates, owners, modes)
+    and what it must hold (the programs, their libraries, manual pages and copyright)."""
+    name = os.path.basename(path)
+    members = ar_members(path, faults)
+    names = [member[0] for member in members]
+    if not faults.check(len(names) == 3 and names[0] == "debian-binary" and names[1].startswith("control.tar")
+                        and names[2].startswith("data.tar"), f"{name}: ar members {names}"):
+        return
+    for member, mtime, uid, gid, mode, _ in members:
+        faults.check(mtime == epoch, f"{name}: {member} dated {mtime}, expected the source's time {epoch}")
+        faults.check(uid == 0 and gid == 0, f"{name}: {member} owned by {uid}:{gid}, expected 0:0")
+        faults.check(mode == 0o100644, f"{name}: {member} has mode {mode:o}, expected 100644")
+    with tar_of(names[1], members[1][5]) as control_tar:
+        control = control_tar.extractfile("./control").read().decode()
+    fields = dict(re.findall(r"^([A-Za-z-]+): (.*)$", control, re.M))
+    faults.check(fields.get("Package") == "selvanore-tools", f"{name}: package {fields.get('Package')!r}")
+    faults.check(fields.get("Version") == version, f"{name}: version {fields.get('Version')!r}, expected {version}")
+    faults.check("libavcodec" in fields.get("Depends", "") and "libsdl2" in fields.get("Depends", ""),
+                 f"{name}: depends on {fields.get('Depends')!r}, expected the libraries the programs link")
+    with tar_of(names[2], members[2][5]) as data_tar:
+        infos = data_tar.getmembers()
+    entries = [info.name for info in infos]
+    faults.check(entries == sorted(entries), f"{name}: data members are not in sorted order")
+    for info in infos:
+        where = f"{name}: {info.name}"
+        faults.check(info.mtime == epoch, f"{where}: dated {info.mtime}, expected the source's time {epoch}")
+        faults.check(info.uid == 0 and info.gid == 0 and info.uname == "root" and info.gname == "root",
+                     f"{where}: owned by {info.uname or info.uid}:{info.gname or info.gid}, expected root:root")
+        program = "/usr/bin/" in info.name
+        expected = 0o755 if info.isdir() or program else 0o644
+        faults.check(info.mode == expected, f"{where}: mode {info.mode:o}, expected {expected:o}")
+    for wanted in DEB_MEMBERS:
+        faults.check(any(entry.endswith(wanted) for entry in entries), f"{name}: holds no {wanted}")
+
 
 def check_release(dist, target, epoch):
     faults = Faults()
     names = check_sums(dist, faults)
+    debs = [n for n in names if n.endswith(".deb")]
+    names = [n for n in names if n.endswith(".zip")]
     match = [re.fullmatch(r"Selvanore-(\d+\.\d+\.\d+\.\d+)-win64(-symbols)?\.zip", n) for n in names]
     if not faults.check(len(names) == 2 and all(match) and match[0][1] == match[1][1],
                         f"archives {names}, expected Selvanore-<version>-win64.zip and -symbols.zip"):
@@ -190,6 +262,9 @@ def check_release(dist, target, epoch):
                  f"README.txt: does not name version {version}")
     if not faults:
         check_symbols_read(pe, debug, faults)
+    if faults.check(debs == [f"selvanore-tools_{version}_amd64.deb"],
+                    f"Debian packages {debs}, expected selvanore-tools_{version}_amd64.deb"):
+        check_deb(os.path.join(dist, debs[0]), version, epoch, faults)
     return faults
 
 

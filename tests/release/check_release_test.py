@@ -8,12 +8,15 @@ from, EPOCH the source's time. Each case copies the release, spoils it in one wa
 SHA256SUMS up where the case is not about the sums, and expects the checker to name the fault.
 """
 
+import gzip
 import hashlib
+import io
 import os
 import shutil
 import struct
 import subprocess
 import sys
+import tarfile
 import tempfile
 import time
 import unittest
@@ -104,11 +107,63 @@ def renamed_version(dist):
 
 def write_sums(dist):
     lines = []
-    for name in sorted(n for n in os.listdir(dist) if n.endswith(".zip")):
+    for name in sorted(n for n in os.listdir(dist) if n.endswith((".zip", ".deb"))):
         with open(os.path.join(dist, name), "rb") as f:
             lines.append(f"{hashlib.sha256(f.read()).hexdigest()}  {name}\n")
     with open(os.path.join(dist, "SHA256SUMS"), "w", encoding="ascii") as f:
         f.write("".join(lines))
+
+
+def the_deb(dist):
+    return next(os.path.join(dist, n) for n in os.listdir(dist) if n.endswith(".deb"))
+
+
+def rewrite_deb(change_data=None, ar_mtime=None):
+    """Writes the Debian package again: each data member's TarInfo passed through change_data
+    (None drops it), and each ar member dated ar_mtime when given."""
+    def spoil(dist):
+        path = the_deb(dist)
+        with open(path, "rb") as f:
+            data = f.read()
+        members, offset = [], 8
+        while offset < len(data):
+            header = data[offset:offset + 60]
+            size = int(header[48:58])
+            members.append([header, data[offset + 60:offset + 60 + size]])
+            offset += 60 + size + size % 2
+        if change_data:
+            name = members[2][0][:16].decode().rstrip().rstrip("/")
+            packed = gzip.decompress(members[2][1]) if name.endswith(".gz") else members[2][1]
+            out = io.BytesIO()
+            with tarfile.open(fileobj=io.BytesIO(packed)) as source, \
+                    tarfile.open(fileobj=out, mode="w", format=tarfile.GNU_FORMAT) as target:
+                for info in source.getmembers():
+                    content = source.extractfile(info).read() if info.isfile() else None
+                    info = change_data(info)
+                    if info is not None:
+                        target.addfile(info, io.BytesIO(content) if content is not None else None)
+            members[2][1] = gzip.compress(out.getvalue(), mtime=0) if name.endswith(".gz") else out.getvalue()
+        with open(path, "wb") as f:
+            f.write(b"!<arch>\n")
+            for header, body in members:
+                mtime = str(ar_mtime).encode().ljust(12) if ar_mtime is not None else header[16:28]
+                f.write(header[:16] + mtime + header[28:48] + str(len(body)).encode().ljust(10) + b"`\n")
+                f.write(body + (b"\n" if len(body) % 2 else b""))
+    return spoil
+
+
+def tar_dated_now(info):
+    info.mtime = int(time.time())
+    return info
+
+
+def tar_owned_by_builder(info):
+    info.uid, info.gid, info.uname, info.gname = 1000, 1000, "builder", "builder"
+    return info
+
+
+def without_manual_page(info):
+    return None if info.name.endswith("selvanore-play.1.gz") else info
 
 
 def append_byte(path):
@@ -128,7 +183,7 @@ def cases():
         ("permissions from the packer's umask", lambda d: rewrite_zip(main_zip(d), each_member(group_writable)), True,
          r"Selvanore/README\.txt: mode 100664, expected 100644"),
         ("members out of order", lambda d: rewrite_zip(main_zip(d), swapped_order), True,
-         r"members \['Selvanore/', 'Selvanore/README\.txt', 'Selvanore/Selvanore\.dll'\]"),
+         r"members \['Selvanore/', 'Selvanore/README\.txt', 'Selvanore/Selvanore\.dll'[,\]]"),
         ("symbols from another build", lambda d: rewrite_zip(
             symbols_zip(d), member_replaced("Selvanore/Selvanore.dll.debug", flip_last_byte)), True,
          r"the debug link's CRC does not match"),
@@ -141,6 +196,14 @@ def cases():
          r"named for version 1\.2\.0\.0, the DLL's file version is 1\.1\.0\.0"),
         ("README with Unix line ends", lambda d: rewrite_zip(main_zip(d), member_replaced("Selvanore/README.txt", readme_lf)), True,
          r"README\.txt: line ends other than CR LF"),
+        ("package member dated at build time", rewrite_deb(tar_dated_now), True,
+         r"_amd64\.deb: \./usr/bin/selvanore-preview: dated .* expected the source's time"),
+        ("package files owned by the builder", rewrite_deb(tar_owned_by_builder), True,
+         r"_amd64\.deb: \./usr/bin/selvanore-play: owned by builder:builder, expected root:root"),
+        ("package without a manual page", rewrite_deb(without_manual_page), True,
+         r"_amd64\.deb: holds no /usr/share/man/man1/selvanore-play\.1\.gz"),
+        ("package archive dated at packing time", rewrite_deb(ar_mtime=EPOCH + 7), True,
+         rf"_amd64\.deb: data\.tar\.gz dated {EPOCH + 7}, expected the source's time"),
     ]
 
 

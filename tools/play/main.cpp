@@ -4,22 +4,13 @@
 #include "tools/play/Player.h"
 #include "tools/preview/Interrupt.h"
 #include "tools/preview/PreviewError.h"
+#include "tools/preview/ProgramPaths.h"
 #include "tools/preview/SignalSource.h"
 
 #include <SDL.h>
 
 #include <iostream>
 #include <new>
-
-#ifndef SELVANORE_DEFAULT_MODULE
-#define SELVANORE_DEFAULT_MODULE ""
-#endif
-#ifndef SELVANORE_WINE_MODULE
-#define SELVANORE_WINE_MODULE ""
-#endif
-#ifndef SELVANORE_WINE_HELPER
-#define SELVANORE_WINE_HELPER ""
-#endif
 
 namespace {
 
@@ -40,8 +31,9 @@ int main(int argc, char** argv)
     preview::InstallEndingHandlers("selvanore-play");
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     try {
-        const auto options = play::ParsePlayOptions(
-            argc, argv, {SELVANORE_DEFAULT_MODULE, SELVANORE_WINE_MODULE, SELVANORE_WINE_HELPER}, std::cout);
+        const preview::TDefaults defaults = preview::ProgramDefaults();
+        const auto options =
+            play::ParsePlayOptions(argc, argv, {defaults.Module, defaults.WineModule, defaults.WineHelper}, std::cout);
         if (!options)
             return 0;
         const play::TPlayFigures figures = play::RunPlay(*options);

@@ -1,11 +1,10 @@
 // Loads the video writer's library on demand (see VideoWriter.h).
 #include "tools/preview/PreviewError.h"
+#include "tools/preview/ProgramPaths.h"
 #include "tools/preview/VideoWriter.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
-#include <array>
 #include <string>
 
 namespace preview {
@@ -48,22 +47,16 @@ private:
     std::unique_ptr<TFrameWriter> FInner;
 };
 
-// The folder of the running program, with its final '/'.
-std::string ProgramFolder()
-{
-    std::array<char, 4096> path{};
-    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size() - 1);
-    if (length <= 0)
-        return {};
-    std::string folder(path.data(), static_cast<std::size_t>(length));
-    return folder.substr(0, folder.rfind('/') + 1);
-}
-
 } // namespace
 
 std::unique_ptr<TFrameWriter> MakeVideoWriter(const TOptions& AOptions)
 {
-    const std::string path = ProgramFolder() + VideoLibraryName;
+    const std::string folder = LibraryFolder();
+    // A bare name would be looked up in the system's folders and LD_LIBRARY_PATH instead.
+    if (folder.empty())
+        throw EPreviewError("cannot write output " + Quoted(AOptions.Output) +
+                            ": cannot find the video encoders (the program's own folder cannot be read)");
+    const std::string path = folder + VideoLibraryName;
     auto library = std::make_unique<TLibrary>(path);
     if (!library->Handle()) {
         const char* reason = dlerror();

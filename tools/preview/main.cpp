@@ -4,20 +4,11 @@
 #include "tools/preview/Options.h"
 #include "tools/preview/Preview.h"
 #include "tools/preview/PreviewError.h"
+#include "tools/preview/ProgramPaths.h"
 #include "tools/preview/SignalSource.h"
 
 #include <iostream>
 #include <new>
-
-#ifndef SELVANORE_DEFAULT_MODULE
-#define SELVANORE_DEFAULT_MODULE ""
-#endif
-#ifndef SELVANORE_WINE_MODULE
-#define SELVANORE_WINE_MODULE ""
-#endif
-#ifndef SELVANORE_WINE_HELPER
-#define SELVANORE_WINE_HELPER ""
-#endif
 
 namespace {
 
@@ -36,8 +27,7 @@ int main(int argc, char** argv)
     // errors, reported as one; an ending signal removes what the run wrote (Interrupt.h).
     preview::InstallEndingHandlers("selvanore-preview");
     try {
-        const auto options = preview::ParseOptions(
-            argc, argv, {SELVANORE_DEFAULT_MODULE, SELVANORE_WINE_MODULE, SELVANORE_WINE_HELPER}, std::cout);
+        const auto options = preview::ParseOptions(argc, argv, preview::ProgramDefaults(), std::cout);
         if (!options)
             return 0;
         const preview::TPreviewNotes notes = preview::RunPreview(*options);

@@ -1,14 +1,17 @@
 #!/usr/bin/python3
 """Packs a release build of Selvanore.dll into the archives a player's user downloads.
 
-Usage: package.py --dll FILE --objcopy PROGRAM --readme FILE [--licence FILE] --output DIR
+Usage: package.py --dll FILE --objcopy PROGRAM --readme FILE [--licence FILE] [--also FILE]...
+                  --output DIR
 
 Writes into DIR, replacing earlier files of the same names:
   Selvanore-<file version>-win64.zip          Selvanore/Selvanore.dll (stripped), README.txt
                                               and LICENCE.txt when a licence is given
   Selvanore-<file version>-win64-symbols.zip  Selvanore/Selvanore.dll.debug, the debug
                                               information the DLL's debug link names
-  SHA256SUMS                                  both archives, in sha256sum's format
+  SHA256SUMS                                  both archives and every --also file (the
+                                              Debian package of the tools), in sha256sum's
+                                              format; the --also files are copied into DIR
 
 The file version is read from the DLL's own version resource. SOURCE_DATE_EPOCH (seconds since
 1970, UTC) must be set: it is the time of every archive member, and the DLL and its debug
@@ -146,10 +149,15 @@ def package(arguments, epoch):
             members.append((f"{FOLDER}/LICENCE.txt", windows_text(arguments.licence, version)))
         archives = {f"{base}.zip": members,
                     f"{base}-symbols.zip": [(f"{FOLDER}/", b""), (f"{FOLDER}/{DEBUG_NAME}", read(debug))]}
-        sums = []
         for name, contents in archives.items():
             write_zip(os.path.join(work, name), contents, epoch)
-            sums.append(f"{hashlib.sha256(read(os.path.join(work, name))).hexdigest()}  {name}\n")
+        for path in arguments.also:
+            name = os.path.basename(path)
+            if name in archives or name == "SHA256SUMS":
+                raise PackageError(f"{path}: the release writes a file of that name itself")
+            shutil.copyfile(path, os.path.join(work, name))
+            archives[name] = None
+        sums = [f"{hashlib.sha256(read(os.path.join(work, name))).hexdigest()}  {name}\n" for name in archives]
         with open(os.path.join(work, "SHA256SUMS"), "w", encoding="ascii", newline="\n") as f:
             f.write("".join(sorted(sums, key=lambda line: line.split()[1])))
         # Whole files only: each appears in the output folder complete or not at all.
@@ -165,6 +173,7 @@ def main(argv):
     parser.add_argument("--objcopy", required=True)
     parser.add_argument("--readme", required=True)
     parser.add_argument("--licence")
+    parser.add_argument("--also", action="append", default=[])
     parser.add_argument("--output", required=True)
     arguments = parser.parse_args(argv[1:])
     epoch_text = os.environ.get("SOURCE_DATE_EPOCH", "")
