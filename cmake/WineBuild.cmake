@@ -12,12 +12,14 @@ set(SELVANORE_WINE_HELPER_EXE ${SELVANORE_WINE_BUILD}/tools/preview/selvanore-wi
 
 # Configured is what counts: its files are made by building it, which may come after this
 # configuration (scripts/test builds the Windows build first, a developer perhaps later).
+# (The option is read on both paths, so that CMake does not call it unused when it holds.)
+set(selvanore_wine_required ${SELVANORE_REQUIRE_WINE_BUILD})
 if(EXISTS ${SELVANORE_WINE_BUILD}/CMakeCache.txt)
   set(SELVANORE_HAVE_WINE_BUILD ON)
 else()
   set(SELVANORE_HAVE_WINE_BUILD OFF)
   set(selvanore_no_wine_build "needs the Windows build, not configured in ${SELVANORE_WINE_BUILD} (SELVANORE_WINE_BUILD)")
-  if(SELVANORE_REQUIRE_WINE_BUILD)
+  if(selvanore_wine_required)
     message(FATAL_ERROR "The tests under Wine ${selvanore_no_wine_build}: run cmake --preset windows first.")
   endif()
   message(STATUS "The tests under Wine are disabled: each ${selvanore_no_wine_build}")

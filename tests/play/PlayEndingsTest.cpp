@@ -67,8 +67,8 @@ struct TPlayed {
     std::int64_t Before = 0;
     std::int64_t Sound = 0; // from the first sample that is not silent to the last one
     std::int64_t After = 0;
-    std::int64_t Wrong = 0;         // samples of the sound that differ from the song's
-    bool ExistsAtAll = false;       // whether the device was ever opened
+    std::int64_t Wrong = 0;   // samples of the sound that differ from the song's
+    bool ExistsAtAll = false; // whether the device was ever opened
 };
 
 // AExpected: the song as it decodes, interleaved; empty: the 16-bit values of SongSample.
@@ -94,10 +94,9 @@ TPlayed ReadPlayed(const std::string& APath, const std::vector<float>& AExpected
     for (std::int64_t i = 0; i < played.Sound; ++i)
         for (int channel = 0; channel < 2; ++channel) {
             const auto at = static_cast<std::size_t>(2 * i + channel);
-            const float expected =
-                AExpected.empty()
-                    ? static_cast<float>(std::lround(SongSample(channel, i) * 32768.0) / 32768.0)
-                    : (at < AExpected.size() ? AExpected[at] : std::nanf(""));
+            const float expected = AExpected.empty()
+                                       ? static_cast<float>(std::lround(SongSample(channel, i) * 32768.0) / 32768.0)
+                                       : (at < AExpected.size() ? AExpected[at] : std::nanf(""));
             if (values[static_cast<std::size_t>(2 * first) + at] != expected)
                 ++played.Wrong;
         }
@@ -140,7 +139,10 @@ void BlankMiddle(const std::string& APath, std::size_t ACount)
 
 // Failures name a table's case.
 template <typename TCase>
-    requires requires(const TCase& ACase) { std::string(ACase.Name); }
+requires requires(const TCase& ACase)
+{
+    std::string(ACase.Name);
+}
 void PrintTo(const TCase& ACase, std::ostream* AOut)
 {
     *AOut << ACase.Name;
@@ -152,9 +154,9 @@ enum class TFeed { File, Fifo }; // a FIFO cannot be read twice, so its length i
 
 // What becomes of the damage.
 enum class TOutcome {
-    FailsUpFront,   // met while the length is counted, before anything plays
-    FailsOnTheWay,  // met while playing
-    EndsShort,      // libsndfile takes the file for a shorter one: it plays whole, and ends
+    FailsUpFront,  // met while the length is counted, before anything plays
+    FailsOnTheWay, // met while playing
+    EndsShort,     // libsndfile takes the file for a shorter one: it plays whole, and ends
 };
 
 struct TDamageCase {
@@ -279,9 +281,8 @@ TEST(PlayRates, OnlyRatesASoundCardTakesArePlayedAndTheRestAreRefusedUpFront)
         TScratch scratch;
         // Two seconds of sound (twenty samples at 1 Hz); half a second is asked for.
         WriteWav(scratch / "song.wav", c.Rate, 2, std::max(20, 2 * c.Rate), SongSample);
-        TRunningPreview run(
-            ChildSetup({"song.wav", "--fps", "20", "--seconds", "0.5", "--report", "run.json"}, scratch.Path(),
-                       DiskAudio(scratch)));
+        TRunningPreview run(ChildSetup({"song.wav", "--fps", "20", "--seconds", "0.5", "--report", "run.json"},
+                                       scratch.Path(), DiskAudio(scratch)));
         const TEnded ended = run.Wait(20);
         ASSERT_FALSE(ended.TimedOut);
         const std::string err = WithoutDiskDriverNotes(ended.Err);
@@ -368,8 +369,7 @@ TEST_P(PlaySignalled, EndsWithinASecondAndLeavesNoTemporary)
         ASSERT_EQ(mkfifo((scratch / "fifo.wav").c_str(), 0600), 0);
     }
     const std::string input = c.When == TSignalled::WaitingForInput ? "fifo.wav" : "song.wav";
-    TRunningPreview run(
-        ChildSetup({input, "--fps", "30", "--report", "run.json"}, scratch.Path(), DiskAudio(scratch)));
+    TRunningPreview run(ChildSetup({input, "--fps", "30", "--report", "run.json"}, scratch.Path(), DiskAudio(scratch)));
     if (c.When == TSignalled::Playing) {
         ASSERT_TRUE(WaitUntil([&] { return SoundStarted(scratch / "played.raw"); }, 30));
     }
@@ -428,16 +428,15 @@ TEST_P(PlayLostDisplay, IsOneLineWithStatusTwoAndLeavesNoTemporary)
     WriteWav(scratch / "song.wav", 8000, 2, 60 * 8000, SongSample);
     TXvfb server(320, 240);
     ASSERT_TRUE(server.Ok()) << server.Reason();
-    std::vector<std::string> environment{"DISPLAY=" + server.Display(), "SDL_VIDEODRIVER=x11",
-                                         "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + scratch / "played.raw",
+    std::vector<std::string> environment{"DISPLAY=" + server.Display(), "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=disk",
+                                         "SDL_DISKAUDIOFILE=" + scratch / "played.raw",
                                          // The system's D-Bus library, which SDL's X11 driver
                                          // starts, leaks by LeakSanitizer's count.
                                          "LSAN_OPTIONS=detect_leaks=0"};
     if (*c.Renderer)
         environment.push_back(std::string("SDL_RENDER_DRIVER=") + c.Renderer);
-    TRunningPreview run(
-        ChildSetup({"song.wav", "--size", "320x240", "--fps", "30", "--report", "run.json"}, scratch.Path(),
-                   environment));
+    TRunningPreview run(ChildSetup({"song.wav", "--size", "320x240", "--fps", "30", "--report", "run.json"},
+                                   scratch.Path(), environment));
     ASSERT_TRUE(WaitUntil([&] { return SoundStarted(scratch / "played.raw"); }, 30));
     usleep(500000);
     const auto killed = std::chrono::steady_clock::now();
