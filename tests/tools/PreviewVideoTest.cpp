@@ -389,11 +389,15 @@ TEST_P(UncleanSound, IsCleanedInEveryContainerWithOneWarning)
             EXPECT_EQ(differing, 0) << "first at sample " << first << ": " << whole[static_cast<std::size_t>(first)];
         } else {
             // Within the codec's loss: finite, near full scale at most, and following the cleaned
-            // samples over the middle of the span.
+            // samples over the middle of the span. AAC's first frame rings far beyond a step from
+            // silence to full scale (to 1.9 here), so the bound holds from its second frame on;
+            // samples that were not clipped would be beyond it throughout (3.0 and more).
             const auto& sound = video.Audio.Sound[channel];
+            constexpr std::size_t FirstFrame = 1024;
             ASSERT_GE(sound.size(), static_cast<std::size_t>(Covered));
-            EXPECT_TRUE(std::all_of(sound.begin(), sound.end(),
-                                    [](double s) { return std::isfinite(s) && std::abs(s) < 1.5; }));
+            EXPECT_TRUE(std::all_of(sound.begin(), sound.end(), [](double s) { return std::isfinite(s); }));
+            EXPECT_TRUE(
+                std::all_of(sound.begin() + FirstFrame, sound.end(), [](double s) { return std::abs(s) < 1.5; }));
             double best = 1;
             for (int lag = -Rate / Fps / 4; lag <= Rate / Fps / 4; ++lag) {
                 double error = 0, power = 0;
@@ -571,8 +575,8 @@ TEST_F(PreviewVideo, InterruptedRunLeavesNothing)
         testing_support::TEnded ended;
         {
             testing_support::TRunningPreview run(setup);
-            EXPECT_TRUE(
-                testing_support::WaitUntil([&] { return testing_support::HoldsTemporaries(FScratch.Path()); }, 20));
+            EXPECT_TRUE(testing_support::WaitUntil(
+                [&] { return testing_support::WritesUnder(run.Pid(), FScratch.Path()); }, 20));
             usleep(100000);
             run.Signal(SIGINT);
             ended = run.Wait(20);
