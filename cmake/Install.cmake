@@ -7,7 +7,7 @@
 #   share/doc/selvanore-tools/copyright
 #
 # (lib is GNUInstallDirs' CMAKE_INSTALL_LIBDIR.) The programs find the folder from their own
-# place (tools/preview/ProgramPaths.h) and the libraries through a run path relative to their
+# place (tools/lib/common/ProgramPaths.h) and the libraries through a run path relative to their
 # own file, so an install works wherever its prefix is. Everything belongs to the component
 # "tools", which the Debian package holds, but the Windows files, which are the component
 # "wine": the package leaves them out, as it cannot depend on the cross build.

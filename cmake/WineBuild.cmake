@@ -8,7 +8,7 @@ option(SELVANORE_REQUIRE_WINE_BUILD
   "Fail the configuration unless SELVANORE_WINE_BUILD is a configured build, so no Wine test is left out" OFF)
 
 set(SELVANORE_WINE_DLL ${SELVANORE_WINE_BUILD}/module/Selvanore.dll)
-set(SELVANORE_WINE_HELPER_EXE ${SELVANORE_WINE_BUILD}/tools/preview/selvanore-wine-helper.exe)
+set(SELVANORE_WINE_HELPER_EXE ${SELVANORE_WINE_BUILD}/tools/wine-helper/selvanore-wine-helper.exe)
 
 # Configured is what counts: its files are made by building it, which may come after this
 # configuration (scripts/test builds the Windows build first, a developer perhaps later).

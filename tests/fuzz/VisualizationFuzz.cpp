@@ -6,7 +6,7 @@
 #include "host/apiVisuals.h"
 #include "plugin/Selvanore_Main.h"
 #include "tests/support/GdiRecording.h"
-#include "tools/player/FakePlayer.h"
+#include "tools/lib/fakeplayer/FakePlayer.h"
 
 #include <cmath>
 #include <cstdint>
@@ -147,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     StandInSetRasterizing(TRUE);
 
     TInput input(Data, Size);
-    player::TFakeCore core;
+    fakeplayer::TFakeCore core;
     auto block = std::make_unique<TAIMPVisualData>();
     TVisualization* vis = Make<TVisualization>().Detach();
     IAIMPExtensionEmbeddedVisualization* slots = vis->Interface();
@@ -198,7 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
             const HRESULT result = slots->GetName(&name);
             Check(SUCCEEDED(result) == (name != nullptr), "GetName result and string disagree");
             if (name) {
-                Check(player::TextOf(name) == u"Selvanore", "wrong name");
+                Check(fakeplayer::TextOf(name) == u"Selvanore", "wrong name");
                 name->Release();
             }
             break;
@@ -223,7 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         case OpFaults: {
             // The player refuses to make objects, to set a string's text, or makes no object
             // while reporting success; or it behaves again.
-            player::TFaults& faults = core.Faults();
+            fakeplayer::TFaults& faults = core.Faults();
             const std::uint8_t choice = input.Byte();
             faults.MakeObject = {choice % 4 == 1 ? E_FAIL : S_OK, 0};
             faults.SetChars = {choice % 4 == 2 ? E_OUTOFMEMORY : S_OK, 0};

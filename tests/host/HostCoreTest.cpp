@@ -1,5 +1,5 @@
 #include "host/apiWrappers.h"
-#include "tools/player/FakePlayer.h"
+#include "tools/lib/fakeplayer/FakePlayer.h"
 
 #include "tests/support/HostTesting.h"
 #include "tests/support/LeakCheck.h"
@@ -13,9 +13,9 @@
 
 namespace {
 
-using player::TCallKind;
-using player::TFakeCore;
-using player::TObjectKind;
+using fakeplayer::TCallKind;
+using fakeplayer::TFakeCore;
+using fakeplayer::TObjectKind;
 using testing_support::RaisedMessage;
 
 class HostAccess : public testing_support::THostCoreTest {};
@@ -84,11 +84,11 @@ TEST_F(HostAccess, NewHostStringCopiesTheTextIntoAStringForTheCaller)
         const TAIMPText text = AIMP_TEXT("Selvanore \u00e9\U0001F3B5");
         const rtl::TComPtr<IAIMPString> string = NewHostString(text.data(), static_cast<int32_t>(text.size()));
         ASSERT_TRUE(string);
-        EXPECT_EQ(player::TextOf(string.Get()), text);
+        EXPECT_EQ(fakeplayer::TextOf(string.Get()), text);
         EXPECT_EQ(string->GetCharCount(), 13) << "UTF-16 code units";
         EXPECT_EQ(core.Ledger()[TObjectKind::String].Outstanding(), 1) << "one reference, the caller's";
 
-        const std::vector<player::TCall> made = core.Ledger().CallsOf(TCallKind::MakeObject);
+        const std::vector<fakeplayer::TCall> made = core.Ledger().CallsOf(TCallKind::MakeObject);
         ASSERT_EQ(made.size(), 1u);
         EXPECT_TRUE(made[0].ID == IID_IAIMPString);
         EXPECT_EQ(core.RefCount(), 2) << "the core taken for the call is given back";
@@ -110,9 +110,9 @@ TEST_F(HostAccess, EmptyTextGoesOutAsAnEmptyTerminatedTextNeverNull)
         const rtl::TComPtr<IAIMPString> string = make();
         EXPECT_EQ(string->GetCharCount(), 0);
     }
-    const std::vector<player::TCall> sets = core.Ledger().CallsOf(TCallKind::SetChars);
+    const std::vector<fakeplayer::TCall> sets = core.Ledger().CallsOf(TCallKind::SetChars);
     ASSERT_EQ(sets.size(), makers.size());
-    for (const player::TCall& call : sets) {
+    for (const fakeplayer::TCall& call : sets) {
         EXPECT_FALSE(call.NullText);
         EXPECT_EQ(call.Count, 0);
     }
@@ -124,9 +124,9 @@ TEST_F(HostAccess, FailingPlayerCallsBecomeErrorsAndGiveEveryReferenceBack)
 {
     struct Case {
         const char* Name;
-        player::TInjected MakeObject;
+        fakeplayer::TInjected MakeObject;
         bool HandsNull;
-        player::TInjected SetChars;
+        fakeplayer::TInjected SetChars;
         const char* Message; // "" for success
     };
     const Case cases[] = {

@@ -1,5 +1,5 @@
 #include "host/apiWrappers.h"
-#include "tools/player/FakePlayer.h"
+#include "tools/lib/fakeplayer/FakePlayer.h"
 
 #include "tests/support/HostTesting.h"
 #include "tests/support/LeakCheck.h"
@@ -15,10 +15,10 @@
 
 namespace {
 
-using player::TCallKind;
-using player::TConfigSlot;
-using player::TConfigValue;
-using player::TFakeCore;
+using fakeplayer::TCallKind;
+using fakeplayer::TConfigSlot;
+using fakeplayer::TConfigValue;
+using fakeplayer::TFakeCore;
 using testing_support::RaisedMessage;
 
 constexpr HRESULT AccessDenied = static_cast<HRESULT>(0x80070005u);
@@ -92,7 +92,7 @@ TEST_F(ServiceConfig, ValuesRoundTripAtFullWidth)
         {TConfigSlot::GetInt32Value, AIMP_TEXT("A\\Int")},   {TConfigSlot::GetInt64Value, AIMP_TEXT("A\\Int64")},
         {TConfigSlot::GetFloatValue, AIMP_TEXT("A\\Float")}, {TConfigSlot::GetStringValue, AIMP_TEXT("A\\Text")},
     };
-    std::vector<player::TCall> calls = FCore.Ledger().CallsOf(TCallKind::Config);
+    std::vector<fakeplayer::TCall> calls = FCore.Ledger().CallsOf(TCallKind::Config);
     ASSERT_EQ(calls.size(), std::size(expected));
     for (std::size_t i = 0; i < calls.size(); ++i) {
         EXPECT_EQ(calls[i].Slot, expected[i].Slot) << i;
@@ -134,7 +134,7 @@ TEST_F(ServiceConfig, BooleansAreStoredAsZeroOrOneAndAnythingButZeroReadsTrue)
     EXPECT_TRUE(FCore.Config().Value(key) == TConfigValue(std::int32_t{1}));
     config.WriteBool(key, false);
     EXPECT_TRUE(FCore.Config().Value(key) == TConfigValue(std::int32_t{0}));
-    for (const player::TCall& call : FCore.Ledger().CallsOf(TCallKind::Config))
+    for (const fakeplayer::TCall& call : FCore.Ledger().CallsOf(TCallKind::Config))
         EXPECT_EQ(call.Slot, TConfigSlot::SetInt32Value);
 
     struct Case {
@@ -164,14 +164,14 @@ TEST_F(ServiceConfig, ReadStringWithoutAUsableStringObjectGivesTheEmptyText)
     FCore.Config().Store(key, TAIMPText(AIMP_TEXT("stored")));
 
     // Success without a string object: the empty text, not the default.
-    FCore.Faults().StringAnswer = player::TStringAnswer::NoObject;
+    FCore.Faults().StringAnswer = fakeplayer::TStringAnswer::NoObject;
     EXPECT_EQ(config.ReadString(key, AIMP_TEXT("dflt")), TAIMPText());
 
     // A string whose characters are null while it claims a length holds nothing to copy.
-    FCore.Faults().StringAnswer = player::TStringAnswer::NullCharacters;
+    FCore.Faults().StringAnswer = fakeplayer::TStringAnswer::NullCharacters;
     EXPECT_EQ(config.ReadString(key, AIMP_TEXT("dflt")), TAIMPText());
 
-    FCore.Faults().StringAnswer = player::TStringAnswer::Stored;
+    FCore.Faults().StringAnswer = fakeplayer::TStringAnswer::Stored;
     EXPECT_EQ(config.ReadString(key, AIMP_TEXT("dflt")), AIMP_TEXT("stored"));
 }
 
@@ -181,11 +181,11 @@ TEST_F(ServiceConfig, AnEmptyKeyPathIsSentAsAStringOfNoCharacters)
     config.WriteInteger(TAIMPText(), 9);
     EXPECT_EQ(config.ReadInteger(TAIMPText(), 0), 9);
 
-    for (const player::TCall& call : FCore.Ledger().CallsOf(TCallKind::SetChars)) {
+    for (const fakeplayer::TCall& call : FCore.Ledger().CallsOf(TCallKind::SetChars)) {
         EXPECT_FALSE(call.NullText);
         EXPECT_EQ(call.Count, 0);
     }
-    for (const player::TCall& call : FCore.Ledger().CallsOf(TCallKind::Config))
+    for (const fakeplayer::TCall& call : FCore.Ledger().CallsOf(TCallKind::Config))
         EXPECT_TRUE(call.Text.empty());
 }
 
@@ -251,7 +251,7 @@ TEST_F(ServiceConfig, WriteStringMakesTheKeyFirstAndReleasesItWhenTheValueFails)
 {
     TAIMPServiceConfig config;
     config.WriteString(AIMP_TEXT("Key"), AIMP_TEXT("Value"));
-    const std::vector<player::TCall> sets = FCore.Ledger().CallsOf(TCallKind::SetChars);
+    const std::vector<fakeplayer::TCall> sets = FCore.Ledger().CallsOf(TCallKind::SetChars);
     ASSERT_EQ(sets.size(), 2u);
     EXPECT_TRUE(sets[0].Text == AIMP_TEXT("Key"));
     EXPECT_TRUE(sets[1].Text == AIMP_TEXT("Value"));
@@ -272,11 +272,11 @@ TEST_F(ServiceConfig, WriteStringMakesTheKeyFirstAndReleasesItWhenTheValueFails)
         FCore.Faults() = {};
         // The key's call succeeds, the value's fails.
         const TCallKind kind = c.FailMakeObject ? TCallKind::MakeObject : TCallKind::SetChars;
-        const player::TInjected fault = {E_FAIL, static_cast<std::int32_t>(FCore.Ledger().CallsSoFar(kind) + 1)};
+        const fakeplayer::TInjected fault = {E_FAIL, static_cast<std::int32_t>(FCore.Ledger().CallsSoFar(kind) + 1)};
         (c.FailMakeObject ? FCore.Faults().MakeObject : FCore.Faults().SetChars) = fault;
         EXPECT_EQ(RaisedMessage([&] { config.WriteString(AIMP_TEXT("Key"), AIMP_TEXT("Other")); }), c.Message);
         EXPECT_TRUE(FCore.Ledger().ConfigCalls(TConfigSlot::SetStringValue).empty());
-        EXPECT_EQ(FCore.Ledger()[player::TObjectKind::String].Live(), 0) << "the key string was released";
+        EXPECT_EQ(FCore.Ledger()[fakeplayer::TObjectKind::String].Live(), 0) << "the key string was released";
     }
     FCore.Faults() = {};
     EXPECT_EQ(config.ReadString(AIMP_TEXT("Key"), AIMP_TEXT("d")), AIMP_TEXT("Value"));

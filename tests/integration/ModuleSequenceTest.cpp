@@ -4,7 +4,7 @@
 #include "rtl/ComPtr.h"
 #include "tests/support/GdiRecording.h"
 #include "tests/support/LeakCheck.h"
-#include "tools/player/FakePlayer.h"
+#include "tools/lib/fakeplayer/FakePlayer.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +50,7 @@ struct ModuleFixture : ::testing::Test {};
 
 TEST_F(ModuleFixture, WholeSequenceGivesEveryReferenceBack)
 {
-    player::TFakeCore core;
+    fakeplayer::TFakeCore core;
     testing_support::Watch(core);
     {
         TLoadedModule module;
@@ -70,7 +70,7 @@ TEST_F(ModuleFixture, WholeSequenceGivesEveryReferenceBack)
             S_OK);
         rtl::TComPtr<IAIMPString> name;
         ASSERT_EQ(vis->GetName(name.Put()), S_OK);
-        EXPECT_EQ(player::TextOf(name.Get()), u"Selvanore");
+        EXPECT_EQ(fakeplayer::TextOf(name.Get()), u"Selvanore");
         name = nullptr;
         EXPECT_EQ(vis->GetFlags(), 1);
         ASSERT_EQ(vis->Initialize(64, 48), S_OK);
@@ -98,7 +98,7 @@ TEST_F(ModuleFixture, WholeSequenceGivesEveryReferenceBack)
         plugin = nullptr;
         core.ReleaseExtensions();
     }
-    EXPECT_EQ(core.Ledger()[player::TObjectKind::Core].Outstanding(), 0);
+    EXPECT_EQ(core.Ledger()[fakeplayer::TObjectKind::Core].Outstanding(), 0);
 }
 
 TEST_F(ModuleFixture, EveryHeaderIsANewObjectAndTheOldSlotIsNotReleased)
@@ -117,7 +117,7 @@ TEST_F(ModuleFixture, EveryHeaderIsANewObjectAndTheOldSlotIsNotReleased)
 
 TEST_F(ModuleFixture, UnloadWithoutFinalizeReleasesTheCoreOnce)
 {
-    player::TFakeCore core;
+    fakeplayer::TFakeCore core;
     testing_support::Watch(core);
     {
         TLoadedModule module;
@@ -131,12 +131,12 @@ TEST_F(ModuleFixture, UnloadWithoutFinalizeReleasesTheCoreOnce)
         module.Unload();
         EXPECT_EQ(core.RefCount(), 1);
     }
-    EXPECT_EQ(core.Ledger()[player::TObjectKind::Core].Outstanding(), 0);
+    EXPECT_EQ(core.Ledger()[fakeplayer::TObjectKind::Core].Outstanding(), 0);
 }
 
 TEST_F(ModuleFixture, LoadsAndUnloadsRepeatedly)
 {
-    player::TFakeCore core;
+    fakeplayer::TFakeCore core;
     testing_support::Watch(core);
     for (int n = 0; n < 100; ++n) {
         TLoadedModule module;

@@ -7,7 +7,7 @@
 #include "host/apiVisuals.h"
 #include "tests/support/LeakCheck.h"
 #include "tests/support/TestCanvas.h"
-#include "tools/player/FakePlayer.h"
+#include "tools/lib/fakeplayer/FakePlayer.h"
 
 #include <gtest/gtest.h>
 
@@ -36,9 +36,9 @@
 
 namespace {
 
-using player::TFakeCore;
-using player::TObjectKind;
-using player::TText;
+using fakeplayer::TFakeCore;
+using fakeplayer::TObjectKind;
+using fakeplayer::TText;
 
 // The module file as the loader of this platform names it: the one built beside the test, or
 // another build of it that SELVANORE_MODULE_FILE in the environment names, such as the DLL
@@ -303,7 +303,7 @@ TEST_F(ModuleFixture, PlayerSequenceBalancesEveryReference)
 
         THeld<IAIMPString> name;
         ASSERT_EQ(visualization->GetName(name.Put()), S_OK);
-        EXPECT_EQ(player::TextOf(name.Get()), AIMP_TEXT("Selvanore"));
+        EXPECT_EQ(fakeplayer::TextOf(name.Get()), AIMP_TEXT("Selvanore"));
         name.Reset();
         EXPECT_EQ(visualization->GetFlags(), 1);
         std::int32_t width = 7;
@@ -590,7 +590,7 @@ class ModuleUnload : public ::testing::TestWithParam<TUnloadCase> {};
 
 TEST_P(ModuleUnload, CoreReleasedByTheUnloadFreesTheVisualizationBeforeThePools)
 {
-    TFakeCore core(player::TLastRelease::ReleaseExtensions);
+    TFakeCore core(fakeplayer::TLastRelease::ReleaseExtensions);
     testing_support::Watch(core);
     TReleaseProbe probe;
     auto silence = SilentBlock();

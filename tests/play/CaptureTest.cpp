@@ -2,10 +2,10 @@
 // played into the output comes back, in order and at its level, silence stays silence, and every
 // way the server can fail ends in a one-line error rather than a hang.
 #include "tests/play/PulseServer.h"
-#include "tools/play/Capture.h"
-#include "tools/play/CaptureRing.h"
-#include "tools/preview/PreviewError.h"
-#include "tools/preview/SignalSource.h"
+#include "tools/lib/sound/Capture.h"
+#include "tools/lib/sound/CaptureRing.h"
+#include "tools/lib/common/ToolError.h"
+#include "tools/lib/sound/SignalSource.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +36,7 @@ namespace {
 using namespace std::chrono_literals;
 using std::chrono::steady_clock;
 
-constexpr int Block = preview::BlockSize;
+constexpr int Block = sound::BlockSize;
 
 // One call of Latest.
 struct TBlock {
@@ -45,7 +45,7 @@ struct TBlock {
     std::int64_t Count = 0;
 };
 
-TBlock Take(play::TCapture& ACapture)
+TBlock Take(sound::TCapture& ACapture)
 {
     TBlock block;
     block.Count = ACapture.Latest(block.Left.data(), block.Right.data());
@@ -61,7 +61,7 @@ float Peak(const std::array<float, Block>& ASamples)
 }
 
 // Polls ACapture until ADone holds for a block, for at most ATimeout; the block, or none.
-std::optional<TBlock> PollUntil(play::TCapture& ACapture, const std::function<bool(const TBlock&)>& ADone,
+std::optional<TBlock> PollUntil(sound::TCapture& ACapture, const std::function<bool(const TBlock&)>& ADone,
                                 steady_clock::duration ATimeout)
 {
     const auto deadline = steady_clock::now() + ATimeout;
@@ -135,7 +135,7 @@ TEST_P(CaptureRingTest, LatestIsTheNewestBlockOfEveryByteFedInOrder)
         std::uniform_int_distribution<int> percent(0, 99);
         std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
 
-        play::TCaptureRing ring;
+        sound::TCaptureRing ring;
         std::vector<unsigned char> fed; // the model: every byte, holes as zeros
         for (int fragment = 0; fragment < FragmentsPerSeed; ++fragment) {
             const std::size_t size = fragmentSize(random);
@@ -149,7 +149,7 @@ TEST_P(CaptureRingTest, LatestIsTheNewestBlockOfEveryByteFedInOrder)
             ring.Feed(hole ? nullptr : bytes.data(), size);
             fed.insert(fed.end(), bytes.begin(), bytes.end());
 
-            const auto frames = static_cast<std::int64_t>(fed.size() / play::TCaptureRing::FrameBytes);
+            const auto frames = static_cast<std::int64_t>(fed.size() / sound::TCaptureRing::FrameBytes);
             std::array<float, Block> left{};
             std::array<float, Block> right{};
             ASSERT_EQ(ring.Latest(left.data(), right.data()), frames) << "after fragment " << fragment;
@@ -159,7 +159,7 @@ TEST_P(CaptureRingTest, LatestIsTheNewestBlockOfEveryByteFedInOrder)
                 const std::int64_t frame = frames - Block + i;
                 if (frame < 0)
                     continue;
-                const unsigned char* at = fed.data() + frame * play::TCaptureRing::FrameBytes;
+                const unsigned char* at = fed.data() + frame * sound::TCaptureRing::FrameBytes;
                 std::memcpy(&expectedLeft[i], at, sizeof(float));
                 std::memcpy(&expectedRight[i], at + sizeof(float), sizeof(float));
             }
@@ -201,7 +201,7 @@ TEST_P(CaptureToneTest, TheToneComesBackAtItsLevelAndPeriodThenSilence)
 {
     const TToneCase& test = GetParam();
     TPulseServer server;
-    const std::unique_ptr<play::TCapture> capture = play::OpenCapture(test.Source);
+    const std::unique_ptr<sound::TCapture> capture = sound::OpenCapture(test.Source);
     ASSERT_EQ(capture->Rate(), NullSinkRate);
     for (const std::vector<std::string>& command : test.Before)
         ASSERT_EQ(server.Pactl(command), 0) << "pactl " << command.front();
@@ -259,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CaptureSilenceTest, NothingPlayingIsSilenceAtTheOutputsRate)
 {
     TPulseServer server;
-    const std::unique_ptr<play::TCapture> capture = play::OpenCapture("");
+    const std::unique_ptr<sound::TCapture> capture = sound::OpenCapture("");
     const std::optional<TBlock> full = PollUntil(
         *capture, [](const TBlock& ABlock) { return ABlock.Count >= 2 * Block; }, 10s);
     ASSERT_TRUE(full) << "no samples came from the null output's monitor";
@@ -337,9 +337,9 @@ TEST_P(CaptureOpenTest, FailsWithAOneLineReason)
     }
 
     try {
-        play::OpenCapture(test.Source);
+        sound::OpenCapture(test.Source);
         FAIL() << "the capture opened";
-    } catch (const preview::EPreviewError& error) {
+    } catch (const common::EToolError& error) {
         ExpectOneLine(error.what(), test.Expected);
     }
     if (server)
@@ -378,7 +378,7 @@ TEST_P(CaptureBreakTest, LatestThrowsTheBrokenOffError)
 {
     const TBreakCase& test = GetParam();
     TPulseServer server;
-    const std::unique_ptr<play::TCapture> capture = play::OpenCapture("");
+    const std::unique_ptr<sound::TCapture> capture = sound::OpenCapture("");
     ASSERT_TRUE(PollUntil(
         *capture, [](const TBlock& ABlock) { return ABlock.Count > 0; }, 10s))
         << "no samples came before the break";
@@ -390,7 +390,7 @@ TEST_P(CaptureBreakTest, LatestThrowsTheBrokenOffError)
         try {
             Take(*capture);
             std::this_thread::sleep_for(2ms);
-        } catch (const preview::EPreviewError& error) {
+        } catch (const common::EToolError& error) {
             message = error.what();
         }
     }
@@ -399,7 +399,7 @@ TEST_P(CaptureBreakTest, LatestThrowsTheBrokenOffError)
     try {
         Take(*capture);
         ADD_FAILURE() << "Latest returned a block after it had thrown";
-    } catch (const preview::EPreviewError& error) {
+    } catch (const common::EToolError& error) {
         EXPECT_EQ(std::string(error.what()), message);
     }
 }
@@ -434,7 +434,7 @@ class CaptureDestroyTest : public testing::TestWithParam<TQuietCase> {};
 TEST_P(CaptureDestroyTest, DestroyingDoesNotWaitForTheServer)
 {
     TPulseServer server;
-    std::unique_ptr<play::TCapture> capture = play::OpenCapture("");
+    std::unique_ptr<sound::TCapture> capture = sound::OpenCapture("");
     ASSERT_TRUE(PollUntil(
         *capture, [](const TBlock& ABlock) { return ABlock.Count > 0; }, 10s));
     GetParam().Quiet(server);
@@ -480,7 +480,7 @@ TEST(CaptureMeasure, DISABLED_LatencyProcessorTimeAndMemory)
 {
     TPulseServer server;
     const long rssBefore = StatusKilobytes("VmRSS:");
-    std::unique_ptr<play::TCapture> capture = play::OpenCapture("");
+    std::unique_ptr<sound::TCapture> capture = sound::OpenCapture("");
     const long rssOpen = StatusKilobytes("VmRSS:");
 
     // Silence: ten seconds, polled as a player at 60 frames per second polls.

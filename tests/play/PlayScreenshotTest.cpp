@@ -2,9 +2,9 @@
 // module's colours, around the drawing area's centre.
 #include "PlayTestSupport.h"
 
-#include "tools/preview/NativeRenderer.h"
-#include "tools/preview/SignalSource.h"
-#include "tools/preview/VisualData.h"
+#include "tools/lib/drive/NativeRenderer.h"
+#include "tools/lib/sound/SignalSource.h"
+#include "tools/lib/drive/VisualData.h"
 
 #include <gtest/gtest.h>
 
@@ -28,15 +28,15 @@ struct TModuleLook {
 // What the module draws for ASong at AWidth x AHeight, frame by frame as the preview plays it.
 TModuleLook LookOfModule(const std::string& ASong, int AWidth, int AHeight, int AFps)
 {
-    const auto source = preview::OpenSoundFile(ASong);
-    const auto renderer = preview::MakeNativeRenderer({PREVIEW_MODULE, AWidth, AHeight, {}});
+    const auto source = sound::OpenSoundFile(ASong);
+    const auto renderer = drive::MakeNativeRenderer({PREVIEW_MODULE, AWidth, AHeight, {}});
     TAIMPVisualData data{};
-    std::array<float, preview::BlockSize> left{}, right{};
+    std::array<float, sound::BlockSize> left{}, right{};
     std::map<std::uint32_t, std::int64_t> counts;
-    const std::int64_t frames = preview::FramesForLength(source->Length(), source->Rate(), AFps);
+    const std::int64_t frames = sound::FramesForLength(source->Length(), source->Rate(), AFps);
     for (std::int64_t frame = 0; frame < frames; ++frame) {
-        source->ReadBlock(preview::FrameStart(frame, source->Rate(), AFps), left.data(), right.data());
-        preview::FillVisualData(data, left.data(), right.data());
+        source->ReadBlock(sound::FrameStart(frame, source->Rate(), AFps), left.data(), right.data());
+        drive::FillVisualData(data, left.data(), right.data());
         const std::uint32_t* pixels = renderer->Render(frame, data);
         for (int i = 0; i < AWidth * AHeight; ++i)
             ++counts[pixels[i]];

@@ -5,7 +5,7 @@
 #include "PulseServer.h"
 
 #include "tools/play/Player.h"
-#include "tools/preview/SignalSource.h"
+#include "tools/lib/sound/SignalSource.h"
 
 #include <gtest/gtest.h>
 
@@ -188,7 +188,7 @@ TEST(PlayWindow, PauseStopsTheFramesAndResumeGoesOn)
 
 // What the desktop plays, made up: a tone of 0.5 while Loud, silence otherwise, at 8 kHz of
 // wall-clock time.
-class TToneCapture final : public play::TCapture {
+class TToneCapture final : public sound::TCapture {
 public:
     explicit TToneCapture(const std::atomic<bool>& ALoud) : FLoud(ALoud) {}
     std::int32_t Rate() const noexcept override { return 8000; }
@@ -196,7 +196,7 @@ public:
     {
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count();
         const float level = FLoud ? 0.5f : 0.0f;
-        for (int i = 0; i < preview::BlockSize; ++i) {
+        for (int i = 0; i < sound::BlockSize; ++i) {
             ALeft[i] = (i % 2 == 0) ? level : -level;
             ARight[i] = ALeft[i];
         }

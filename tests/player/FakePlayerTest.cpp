@@ -1,6 +1,6 @@
 // The fake player itself: the tests of the access layer, the module and the preview player all
 // lean on its counts and answers, so they are checked here first.
-#include "tools/player/FakePlayer.h"
+#include "tools/lib/fakeplayer/FakePlayer.h"
 
 #include "rtl/ComPtr.h"
 
@@ -11,10 +11,10 @@
 
 namespace {
 
-using player::TCallKind;
-using player::TFakeCore;
-using player::TObjectKind;
-using player::TText;
+using fakeplayer::TCallKind;
+using fakeplayer::TFakeCore;
+using fakeplayer::TObjectKind;
+using fakeplayer::TText;
 
 TText T(const TAIMPChar* AText)
 {
@@ -81,8 +81,8 @@ TEST(FakeString, SlotsEditTheTextAndCheckTheirArguments)
                 rtl::TComPtr<IAIMPString>::Attach(core.NewString(AIMP_TEXT("Hello World")));
             rtl::TComPtr<IAIMPString> other = rtl::TComPtr<IAIMPString>::Attach(core.NewString(AIMP_TEXT("lo")));
             EXPECT_EQ(c.Call(*string.Get(), *other.Get()), c.Result);
-            EXPECT_TRUE(player::TextOf(string.Get()) == c.Text);
-            EXPECT_TRUE(player::TextOf(other.Get()) == AIMP_TEXT("lo"));
+            EXPECT_TRUE(fakeplayer::TextOf(string.Get()) == c.Text);
+            EXPECT_TRUE(fakeplayer::TextOf(other.Get()) == AIMP_TEXT("lo"));
         }
         EXPECT_TRUE(core.Ledger().Balanced()) << core.Ledger().Report();
     }
@@ -117,14 +117,14 @@ TEST(FakeString, QueriesAnswerWithoutChangingTheText)
 
         rtl::TComPtr<IAIMPString> part;
         EXPECT_EQ(string->SubString(6, 5, part.Put()), S_OK);
-        EXPECT_TRUE(player::TextOf(part.Get()) == AIMP_TEXT("World"));
+        EXPECT_TRUE(fakeplayer::TextOf(part.Get()) == AIMP_TEXT("World"));
         EXPECT_EQ(string->SubString(6, 6, part.Put()), E_INVALIDARG);
         EXPECT_FALSE(part);
 
         auto same = rtl::TComPtr<IAIMPString>::Attach(core.NewString(AIMP_TEXT("Hello World")));
         EXPECT_EQ(string->GetHashCode(), same->GetHashCode());
         EXPECT_NE(string->GetHashCode(), pattern->GetHashCode());
-        EXPECT_TRUE(player::TextOf(string.Get()) == AIMP_TEXT("Hello World"));
+        EXPECT_TRUE(fakeplayer::TextOf(string.Get()) == AIMP_TEXT("Hello World"));
     }
     EXPECT_TRUE(core.Ledger().Balanced()) << core.Ledger().Report();
 }
@@ -175,10 +175,10 @@ TEST(FakeCore, InjectedFailuresStartAtTheirCall)
     // A positive injected code still performs the call.
     core.Faults().SetChars = {S_FALSE};
     EXPECT_EQ(first->SetChars(AIMP_TEXT("x"), 1), S_FALSE);
-    EXPECT_TRUE(player::TextOf(first.Get()) == AIMP_TEXT("x"));
+    EXPECT_TRUE(fakeplayer::TextOf(first.Get()) == AIMP_TEXT("x"));
     core.Faults().SetChars = {E_FAIL};
     EXPECT_EQ(first->SetChars(AIMP_TEXT("y"), 1), E_FAIL);
-    EXPECT_TRUE(player::TextOf(first.Get()) == AIMP_TEXT("x"));
+    EXPECT_TRUE(fakeplayer::TextOf(first.Get()) == AIMP_TEXT("x"));
 }
 
 // A module object that counts its own references and is destroyed by its last Release.
@@ -244,7 +244,7 @@ TEST(FakeCore, ExtensionsAreKeptWithTheirOwnReferenceUntilReleased)
 TEST(FakeConfig, KeepsValuesByKeyPathAndDeletesWholeBranches)
 {
     TFakeCore core;
-    player::TFakeConfig& config = core.Config();
+    fakeplayer::TFakeConfig& config = core.Config();
     {
         auto key = rtl::TComPtr<IAIMPString>::Attach(core.NewString(AIMP_TEXT("A\\B")));
         auto child = rtl::TComPtr<IAIMPString>::Attach(core.NewString(AIMP_TEXT("A\\B\\C")));

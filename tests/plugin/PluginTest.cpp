@@ -1,7 +1,7 @@
 #include "plugin/Selvanore_Main.h"
 #include "tests/support/HostTesting.h"
 #include "tests/support/LeakCheck.h"
-#include "tools/player/FakePlayer.h"
+#include "tools/lib/fakeplayer/FakePlayer.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ TAIMPText TextAt(const TAIMPChar* AText)
 
 // A plug-in object held as the player holds it, on a fake player's core.
 struct PluginFixture : testing_support::THostCoreTest {
-    player::TFakeCore Core;
+    fakeplayer::TFakeCore Core;
     IAIMPPlugin* Plugin = nullptr;
 
     void SetUp() override
@@ -69,10 +69,10 @@ TEST_F(PluginFixture, InitializeHoldsTheCoreAndRegistersOneVisualizationEachTime
     ASSERT_EQ(extension->QueryInterface(IID_IAIMPExtensionEmbeddedVisualization, vis.PutVoid()), S_OK);
     rtl::TComPtr<IAIMPString> name;
     ASSERT_EQ(vis->GetName(name.Put()), S_OK);
-    EXPECT_EQ(player::TextOf(name.Get()), AIMP_TEXT("Selvanore"));
+    EXPECT_EQ(fakeplayer::TextOf(name.Get()), AIMP_TEXT("Selvanore"));
 
     // A second Initialize registers a second visualization, and a second core replaces the first.
-    player::TFakeCore second;
+    fakeplayer::TFakeCore second;
     testing_support::Watch(second);
     ASSERT_EQ(Plugin->Initialize(&second), S_OK);
     EXPECT_EQ(Core.RefCount(), 1);

@@ -7,7 +7,7 @@
 #include "tests/support/StressSupport.h"
 #include "tests/support/GdiRecording.h"
 #include "tests/support/LeakCheck.h"
-#include "tools/player/FakePlayer.h"
+#include "tools/lib/fakeplayer/FakePlayer.h"
 
 #include <gtest/gtest.h>
 
@@ -94,7 +94,7 @@ TEST_P(LifecycleModel, EveryStepKeepsTheModelsState)
     const std::uint32_t seed = GetParam();
     const int steps = LongMode() ? 4000 : 300;
     std::mt19937 random(seed);
-    player::TFakeCore core;
+    fakeplayer::TFakeCore core;
     testing_support::Watch(core);
     testing_support::TMemoryContext dc(64, 48);
     const std::size_t liveBefore = StandInLiveObjectCount();
@@ -162,7 +162,7 @@ TEST_P(LifecycleModel, EveryStepKeepsTheModelsState)
             if (model.CoreHeld) {
                 ASSERT_EQ(result, S_OK);
                 ASSERT_NE(name, nullptr);
-                EXPECT_EQ(player::TextOf(name), u"Selvanore");
+                EXPECT_EQ(fakeplayer::TextOf(name), u"Selvanore");
                 name->Release();
             } else {
                 EXPECT_EQ(result, E_UNEXPECTED);
@@ -221,7 +221,7 @@ TEST_P(LifecycleModel, EveryStepKeepsTheModelsState)
                 ASSERT_LE(std::fabs(p.Y), 49.0f) << "slot " << s;
             }
         }
-        ASSERT_EQ(core.Ledger()[player::TObjectKind::String].Outstanding(), 0);
+        ASSERT_EQ(core.Ledger()[fakeplayer::TObjectKind::String].Outstanding(), 0);
     }
 
     for (IUnknown* reference : extra)

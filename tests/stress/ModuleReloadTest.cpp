@@ -5,7 +5,7 @@
 #include "host/apiVisuals.h"
 #include "tests/support/GdiRecording.h"
 #include "tests/support/LeakCheck.h"
-#include "tools/player/FakePlayer.h"
+#include "tools/lib/fakeplayer/FakePlayer.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ enum class TCycleEnd { Finalized, CoreStillHeld };
 
 TEST(ModuleReload, AThousandLoadsGiveEveryReferenceAndObjectBack)
 {
-    player::TFakeCore core;
+    fakeplayer::TFakeCore core;
     testing_support::Watch(core);
     testing_support::TMemoryContext dc(32, 24);
     auto block = std::make_unique<TAIMPVisualData>();
@@ -64,8 +64,8 @@ TEST(ModuleReload, AThousandLoadsGiveEveryReferenceAndObjectBack)
     }
     StandInSetRasterizing(TRUE);
 
-    EXPECT_EQ(core.Ledger()[player::TObjectKind::Core].Outstanding(), 0);
-    EXPECT_EQ(core.Ledger()[player::TObjectKind::String].Made, Cycles);
+    EXPECT_EQ(core.Ledger()[fakeplayer::TObjectKind::Core].Outstanding(), 0);
+    EXPECT_EQ(core.Ledger()[fakeplayer::TObjectKind::String].Made, Cycles);
 }
 
 } // namespace

@@ -47,7 +47,7 @@ public:
                                   ? ", not the " + std::to_string(FExpectedRefusedDeletes) + " the test declared"
                                   : std::string());
 #endif
-        for (const std::shared_ptr<const player::TLedger>& ledger : FLedgers)
+        for (const std::shared_ptr<const fakeplayer::TLedger>& ledger : FLedgers)
             if (!ledger->Balanced())
                 ADD_FAILURE() << "Leak check: a player reference is left over:\n" << ledger->Report();
         FLedgers.clear();
@@ -55,7 +55,7 @@ public:
         FExpectedRefusedDeletes = 0;
     }
 
-    void Watch(std::shared_ptr<const player::TLedger> ALedger)
+    void Watch(std::shared_ptr<const fakeplayer::TLedger> ALedger)
     {
         FLedgers.push_back(std::move(ALedger));
     }
@@ -69,7 +69,7 @@ public:
     }
 
 private:
-    std::vector<std::shared_ptr<const player::TLedger>> FLedgers;
+    std::vector<std::shared_ptr<const fakeplayer::TLedger>> FLedgers;
     std::size_t FExpectedGdiObjects = 0;
     std::size_t FExpectedRefusedDeletes = 0;
     std::size_t FLiveObjects = 0;
@@ -92,7 +92,7 @@ TLeakCheck& Check()
 
 } // namespace
 
-void WatchLedger(std::shared_ptr<const player::TLedger> ALedger)
+void WatchLedger(std::shared_ptr<const fakeplayer::TLedger> ALedger)
 {
     Check().Watch(std::move(ALedger));
 }

@@ -4,7 +4,7 @@
 // back. A test that leaves one of these fails, with what it left in the message.
 #pragma once
 
-#include "tools/player/FakePlayer.h"
+#include "tools/lib/fakeplayer/FakePlayer.h"
 
 #include <cstddef>
 #include <memory>
@@ -14,8 +14,8 @@ namespace testing_support {
 // Checks the ledger of a fake player at the end of the current test: every reference handed out
 // must have come back and every string made must be destroyed. The ledger outlives its core, so
 // a core destroyed by the test is still checked.
-void WatchLedger(std::shared_ptr<const player::TLedger> ALedger);
-inline void Watch(const player::TFakeCore& ACore)
+void WatchLedger(std::shared_ptr<const fakeplayer::TLedger> ALedger);
+inline void Watch(const fakeplayer::TFakeCore& ACore)
 {
     WatchLedger(ACore.SharedLedger());
 }

@@ -3,7 +3,7 @@
 #include "graphics/GdiHandle.h"
 #include "graphics/MemoryContext.h"
 #include "tests/support/LeakCheck.h"
-#include "tools/player/FakePlayer.h"
+#include "tools/lib/fakeplayer/FakePlayer.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ gdi::TUniquePen LeftPen;
 TEST(LeftBehind, Nothing)
 {
     const gdi::TUniquePen pen(MakePen());
-    player::TFakeCore core;
+    fakeplayer::TFakeCore core;
     testing_support::Watch(core);
     core.AddRef();
     core.Release();
@@ -54,7 +54,7 @@ TEST(LeftBehind, RefusedDelete)
 
 TEST(LeftBehind, PlayerReference)
 {
-    player::TFakeCore core;
+    fakeplayer::TFakeCore core;
     testing_support::Watch(core);
     core.AddRef();
 }

@@ -3,7 +3,7 @@
 // drawn one, and the LZW coder's output decodes through giflib's own decoder.
 #include "tests/support/PreviewTestSupport.h"
 
-#include "tools/preview/FrameWriter.h"
+#include "tools/lib/output/FrameWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -124,7 +124,7 @@ TEST_P(PreviewGif, EveryComposedFrameIsTheDrawnOne)
     testing_support::TScratch scratch;
     const std::vector<TFrame> frames = c.Frames(c.Width, c.Height);
     {
-        const auto writer = preview::MakeGifWriter(scratch / "out.gif", c.Width, c.Height, 30);
+        const auto writer = output::MakeGifWriter(scratch / "out.gif", c.Width, c.Height, 30);
         for (std::size_t i = 0; i < frames.size(); ++i)
             writer->Write(static_cast<std::int64_t>(i), frames[i].data());
         writer->Commit();

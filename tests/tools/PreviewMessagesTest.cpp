@@ -5,8 +5,8 @@
 
 #include "tools/preview/MemoryBudget.h"
 #include "tools/preview/Options.h"
-#include "tools/preview/PreviewError.h"
-#include "tools/preview/SignalSource.h"
+#include "tools/lib/common/ToolError.h"
+#include "tools/lib/sound/SignalSource.h"
 
 #include <gtest/gtest.h>
 
@@ -502,11 +502,11 @@ TEST(PreviewInputs, AWavThroughAFifoPlaysWhole)
         }
         close(out);
     });
-    std::unique_ptr<preview::TSignalSource> signal;
-    EXPECT_NO_THROW(signal = preview::OpenSoundFile(fifo));
+    std::unique_ptr<sound::TSignalSource> signal;
+    EXPECT_NO_THROW(signal = sound::OpenSoundFile(fifo));
     if (signal) {
         EXPECT_EQ(signal->Length(), 8000);
-        float left[preview::BlockSize], right[preview::BlockSize];
+        float left[sound::BlockSize], right[sound::BlockSize];
         signal->ReadBlock(7000, left, right);
         EXPECT_EQ(left[10], static_cast<float>(std::lround(Tone(0, 7010, 8000) * 32768.0) / 32768.0));
     }
@@ -543,7 +543,7 @@ TEST(PreviewMemory, ASizeIsRefusedByTheFirstLimitItDoesNotFit)
         try {
             preview::CheckMemory(c.Need, c.Headroom, "WxH");
             EXPECT_EQ(c.Limit, nullptr) << c.Name << ": not refused";
-        } catch (const preview::EPreviewError& error) {
+        } catch (const common::EToolError& error) {
             ASSERT_NE(c.Limit, nullptr) << c.Name << ": " << error.what();
             const std::string message = error.what();
             EXPECT_EQ(message.rfind("--size WxH needs about ", 0), 0u) << c.Name << ": " << message;
@@ -619,7 +619,7 @@ TEST(PreviewMemory, HelpStatesWhatASizeNeedsAsTheRefusalDoes)
     try {
         preview::CheckMemory({gif * MiB, gif * MiB}, {{}, {}, {}, 64 * MiB}, "8192x8192");
         ADD_FAILURE() << "not refused";
-    } catch (const preview::EPreviewError& error) {
+    } catch (const common::EToolError& error) {
         EXPECT_EQ(std::string(error.what()).rfind("--size 8192x8192 needs about " + std::to_string(gif) + " MiB", 0),
                   0u)
             << error.what();

@@ -4,9 +4,9 @@
 // every file as it was, byte for byte.
 #include "tests/support/PreviewTestSupport.h"
 
-#include "tools/preview/AtomicOutput.h"
-#include "tools/preview/Interrupt.h"
-#include "tools/preview/PreviewError.h"
+#include "tools/lib/output/AtomicOutput.h"
+#include "tools/lib/common/Interrupt.h"
+#include "tools/lib/common/ToolError.h"
 
 #include <gtest/gtest.h>
 
@@ -304,13 +304,13 @@ std::string WithPart(const std::string& APrefix, int AIndex, const std::string& 
 TPrefixes MakePrefixes()
 {
     TPrefixes prefixes;
-    prefixes.Live = preview::RunTemporaryPrefix();
+    prefixes.Live = output::RunTemporaryPrefix();
     int channel[2];
     if (prefixes.Live.empty() || pipe(channel) != 0)
         return prefixes;
     const pid_t child = fork();
     if (child == 0) {
-        const std::string own = preview::RunTemporaryPrefix();
+        const std::string own = output::RunTemporaryPrefix();
         _exit(write(channel[1], own.data(), own.size()) == static_cast<ssize_t>(own.size()) ? 0 : 1);
     }
     close(channel[1]);
@@ -516,25 +516,25 @@ TEST(CommitTogether, ALaterFailureRestoresTheEarlierOutputs)
         }
         const testing_support::TTree before = testing_support::LookAt(scratch.Path());
         {
-            std::unique_ptr<preview::TStagedOutput> first;
+            std::unique_ptr<output::TStagedOutput> first;
             if (c.Folder) {
                 auto folder =
-                    std::make_unique<preview::TAtomicFolder>(scratch / "first", [](std::string_view) { return true; });
+                    std::make_unique<output::TAtomicFolder>(scratch / "first", [](std::string_view) { return true; });
                 Write(folder->FramePath(0), "a new frame");
                 folder->Finish();
                 first = std::move(folder);
             } else {
-                auto file = std::make_unique<preview::TAtomicFile>(scratch / "first");
+                auto file = std::make_unique<output::TAtomicFile>(scratch / "first");
                 std::fputs("a new output", file->Stream());
                 file->Finish();
                 first = std::move(file);
             }
-            preview::TAtomicFile second(scratch / "second");
+            output::TAtomicFile second(scratch / "second");
             std::fputs("the second output", second.Stream());
             second.Finish();
             // The second target turns into a folder during the run: it cannot be replaced.
             fs::create_directory(scratch / "second");
-            EXPECT_THROW(preview::CommitTogether({first.get(), &second}), preview::EPreviewError) << c.Name;
+            EXPECT_THROW(output::CommitTogether({first.get(), &second}), common::EToolError) << c.Name;
             fs::remove(scratch / "second");
             // Only the temporaries are new, still to be removed.
             for (const std::string& difference :
@@ -555,14 +555,14 @@ TEST(EndingSignal, RemovesEveryRecordedTemporaryAndNothingElse)
     TScratch scratch;
     Write(scratch / "kept.txt", "not ours");
     {
-        preview::TAtomicFolder folder(scratch / "frames", [](std::string_view) { return true; });
+        output::TAtomicFolder folder(scratch / "frames", [](std::string_view) { return true; });
         for (int frame = 0; frame < 3; ++frame)
             Write(folder.FramePath(frame), "a frame");
-        preview::TAtomicFile file(scratch / "out.gif");
+        output::TAtomicFile file(scratch / "out.gif");
         std::fputs("half", file.Stream());
         std::fflush(file.Stream());
         EXPECT_TRUE(testing_support::HoldsTemporaries(scratch.Path()));
-        preview::RemoveRecordedTemporaries();
+        common::RemoveRecordedTemporaries();
         EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"kept.txt"});
     }
     EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"kept.txt"});
@@ -573,7 +573,7 @@ TEST(EndingSignal, FrameNamesMatchThoseOfTheWriter)
     for (const std::int64_t frame : {0LL, 7LL, 999999LL, 1000000LL, 9999999LL}) {
         char expected[32], formatted[32];
         std::snprintf(expected, sizeof expected, "frame-%06lld.png", static_cast<long long>(frame));
-        const int length = preview::FormatFrameName(frame, formatted);
+        const int length = common::FormatFrameName(frame, formatted);
         EXPECT_STREQ(formatted, expected);
         EXPECT_EQ(length, static_cast<int>(std::string(expected).size()));
     }

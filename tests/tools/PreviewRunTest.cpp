@@ -3,7 +3,7 @@
 // bad input ends with status 2, one line of message and nothing left behind.
 #include "tests/support/PreviewTestSupport.h"
 
-#include "tools/preview/Interrupt.h"
+#include "tools/lib/common/Interrupt.h"
 
 #include <gtest/gtest.h>
 
@@ -167,7 +167,7 @@ TEST_F(PreviewRun, GifShowsEveryDrawnFrameExactlyWithOneImagePerFrameAndIsTheSam
     ASSERT_EQ(gif.Composed.size(), 15u);
     for (std::size_t i = 0; i < gif.Composed.size(); ++i) {
         char name[32];
-        preview::FormatFrameName(static_cast<std::int64_t>(i), name);
+        common::FormatFrameName(static_cast<std::int64_t>(i), name);
         const testing_support::TImage drawn = testing_support::ReadPng(FScratch / (std::string("frames/") + name));
         ASSERT_EQ(drawn.Width, 96) << i;
         EXPECT_EQ(gif.Composed[i].Width, 96) << i;

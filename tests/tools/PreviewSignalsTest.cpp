@@ -3,7 +3,7 @@
 // (128 + signal, or 2 for a write that failed), and every file as it was before the run.
 #include "tests/support/PreviewTestSupport.h"
 
-#include "tools/preview/Interrupt.h"
+#include "tools/lib/common/Interrupt.h"
 
 #include <gtest/gtest.h>
 
@@ -319,9 +319,9 @@ TEST(EndingSignalsHeld, TheHandlerWaitsForAScopeHeldOnAnotherThread)
     if (child == 0) {
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDERR_FILENO);
-        preview::InstallEndingHandlers("selvanore-preview");
+        common::InstallEndingHandlers("selvanore-preview");
         std::thread holder([&] {
-            const preview::TEndingSignalsHeld held;
+            const common::TEndingSignalsHeld held;
             const char byte = 1;
             if (write(entered[1], &byte, 1) != 1)
                 _exit(3);

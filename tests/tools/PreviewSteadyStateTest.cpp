@@ -6,11 +6,11 @@
 
 #include "tests/support/PreviewTestSupport.h"
 
-#include "tools/preview/FrameWriter.h"
-#include "tools/preview/NativeRenderer.h"
-#include "tools/preview/SignalSource.h"
-#include "tools/preview/VisualData.h"
-#include "tools/preview/WriterThread.h"
+#include "tools/lib/output/FrameWriter.h"
+#include "tools/lib/drive/NativeRenderer.h"
+#include "tools/lib/sound/SignalSource.h"
+#include "tools/lib/drive/VisualData.h"
+#include "tools/lib/output/WriterThread.h"
 
 #include "tests/support/CountingAllocator.h"
 
@@ -31,16 +31,16 @@ class PreviewSteadyState : public ::testing::TestWithParam<bool> {};
 TEST_P(PreviewSteadyState, AFrameAllocatesNothing)
 {
     testing_support::TScratch scratch;
-    const auto signal = preview::MakeDefaultSignal();
-    preview::TNativeRenderer renderer({PREVIEW_MODULE, 160, 120, scratch / "trace.txt"});
-    std::unique_ptr<preview::TFrameWriter> writer = preview::MakeGifWriter(scratch / "out.gif", 160, 120, 30);
+    const auto signal = sound::MakeDefaultSignal();
+    drive::TNativeRenderer renderer({PREVIEW_MODULE, 160, 120, scratch / "trace.txt"});
+    std::unique_ptr<output::TFrameWriter> writer = output::MakeGifWriter(scratch / "out.gif", 160, 120, 30);
     if (GetParam())
-        writer = std::make_unique<preview::TWriterThread>(std::move(writer), 160, 120);
+        writer = std::make_unique<output::TWriterThread>(std::move(writer), 160, 120);
     TAIMPVisualData data{};
-    std::array<float, preview::BlockSize> left{}, right{};
+    std::array<float, sound::BlockSize> left{}, right{};
     const auto frame = [&](std::int64_t AFrame) {
-        signal->ReadBlock(preview::FrameStart(AFrame, signal->Rate(), 30), left.data(), right.data());
-        preview::FillVisualData(data, left.data(), right.data());
+        signal->ReadBlock(sound::FrameStart(AFrame, signal->Rate(), 30), left.data(), right.data());
+        drive::FillVisualData(data, left.data(), right.data());
         writer->Write(AFrame, renderer.Render(AFrame, data));
     };
     // 155 frames: every slot has been captured once and every colour has been drawn.
@@ -52,7 +52,7 @@ TEST_P(PreviewSteadyState, AFrameAllocatesNothing)
         frame(n);
     // A Write returns once a buffer is free, that is once all but the last QueuedFrames frames
     // are encoded: these frames make sure that the ones above were encoded while counting.
-    for (const std::int64_t end = n + preview::QueuedFrames + 1; n < end; ++n)
+    for (const std::int64_t end = n + output::QueuedFrames + 1; n < end; ++n)
         frame(n);
     counter.Stop();
     EXPECT_EQ(counter.Allocations(), 0u);

@@ -2,16 +2,16 @@
 // GIF's delays and the outputs that appear whole or not at all.
 #include "tests/support/PreviewTestSupport.h"
 
-#include "tools/preview/AtomicOutput.h"
+#include "tools/lib/output/AtomicOutput.h"
 #include "tools/preview/Options.h"
 #include "tools/preview/Preview.h"
-#include "tools/preview/PreviewError.h"
-#include "tools/preview/SignalSource.h"
-#include "tools/preview/Trace.h"
-#include "tools/preview/VisualData.h"
-#include "tools/preview/FrameWriter.h"
-#include "tools/preview/ModuleHost.h"
-#include "tools/preview/WineRenderer.h"
+#include "tools/lib/common/ToolError.h"
+#include "tools/lib/sound/SignalSource.h"
+#include "tools/lib/drive/Trace.h"
+#include "tools/lib/drive/VisualData.h"
+#include "tools/lib/output/FrameWriter.h"
+#include "tools/lib/drive/ModuleHost.h"
+#include "tools/lib/drive/WineRenderer.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +45,7 @@ TEST(FrameTiming, FrameStartIsTheFlooredSampleOfTheFrame)
         {9999999, 48000, 1000, 479999952},
     };
     for (const TCase& c : cases)
-        EXPECT_EQ(FrameStart(c.Frame, c.Rate, c.Fps), c.Start) << c.Frame << " at " << c.Rate << "/" << c.Fps;
+        EXPECT_EQ(sound::FrameStart(c.Frame, c.Rate, c.Fps), c.Start) << c.Frame << " at " << c.Rate << "/" << c.Fps;
 }
 
 TEST(FrameTiming, FramesForLengthCountsEveryFrameThatStartsInside)
@@ -61,11 +61,11 @@ TEST(FrameTiming, FramesForLengthCountsEveryFrameThatStartsInside)
         {1, 44100, 30, 1},        {1470, 44100, 30, 1}, {1471, 44100, 30, 2}, {0, 44100, 30, 0},
     };
     for (const TCase& c : cases) {
-        const std::int64_t frames = FramesForLength(c.Length, c.Rate, c.Fps);
+        const std::int64_t frames = sound::FramesForLength(c.Length, c.Rate, c.Fps);
         EXPECT_EQ(frames, c.Frames) << c.Length;
         if (frames > 0) {
-            EXPECT_LT(FrameStart(frames - 1, c.Rate, c.Fps), c.Length);
-            EXPECT_GE(FrameStart(frames, c.Rate, c.Fps), c.Length);
+            EXPECT_LT(sound::FrameStart(frames - 1, c.Rate, c.Fps), c.Length);
+            EXPECT_GE(sound::FrameStart(frames, c.Rate, c.Fps), c.Length);
         }
     }
 }
@@ -82,17 +82,17 @@ TEST(SoundFile, BlocksFollowTheFileWhateverTheHopBetweenThem)
     const std::string path = scratch / "ramp.wav";
     const std::int64_t length = 5000;
     testing_support::WriteWav(path, 8000, 2, length, Ramp);
-    const auto signal = OpenSoundFile(path);
+    const auto signal = sound::OpenSoundFile(path);
     ASSERT_EQ(signal->Rate(), 8000);
     ASSERT_EQ(signal->Length(), length);
 
     // Overlapping blocks, the same block again, hops past the window, and blocks running off
     // the end of the file.
     const std::int64_t starts[] = {0, 100, 100, 611, 2000, 2001, 4600, 4999, 5000, 9000};
-    float left[BlockSize], right[BlockSize];
+    float left[sound::BlockSize], right[sound::BlockSize];
     for (const std::int64_t start : starts) {
         signal->ReadBlock(start, left, right);
-        for (int i = 0; i < BlockSize; ++i) {
+        for (int i = 0; i < sound::BlockSize; ++i) {
             const std::int64_t at = start + i;
             const float wantLeft = at < length ? static_cast<float>(Ramp(0, at)) : 0.0f;
             const float wantRight = at < length ? static_cast<float>(Ramp(1, at)) : 0.0f;
@@ -109,13 +109,13 @@ TEST(SoundFile, MonoGoesToBothChannelsScaledBy32768)
     testing_support::WriteWav(path, 11025, 1, 600, [](int, std::int64_t AIndex) {
         return AIndex == 0 ? 0.5 : AIndex == 1 ? -1.0 : 1.0 / 32768.0;
     });
-    const auto signal = OpenSoundFile(path);
-    float left[BlockSize], right[BlockSize];
+    const auto signal = sound::OpenSoundFile(path);
+    float left[sound::BlockSize], right[sound::BlockSize];
     signal->ReadBlock(0, left, right);
     EXPECT_EQ(left[0], 0.5f);
     EXPECT_EQ(left[1], -1.0f);
     EXPECT_EQ(left[2], 1.0f / 32768.0f);
-    for (int i = 0; i < BlockSize; ++i)
+    for (int i = 0; i < sound::BlockSize; ++i)
         ASSERT_EQ(left[i], right[i]) << i;
 }
 
@@ -126,21 +126,21 @@ TEST(SoundFile, MissingEmptyAndUndecodableInputsAreRefused)
     std::ofstream(scratch / "text.wav") << "this is not a sound file, not even close to one\n";
     testing_support::WriteWav(scratch / "silent.wav", 8000, 2, 0, Ramp);
     for (const char* name : {"missing.wav", "empty.wav", "text.wav", "silent.wav", "."})
-        EXPECT_THROW(OpenSoundFile(scratch / name), EPreviewError) << name;
+        EXPECT_THROW(sound::OpenSoundFile(scratch / name), common::EToolError) << name;
 }
 
 TEST(DefaultSignal, LastsEightSecondsAndIsNotSilent)
 {
-    const auto signal = MakeDefaultSignal();
+    const auto signal = sound::MakeDefaultSignal();
     EXPECT_EQ(signal->Length(), 8 * signal->Rate());
-    EXPECT_EQ(FramesForLength(signal->Length(), signal->Rate(), 30), 240);
-    float left[BlockSize], right[BlockSize];
+    EXPECT_EQ(sound::FramesForLength(signal->Length(), signal->Rate(), 30), 240);
+    float left[sound::BlockSize], right[sound::BlockSize];
     // Chord, beats, sweep, silence, and the loud end: only the silence is silent.
     const double seconds[] = {1.0, 2.0, 5.0, 6.5, 7.25};
     for (const double at : seconds) {
         signal->ReadBlock(static_cast<std::int64_t>(at * signal->Rate()), left, right);
         float peak = 0;
-        for (int i = 0; i < BlockSize; ++i)
+        for (int i = 0; i < sound::BlockSize; ++i)
             peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
         if (at == 6.5)
             EXPECT_EQ(peak, 0.0f) << at;
@@ -152,14 +152,14 @@ TEST(DefaultSignal, LastsEightSecondsAndIsNotSilent)
 
 TEST(VisualData, FillsWaveformAndPeaksAndLeavesTheSpectraAlone)
 {
-    float left[BlockSize], right[BlockSize];
-    for (int i = 0; i < BlockSize; ++i) {
-        left[i] = static_cast<float>(i) / BlockSize - 0.75f;
+    float left[sound::BlockSize], right[sound::BlockSize];
+    for (int i = 0; i < sound::BlockSize; ++i) {
+        left[i] = static_cast<float>(i) / sound::BlockSize - 0.75f;
         right[i] = i == 300 ? 0.5f : 0.0f;
     }
     TAIMPVisualData data{};
     data.Spectrum[1][3] = 7.0f;
-    FillVisualData(data, left, right);
+    drive::FillVisualData(data, left, right);
     EXPECT_EQ(data.Waveform[0][0], -0.75f);
     EXPECT_EQ(data.Waveform[1][300], 0.5f);
     EXPECT_EQ(data.Peaks[0], 0.75f);
@@ -253,7 +253,7 @@ TEST(Options, BadArgumentsAreRefused)
         std::string joined;
         for (const std::string& arg : args)
             joined += arg + " ";
-        EXPECT_THROW(Parse(args), EPreviewError) << joined;
+        EXPECT_THROW(Parse(args), common::EToolError) << joined;
     }
 }
 
@@ -281,7 +281,7 @@ TEST(GifDelay, DelaysAddUpToTheFrameTimes)
     for (const std::int32_t fps : {1, 7, 24, 25, 30, 60, 144}) {
         std::int64_t total = 0;
         for (std::int64_t frame = 0; frame < 3 * fps; ++frame) {
-            const std::int32_t delay = GifDelayOf(frame, fps);
+            const std::int32_t delay = output::GifDelayOf(frame, fps);
             EXPECT_GE(delay, 100 / fps) << fps;
             EXPECT_LE(delay, 100 / fps + 1) << fps;
             total += delay;
@@ -303,7 +303,7 @@ TEST(Trace, LinesOfEachTracedCall)
     ellipse.PenData.lopnColor = 0x005400EE;
     ellipse.PenData.lopnWidth.x = 1;
     ellipse.BrushData.lbColor = 0x008F53FF;
-    EXPECT_EQ(TTraceWriter::LineOf(ellipse), "Ellipse -1 2 30 41 pen=0x005400EE/1 brush=0x008F53FF");
+    EXPECT_EQ(drive::TTraceWriter::LineOf(ellipse), "Ellipse -1 2 30 41 pen=0x005400EE/1 brush=0x008F53FF");
 
     STANDIN_CALL polyline{};
     polyline.Function = "Polyline";
@@ -312,7 +312,7 @@ TEST(Trace, LinesOfEachTracedCall)
     polyline.Points = points;
     polyline.PenData.lopnColor = 0x2;
     polyline.PenData.lopnWidth.x = 1;
-    EXPECT_EQ(TTraceWriter::LineOf(polyline), "Polyline 3 1,2 -3,40 5,6 pen=0x00000002/1");
+    EXPECT_EQ(drive::TTraceWriter::LineOf(polyline), "Polyline 3 1,2 -3,40 5,6 pen=0x00000002/1");
 
     // FillRect shows the brush it is given, not the one selected.
     LOGBRUSH brush{BS_SOLID, 0x00ABCDEF, 0};
@@ -325,12 +325,12 @@ TEST(Trace, LinesOfEachTracedCall)
     fill.Args[2] = 640;
     fill.Args[3] = 480;
     fill.BrushData.lbColor = 0x00123456;
-    EXPECT_EQ(TTraceWriter::LineOf(fill), "FillRect 0 0 640 480 brush=0x00ABCDEF");
+    EXPECT_EQ(drive::TTraceWriter::LineOf(fill), "FillRect 0 0 640 480 brush=0x00ABCDEF");
     DeleteObject(given);
 
     STANDIN_CALL other{};
     other.Function = "SelectObject";
-    EXPECT_EQ(TTraceWriter::LineOf(other), "");
+    EXPECT_EQ(drive::TTraceWriter::LineOf(other), "");
 }
 
 TEST(AtomicOutput, NothingAppearsUntilTheCommit)
@@ -338,12 +338,12 @@ TEST(AtomicOutput, NothingAppearsUntilTheCommit)
     TScratch scratch;
     const std::string target = scratch / "out.gif";
     {
-        TAtomicFile file(target);
+        output::TAtomicFile file(target);
         std::fputs("half", file.Stream());
     }
     EXPECT_TRUE(scratch.Entries().empty());
     {
-        TAtomicFile file(target);
+        output::TAtomicFile file(target);
         std::fputs("whole", file.Stream());
         EXPECT_FALSE(std::filesystem::exists(target));
         file.Commit();
@@ -357,20 +357,20 @@ TEST(AtomicOutput, NothingAppearsUntilTheCommit)
 
     const std::string folder = scratch / "frames";
     {
-        TAtomicFolder frames(folder);
+        output::TAtomicFolder frames(folder);
         std::ofstream(frames.PathOf("a.png")) << "a";
     }
     EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"out.gif"});
     for (int run = 0; run < 2; ++run) { // a new folder, then one that exists
-        TAtomicFolder frames(folder);
+        output::TAtomicFolder frames(folder);
         std::ofstream(frames.PathOf("a.png")) << run;
         frames.Commit();
     }
     EXPECT_EQ(testing_support::ReadLines(scratch / "frames/a.png"), std::vector<std::string>{"1"});
     EXPECT_EQ(scratch.Entries(), (std::vector<std::string>{"frames", "out.gif"}));
 
-    EXPECT_THROW(TAtomicFile(scratch / "no/such/folder.gif"), EPreviewError);
-    EXPECT_THROW(TAtomicFolder(scratch / "out.gif"), EPreviewError);
+    EXPECT_THROW(output::TAtomicFile(scratch / "no/such/folder.gif"), common::EToolError);
+    EXPECT_THROW(output::TAtomicFolder(scratch / "out.gif"), common::EToolError);
 }
 
 } // namespace
@@ -392,13 +392,13 @@ TEST(ModuleHost, TextsComeAcrossAsUtf8)
         {u"", ""},
     };
     for (const TCase& c : cases)
-        EXPECT_EQ(Utf8Of(c.Text.data(), c.Text.size()), c.Utf8) << c.Utf8;
+        EXPECT_EQ(drive::Utf8Of(c.Text.data(), c.Text.size()), c.Utf8) << c.Utf8;
 }
 
 #ifdef PREVIEW_MODULE
 TEST(ModuleHost, DrivesTheModuleUpToAnInitializedVisualization)
 {
-    TModuleHost host(PREVIEW_MODULE, 64, 48);
+    drive::TModuleHost host(PREVIEW_MODULE, 64, 48);
     EXPECT_EQ(host.PluginName(), "Selvanore");
     EXPECT_EQ(host.PluginAuthor(), "Vashkelt");
     EXPECT_EQ(host.VisualName(), "Selvanore");
@@ -409,7 +409,7 @@ TEST(ModuleHost, LibrariesThatAreNoPluginsAreRefused)
 {
     for (const char* path :
          {PREVIEW_FAKE_NO_EXPORT, PREVIEW_FAKE_FAILING_EXPORT, PREVIEW_FAKE_NO_VISUALIZATION, "/nowhere/Selvanore.so"})
-        EXPECT_THROW(TModuleHost(path, 64, 48), EPreviewError) << path;
+        EXPECT_THROW(drive::TModuleHost(path, 64, 48), common::EToolError) << path;
 }
 
 } // namespace
@@ -431,7 +431,7 @@ TEST(Preview, AStopRequestEndsTheRunAndLeavesNothingBehind)
             options.Frame = 3;
         options.Trace = scratch / "trace.txt";
         RequestStop();
-        EXPECT_THROW(RunPreview(options), EPreviewInterrupted) << output;
+        EXPECT_THROW(RunPreview(options), common::EInterrupted) << output;
         ClearStopRequest();
         EXPECT_TRUE(scratch.Entries().empty()) << output;
     }
@@ -473,32 +473,32 @@ TEST(WineLoader, FoundFromTheVariableThenPathThenWhereWineInstallsIt)
         {scratch / "both", chosen, chosen}, // WINELOADER wins over PATH
     };
     for (const TCase& c : cases)
-        EXPECT_EQ(FindWineLoader(c.Path.c_str(), c.Loader.c_str()), c.Expected) << c.Path << " / " << c.Loader;
+        EXPECT_EQ(drive::FindWineLoader(c.Path.c_str(), c.Loader.c_str()), c.Expected) << c.Path << " / " << c.Loader;
 }
 
 TEST(WineLoader, WithoutOneOnPathTheInstalledLoaderOrAClearError)
 {
     TScratch scratch;
     const std::string nothing = scratch / "nothing";
-    const auto installed = std::find_if(std::begin(WineLoaderFallbacks), std::end(WineLoaderFallbacks),
+    const auto installed = std::find_if(std::begin(drive::WineLoaderFallbacks), std::end(drive::WineLoaderFallbacks),
                                         [](const char* APath) { return access(APath, X_OK) == 0; });
-    if (installed != std::end(WineLoaderFallbacks)) {
-        EXPECT_EQ(FindWineLoader(nothing.c_str(), nullptr), *installed);
+    if (installed != std::end(drive::WineLoaderFallbacks)) {
+        EXPECT_EQ(drive::FindWineLoader(nothing.c_str(), nullptr), *installed);
     } else {
         try {
-            FindWineLoader(nothing.c_str(), nullptr);
+            drive::FindWineLoader(nothing.c_str(), nullptr);
             ADD_FAILURE() << "no loader, yet one was found";
-        } catch (const EPreviewError& error) {
+        } catch (const common::EToolError& error) {
             EXPECT_NE(std::string(error.what()).find("wine64 package"), std::string::npos) << error.what();
         }
     }
     // A WINELOADER that names no program is an error, not a silent fallback.
     const std::string plain = FolderWith(scratch, "plain", "wine", false);
     for (const std::string& loader : {plain, scratch / "missing"})
-        EXPECT_THROW(FindWineLoader(nothing.c_str(), loader.c_str()), EPreviewError) << loader;
+        EXPECT_THROW(drive::FindWineLoader(nothing.c_str(), loader.c_str()), common::EToolError) << loader;
 }
 
-// Names reach the terminal only through Quoted: nothing in them can act on it, and every byte
+// Names reach the terminal only through common::Quoted: nothing in them can act on it, and every byte
 // can still be told from the escape.
 TEST(Messages, QuotedNamesEscapeWhatATerminalWouldActOn)
 {
@@ -523,7 +523,7 @@ TEST(Messages, QuotedNamesEscapeWhatATerminalWouldActOn)
          "'overlong \\xc0\\xaf, surrogate \\xed\\xa0\\x80, cut \\xe2\\x99'"},
     };
     for (const TCase& c : cases)
-        EXPECT_EQ(Quoted(c.Name), c.Shown) << c.Shown;
+        EXPECT_EQ(common::Quoted(c.Name), c.Shown) << c.Shown;
 }
 
 TEST(Messages, AReportIsOneLineWithNothingATerminalWouldActOn)
@@ -541,7 +541,7 @@ TEST(Messages, AReportIsOneLineWithNothingATerminalWouldActOn)
     };
     for (const TCase& c : cases) {
         testing::internal::CaptureStderr();
-        ReportOneLine("prog", c.Message);
+        common::ReportOneLine("prog", c.Message);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.Line) << c.Line;
     }
 }

@@ -1,7 +1,7 @@
 // The writer thread between drawing and encoding: frames reach the wrapped writer whole and in
 // order, its errors come back to the caller, and the thread ends on every path.
-#include "tools/preview/PreviewError.h"
-#include "tools/preview/WriterThread.h"
+#include "tools/lib/common/ToolError.h"
+#include "tools/lib/output/WriterThread.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +32,7 @@ struct TLog {
     bool Destroyed = false;
 };
 
-class TFakeWriter final : public preview::TFrameWriter {
+class TFakeWriter final : public output::TFrameWriter {
 public:
     TFakeWriter(TLog& ALog, std::optional<std::int64_t> AFailAt, bool AFailFinish, std::chrono::milliseconds ADelay)
         : FLog(ALog), FFailAt(AFailAt), FFailFinish(AFailFinish), FDelay(ADelay)
@@ -43,7 +43,7 @@ public:
     {
         std::this_thread::sleep_for(FDelay);
         if (FFailAt && AFrame == *FFailAt)
-            throw preview::EPreviewError("cannot write output 'fake': frame " + std::to_string(AFrame));
+            throw common::EToolError("cannot write output 'fake': frame " + std::to_string(AFrame));
         FLog.Frames.push_back(AFrame);
         FLog.Threads.push_back(std::this_thread::get_id());
         for (std::size_t i = 0; i < Pixels; ++i)
@@ -57,11 +57,11 @@ public:
     {
         FLog.FinishThread = std::this_thread::get_id();
         if (FFailFinish)
-            throw preview::EPreviewError("cannot write output 'fake': at the end");
+            throw common::EToolError("cannot write output 'fake': at the end");
         FLog.Finished = true;
     }
 
-    preview::TStagedOutput* Staged() noexcept override { return nullptr; }
+    output::TStagedOutput* Staged() noexcept override { return nullptr; }
 
 private:
     TLog& FLog;
@@ -76,8 +76,8 @@ private:
 std::string SendFrames(TLog& ALog, int ABuffers, std::int64_t AFrames, std::optional<std::int64_t> AFailAt,
                        bool AFailFinish, std::chrono::milliseconds ADelay)
 {
-    preview::TWriterThread writer(std::make_unique<TFakeWriter>(ALog, AFailAt, AFailFinish, ADelay), Width, Height,
-                                  ABuffers);
+    output::TWriterThread writer(std::make_unique<TFakeWriter>(ALog, AFailAt, AFailFinish, ADelay), Width, Height,
+                                 ABuffers);
     std::vector<std::uint32_t> drawn(Pixels);
     try {
         for (std::int64_t frame = 0; frame < AFrames; ++frame) {
@@ -87,7 +87,7 @@ std::string SendFrames(TLog& ALog, int ABuffers, std::int64_t AFrames, std::opti
             std::fill(drawn.begin(), drawn.end(), 0xDEADu);
         }
         writer.Finish();
-    } catch (const preview::EPreviewError& error) {
+    } catch (const common::EToolError& error) {
         return error.what();
     }
     return {};
@@ -156,7 +156,7 @@ TEST(PreviewWriterThread, DestroyedWithoutFinishDropsTheQueueAndJoins)
 {
     TLog log;
     {
-        preview::TWriterThread writer(
+        output::TWriterThread writer(
             std::make_unique<TFakeWriter>(log, std::nullopt, false, std::chrono::milliseconds(100)), Width, Height, 3);
         std::vector<std::uint32_t> drawn(Pixels);
         for (std::int64_t frame = 0; frame < 3; ++frame) {

@@ -1,8 +1,8 @@
 #include "tools/play/PlayOptions.h"
 
-#include "tools/preview/Options.h"
-#include "tools/preview/PreviewError.h"
-#include "tools/preview/SignalSource.h"
+#include "tools/lib/common/Parse.h"
+#include "tools/lib/common/ToolError.h"
+#include "tools/lib/sound/SignalSource.h"
 
 #include <CLI/CLI.hpp>
 
@@ -76,8 +76,8 @@ report is then not written.
 
 } // namespace
 
-std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv, const TPlayDefaults& ADefaults,
-                                             std::ostream& AHelpOut)
+std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv,
+                                             const common::TProgramFiles& ADefaults, std::ostream& AHelpOut)
 {
     TPlayOptions options;
     options.WineHelper = ADefaults.WineHelper;
@@ -89,7 +89,7 @@ std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv
     CLI::App app("Plays a sound, or captures what the desktop plays, and shows the Selvanore visualization "
                  "live in a window, as the player drives it.",
                  "selvanore-play");
-    app.footer(std::string(HelpFooter) + "\n" + preview::RateLimitsHelp() + ExitFooter);
+    app.footer(std::string(HelpFooter) + "\n" + sound::RateLimitsHelp() + ExitFooter);
     app.get_formatter()->column_width(30);
     app.add_option("FILE", options.Input, "Audio file to play, any format libsndfile reads (default: built-in signal)");
     auto* captureOption = app.add_option("--capture", options.CaptureSource,
@@ -110,36 +110,36 @@ std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv
     try {
         app.parse(AArgc, AArgv);
     } catch (const CLI::CallForHelp&) {
-        preview::WriteHelp(AHelpOut, app.help());
+        common::WriteHelp(AHelpOut, app.help());
         return std::nullopt;
     } catch (const CLI::ParseError& error) {
-        throw preview::EPreviewError(error.what());
+        throw common::EToolError(error.what());
     }
 
     options.Capture = captureOption->count() > 0;
     if (options.Capture && !options.Input.empty())
-        throw preview::EPreviewError("--capture draws what the desktop plays: leave out FILE " +
-                                     preview::Quoted(options.Input));
-    preview::ParseSize(size, options.Width, options.Height);
+        throw common::EToolError("--capture draws what the desktop plays: leave out FILE " +
+                                 common::Quoted(options.Input));
+    common::ParseSize(size, options.Width, options.Height);
     if (!fps.empty() || app.count("--fps") > 0)
         options.Fps = static_cast<std::int32_t>(
-            preview::ParseWhole("--fps", fps, 1, preview::MaxFps, "from 1 to " + std::to_string(preview::MaxFps)));
+            common::ParseWhole("--fps", fps, 1, common::MaxFps, "from 1 to " + std::to_string(common::MaxFps)));
     if (app.count("--seconds") > 0) {
         // A week of sound is more than anyone watches; past it the sample counts would lose
         // their precision as doubles long before they overflow.
         constexpr int Week = 7 * 24 * 3600;
         const std::string rule = "must be a positive number of seconds up to " + std::to_string(Week) + " (a week)";
-        const double value = preview::ParseReal("--seconds", seconds, rule);
+        const double value = common::ParseReal("--seconds", seconds, rule);
         if (!(value > 0) || value > Week)
-            throw preview::EPreviewError("--seconds " + rule + ", not " + preview::Quoted(seconds));
+            throw common::EToolError("--seconds " + rule + ", not " + common::Quoted(seconds));
         options.Seconds = value;
     }
     if (app.count("--report") > 0 && options.Report.empty())
-        throw preview::EPreviewError("--report must name a file");
+        throw common::EToolError("--report must name a file");
     if (moduleOption->count() == 0)
         options.Module = options.Wine ? ADefaults.WineModule : ADefaults.Module;
     if (options.Module.empty())
-        throw preview::EPreviewError("no module to load: give --module PATH");
+        throw common::EToolError("no module to load: give --module PATH");
     return options;
 }
 

@@ -1,6 +1,8 @@
 // selvanore-play's command line: what to play or capture, how to draw it and what to report.
 #pragma once
 
+#include "tools/lib/common/ProgramPaths.h"
+
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
@@ -22,16 +24,9 @@ struct TPlayOptions {
     std::string WineHelper;
 };
 
-// What the build knows: the native module, and the DLL and helper of the Windows cross build.
-struct TPlayDefaults {
-    std::string Module;
-    std::string WineModule;
-    std::string WineHelper;
-};
-
 // Parses and checks the command line. Returns nothing when the run ends at once (--help, written
-// to AHelpOut); throws preview::EPreviewError with a one-line message for a bad argument.
-std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv, const TPlayDefaults& ADefaults,
-                                             std::ostream& AHelpOut);
+// to AHelpOut); throws common::EToolError with a one-line message for a bad argument.
+std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv,
+                                             const common::TProgramFiles& ADefaults, std::ostream& AHelpOut);
 
 } // namespace play

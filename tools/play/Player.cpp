@@ -1,15 +1,15 @@
 #include "tools/play/Player.h"
 
-#include "tools/play/Capture.h"
+#include "tools/lib/sound/Capture.h"
 #include "tools/play/Sdl.h"
 #include "tools/play/SoundFeed.h"
-#include "tools/preview/AtomicOutput.h"
-#include "tools/preview/Interrupt.h"
-#include "tools/preview/NativeRenderer.h"
-#include "tools/preview/PreviewError.h"
-#include "tools/preview/SignalSource.h"
-#include "tools/preview/VisualData.h"
-#include "tools/preview/WineRenderer.h"
+#include "tools/lib/output/AtomicOutput.h"
+#include "tools/lib/common/Interrupt.h"
+#include "tools/lib/drive/NativeRenderer.h"
+#include "tools/lib/common/ToolError.h"
+#include "tools/lib/sound/SignalSource.h"
+#include "tools/lib/drive/VisualData.h"
+#include "tools/lib/drive/WineRenderer.h"
 
 #include <sys/resource.h>
 #include <time.h>
@@ -76,7 +76,7 @@ std::int32_t ModuleButtonOf(Uint8 AButton) noexcept
 
 bool IsSilent(const float* ALeft, const float* ARight) noexcept
 {
-    for (int i = 0; i < preview::BlockSize; ++i)
+    for (int i = 0; i < sound::BlockSize; ++i)
         if (ALeft[i] != 0.0f || ARight[i] != 0.0f)
             return false;
     return true;
@@ -134,8 +134,8 @@ TSdlTexture MakeTexture(SDL_Renderer* ARenderer, std::int32_t AWidth, std::int32
     TSdlTexture texture(
         SDL_CreateTexture(ARenderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, AWidth, AHeight));
     if (!texture)
-        throw preview::EPreviewError("cannot make a " + std::to_string(AWidth) + "x" + std::to_string(AHeight) +
-                                     " picture in the window: " + SdlError());
+        throw common::EToolError("cannot make a " + std::to_string(AWidth) + "x" + std::to_string(AHeight) +
+                                 " picture in the window: " + SdlError());
     return texture;
 }
 
@@ -145,13 +145,13 @@ TView OpenView(const TPlayOptions& AOptions)
     view.Window.reset(SDL_CreateWindow("Selvanore", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, AOptions.Width,
                                        AOptions.Height, SDL_WINDOW_RESIZABLE));
     if (!view.Window)
-        throw preview::EPreviewError("no display: cannot open a window: " + SdlError());
+        throw common::EToolError("no display: cannot open a window: " + SdlError());
     const Uint32 vsync = AOptions.Fps ? 0 : SDL_RENDERER_PRESENTVSYNC;
     view.Renderer.reset(SDL_CreateRenderer(view.Window.get(), -1, SDL_RENDERER_ACCELERATED | vsync));
     if (!view.Renderer)
         view.Renderer.reset(SDL_CreateRenderer(view.Window.get(), -1, SDL_RENDERER_SOFTWARE | vsync));
     if (!view.Renderer)
-        throw preview::EPreviewError("no display: cannot draw in the window: " + SdlError());
+        throw common::EToolError("no display: cannot draw in the window: " + SdlError());
     if (SDL_GetRendererOutputSize(view.Renderer.get(), &view.Width, &view.Height) != 0 || view.Width < 1 ||
         view.Height < 1) {
         view.Width = AOptions.Width;
@@ -192,16 +192,16 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
 {
     // The inputs and the report's file first: a file that cannot be decoded or written is
     // reported before any window opens.
-    std::unique_ptr<preview::TSignalSource> source;
+    std::unique_ptr<sound::TSignalSource> source;
     if (!AOptions.Capture)
-        source = AOptions.Input.empty() ? preview::MakeDefaultSignal() : preview::OpenSoundFile(AOptions.Input);
-    std::optional<preview::TAtomicFile> report;
+        source = AOptions.Input.empty() ? sound::MakeDefaultSignal() : sound::OpenSoundFile(AOptions.Input);
+    std::optional<output::TAtomicFile> report;
     if (!AOptions.Report.empty()) {
-        std::vector<preview::TNamedPath> inputs;
+        std::vector<output::TNamedPath> inputs;
         if (!AOptions.Input.empty())
             inputs.push_back({"FILE", AOptions.Input});
         inputs.push_back({"--module", AOptions.Module});
-        preview::RequireSeparateFiles(inputs, {{"--report", AOptions.Report}}, nullptr, false);
+        output::RequireSeparateFiles(inputs, {{"--report", AOptions.Report}}, nullptr, false);
         report.emplace(AOptions.Report);
     }
 
@@ -210,18 +210,18 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
     std::unique_ptr<TSoundFeed> feed;
     if (AOptions.Capture)
         feed = std::make_unique<TCaptureFeed>(AHooks.OpenCapture ? AHooks.OpenCapture(AOptions.CaptureSource)
-                                                                 : OpenCapture(AOptions.CaptureSource));
+                                                                 : sound::OpenCapture(AOptions.CaptureSource));
     else
         feed = std::make_unique<TPlayback>(std::move(source), AOptions.Seconds);
     TView view = OpenView(AOptions);
 
     // Declared last, so that the module is finalized and unloaded first of all at the end.
-    std::unique_ptr<preview::TFrameRenderer> frames;
+    std::unique_ptr<drive::TFrameRenderer> frames;
     if (AOptions.Wine)
-        frames = std::make_unique<preview::TWineRenderer>(
-            preview::TWineRendererSetup{AOptions.WineHelper, AOptions.Module, view.Width, view.Height});
+        frames = std::make_unique<drive::TWineRenderer>(
+            drive::TWineRendererSetup{AOptions.WineHelper, AOptions.Module, view.Width, view.Height});
     else
-        frames = preview::MakeNativeRenderer({AOptions.Module, view.Width, view.Height, {}});
+        frames = drive::MakeNativeRenderer({AOptions.Module, view.Width, view.Height, {}});
 
     const double rate = FrameRateOf(AOptions, view.Window.get());
     // Frames are paced here with --fps, and also when the presentation does not wait for the
@@ -237,7 +237,7 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
     TPlayFigures figures;
     TStatusLine status;
     TAIMPVisualData data{}; // one record for every frame, as a player reuses its buffers
-    std::array<float, preview::BlockSize> left{}, right{};
+    std::array<float, sound::BlockSize> left{}, right{};
     std::vector<std::uint32_t> settled; // a silent capture's last picture, to see it stop changing
     bool running = true, paused = false, idle = false, fullScreen = false, resized = false;
     double lagSum = 0, lastLag = 0, drawCpu = 0, uploadCpu = 0, presentCpu = 0;
@@ -268,7 +268,7 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
         if (idle && silent)
             return false;
         idle = false;
-        preview::FillVisualData(data, left.data(), right.data());
+        drive::FillVisualData(data, left.data(), right.data());
         const double c0 = ThreadCpuSeconds();
         const std::uint32_t* pixels = frames->Render(frameIndex++, data);
         const double c1 = ThreadCpuSeconds();
@@ -371,12 +371,12 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
         }
     };
 
-    // Whether the sound has ended, or --seconds have passed; EPreviewError when it turned out
+    // Whether the sound has ended, or --seconds have passed; common::EToolError when it turned out
     // damaged.
     const auto soundOver = [&] { return feed->Ended() || (secondsLimit >= 0 && feed->Now() >= secondsLimit); };
 
     // From here Ctrl-C and SIGTERM end the run as closing the window does, with its report.
-    const preview::TOrderlyEndOnInterrupt orderly;
+    const common::TOrderlyEndOnInterrupt orderly;
     const auto start = TClock::now();
     feed->SetPaused(false);
     while (running) {
@@ -390,7 +390,7 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
         } else if (paced) {
             // Woken in time for the sound's end and for an orderly end, however far off the
             // next frame is.
-            for (auto now = TClock::now(); running && now < nextDue && !preview::OrderlyEndRequested() && !soundOver();
+            for (auto now = TClock::now(); running && now < nextDue && !common::OrderlyEndRequested() && !soundOver();
                  now = TClock::now()) {
                 const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextDue - now).count();
                 if (wait < 1)
@@ -401,7 +401,7 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
         }
         while (running && SDL_PollEvent(&event))
             handle(event);
-        if (!running || preview::OrderlyEndRequested())
+        if (!running || common::OrderlyEndRequested())
             break;
         if (resized)
             resize();
@@ -455,7 +455,7 @@ TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
     if (report) {
         const std::string json = ReportJson(figures);
         if (std::fputs(json.c_str(), report->Stream()) < 0)
-            preview::ThrowWriteError(report->Target());
+            output::ThrowWriteError(report->Target());
         report->Commit();
     }
     return figures;

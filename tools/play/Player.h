@@ -2,7 +2,7 @@
 // window's resizes and clicks on to the module as the player does.
 #pragma once
 
-#include "tools/play/Capture.h"
+#include "tools/lib/sound/Capture.h"
 #include "tools/play/PlayOptions.h"
 
 #include <SDL.h>
@@ -34,11 +34,11 @@ struct TPlayFigures {
 // count of frames drawn), so that a test can resize the window or push input events.
 struct TPlayHooks {
     std::function<void(SDL_Window* AWindow, std::int64_t AFramesDrawn)> AfterFrame;
-    // In place of OpenCapture, for --capture.
-    std::function<std::unique_ptr<TCapture>(const std::string& ASource)> OpenCapture;
+    // In place of sound::OpenCapture, for --capture.
+    std::function<std::unique_ptr<sound::TCapture>(const std::string& ASource)> OpenCapture;
 };
 
-// Runs the player until the sound ends, --seconds pass or the user ends it; EPreviewError with a
+// Runs the player until the sound ends, --seconds pass or the user ends it; common::EToolError with a
 // one-line message for bad input (no display, no audio device, an undecodable file, no sound
 // server, no such source). Writes --report when asked.
 TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks = {});

@@ -1,7 +1,7 @@
 #include "tools/play/Sdl.h"
 
-#include "tools/preview/Interrupt.h"
-#include "tools/preview/PreviewError.h"
+#include "tools/lib/common/Interrupt.h"
+#include "tools/lib/common/ToolError.h"
 
 #include <X11/Xlib.h>
 
@@ -21,9 +21,9 @@ extern "C" int OnLostDisplay(Display* ADisplay)
     const char* name = ADisplay ? DisplayString(ADisplay) : nullptr;
     std::string message = "lost the display";
     if (name && *name)
-        message += " " + preview::Quoted(name);
+        message += " " + common::Quoted(name);
     message += ": the X server has gone away";
-    preview::EndProcessNow(message.c_str(), preview::ExitBadInput);
+    common::EndProcessNow(message.c_str(), common::ExitBadInput);
 }
 
 } // namespace
@@ -40,7 +40,7 @@ std::string SdlError()
 TSdlSubsystems::TSdlSubsystems(Uint32 AFlags, const std::string& AWhat) : FFlags(AFlags)
 {
     if (SDL_InitSubSystem(AFlags) != 0)
-        throw preview::EPreviewError(AWhat + ": " + SdlError());
+        throw common::EToolError(AWhat + ": " + SdlError());
 }
 
 TSdlSubsystems::~TSdlSubsystems()

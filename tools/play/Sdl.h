@@ -12,7 +12,7 @@ namespace play {
 // SDL_GetError's text, for a one-line message.
 std::string SdlError();
 
-// SDL's subsystems AFlags, shut down on destruction. EPreviewError "AWhat: <SDL's reason>"
+// SDL's subsystems AFlags, shut down on destruction. common::EToolError "AWhat: <SDL's reason>"
 // when they cannot start.
 class TSdlSubsystems {
 public:

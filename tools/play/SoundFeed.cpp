@@ -1,13 +1,13 @@
 #include "tools/play/SoundFeed.h"
 
-#include "tools/preview/PreviewError.h"
+#include "tools/lib/common/ToolError.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace play {
 
-using preview::BlockSize;
+using sound::BlockSize;
 
 namespace {
 
@@ -29,13 +29,13 @@ std::uint16_t TPlayback::BufferSamplesFor(std::int32_t ARate) noexcept
     return static_cast<std::uint16_t>(samples);
 }
 
-TPlayback::TPlayback(std::unique_ptr<preview::TSignalSource> ASource, std::optional<double> ASeconds)
+TPlayback::TPlayback(std::unique_ptr<sound::TSignalSource> ASource, std::optional<double> ASeconds)
     : FSource(std::move(ASource)), FRate(FSource->Rate()), FLength(HeardLength(FSource->Length(), FRate, ASeconds)),
       FRing(static_cast<std::size_t>(RingSize) * 2), FAudio(SDL_INIT_AUDIO, "no audio device")
 {
     // The first frames come before the device's first request; a file that fails at once is
     // refused before anything plays.
-    DecodeTo(BlockSize);
+    DecodeTo(sound::BlockSize);
     if (FFailure)
         std::rethrow_exception(FFailure);
 
@@ -51,7 +51,7 @@ TPlayback::TPlayback(std::unique_ptr<preview::TSignalSource> ASource, std::optio
     const SDL_AudioDeviceID device =
         SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
     if (device == 0)
-        throw preview::EPreviewError("no audio device: " + SdlError());
+        throw common::EToolError("no audio device: " + SdlError());
     FDevice.emplace(device);
     // The buffer being played and the one just handed over stand between the callback and the
     // speaker.
@@ -70,7 +70,7 @@ void TPlayback::Fill(float* AInterleaved, std::int64_t ACount) noexcept
 {
     const std::lock_guard lock(FLock);
     // A block past the end of what was handed over must be there for the frames as well.
-    DecodeTo(FConsumed + ACount + BlockSize);
+    DecodeTo(FConsumed + ACount + sound::BlockSize);
     for (std::int64_t i = 0; i < ACount; ++i) {
         const std::int64_t sample = FConsumed + i;
         const std::size_t at = static_cast<std::size_t>(sample % RingSize) * 2;
@@ -89,8 +89,8 @@ void TPlayback::Fill(float* AInterleaved, std::int64_t ACount) noexcept
 void TPlayback::DecodeTo(std::int64_t AEnd) noexcept
 {
     // Nothing past what is to be heard is decoded: damage there is never met.
-    AEnd = std::min(AEnd, FLength + BlockSize);
-    std::array<float, BlockSize> left{}, right{};
+    AEnd = std::min(AEnd, FLength + sound::BlockSize);
+    std::array<float, sound::BlockSize> left{}, right{};
     while (FDecoded < AEnd) {
         if (!FFailure) {
             try {
@@ -105,12 +105,12 @@ void TPlayback::DecodeTo(std::int64_t AEnd) noexcept
             left.fill(0.0f);
             right.fill(0.0f);
         }
-        for (int i = 0; i < BlockSize; ++i) {
+        for (int i = 0; i < sound::BlockSize; ++i) {
             const std::size_t at = static_cast<std::size_t>((FDecoded + i) % RingSize) * 2;
             FRing[at] = left[static_cast<std::size_t>(i)];
             FRing[at + 1] = right[static_cast<std::size_t>(i)];
         }
-        FDecoded += BlockSize;
+        FDecoded += sound::BlockSize;
     }
 }
 
@@ -138,9 +138,9 @@ std::int64_t TPlayback::Block(float* ALeft, float* ARight)
     const std::lock_guard lock(FLock);
     std::int64_t position = NowLocked(TClock::now());
     // The ring's oldest block; the clock never lags that far behind with a sane device.
-    position = std::max(position, FDecoded - RingSize + BlockSize);
-    DecodeTo(position + BlockSize);
-    for (int i = 0; i < BlockSize; ++i) {
+    position = std::max(position, FDecoded - RingSize + sound::BlockSize);
+    DecodeTo(position + sound::BlockSize);
+    for (int i = 0; i < sound::BlockSize; ++i) {
         const std::int64_t sample = position + i;
         const std::size_t at = static_cast<std::size_t>(sample % RingSize) * 2;
         const bool heard = sample < FLength;
@@ -186,16 +186,16 @@ std::int64_t TPlayback::CleanedSamples()
     return FSource->CleanedSamples();
 }
 
-TCaptureFeed::TCaptureFeed(std::unique_ptr<TCapture> ACapture) : FCapture(std::move(ACapture)) {}
+TCaptureFeed::TCaptureFeed(std::unique_ptr<sound::TCapture> ACapture) : FCapture(std::move(ACapture)) {}
 
 std::int64_t TCaptureFeed::Block(float* ALeft, float* ARight)
 {
-    return std::max<std::int64_t>(0, FCapture->Latest(ALeft, ARight) - BlockSize);
+    return std::max<std::int64_t>(0, FCapture->Latest(ALeft, ARight) - sound::BlockSize);
 }
 
 std::int64_t TCaptureFeed::Now()
 {
-    return std::max<std::int64_t>(0, FCapture->Latest(FLeft.data(), FRight.data()) - BlockSize);
+    return std::max<std::int64_t>(0, FCapture->Latest(FLeft.data(), FRight.data()) - sound::BlockSize);
 }
 
 } // namespace play

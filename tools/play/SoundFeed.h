@@ -3,9 +3,9 @@
 // captured from the sound server.
 #pragma once
 
-#include "tools/play/Capture.h"
+#include "tools/lib/sound/Capture.h"
 #include "tools/play/Sdl.h"
-#include "tools/preview/SignalSource.h"
+#include "tools/lib/sound/SignalSource.h"
 
 #include <array>
 #include <chrono>
@@ -24,18 +24,18 @@ public:
 
     // Samples per second per channel; always positive.
     virtual std::int32_t Rate() const noexcept = 0;
-    // Fills ALeft and ARight with preview::BlockSize samples each, from the position the audio
+    // Fills ALeft and ARight with sound::BlockSize samples each, from the position the audio
     // clock gives now, and returns that position (in samples per channel from the start).
     virtual std::int64_t Block(float* ALeft, float* ARight) = 0;
     // The audio clock now, in samples per channel from the start.
     virtual std::int64_t Now() = 0;
-    // Whether everything there was to hear has been heard. EPreviewError when the sound turned
+    // Whether everything there was to hear has been heard. common::EToolError when the sound turned
     // out damaged on the way, once what came before the damage has been heard.
     virtual bool Ended() = 0;
     // Stops or restarts the sound (and the clock with it).
     virtual void SetPaused(bool APaused) = 0;
     // Samples read for playing that were beyond full scale or not numbers and were cleaned
-    // (preview::CleanSample): every one of the input's when the sound has played to its end, a
+    // (sound::CleanSample): every one of the input's when the sound has played to its end, a
     // few thousand past what was heard when the run ended early, as the sound is read ahead.
     virtual std::int64_t CleanedSamples() = 0;
 };
@@ -48,9 +48,9 @@ public:
 class TPlayback final : public TSoundFeed {
 public:
     // Takes ownership of ASource; plays its first ASeconds (all of it when none), and silence
-    // after. EPreviewError "no audio device: ..." when SDL has no output, or when the source
+    // after. common::EToolError "no audio device: ..." when SDL has no output, or when the source
     // cannot be read from the start. Starts paused; SetPaused(false) starts the sound.
-    TPlayback(std::unique_ptr<preview::TSignalSource> ASource, std::optional<double> ASeconds);
+    TPlayback(std::unique_ptr<sound::TSignalSource> ASource, std::optional<double> ASeconds);
     ~TPlayback() override;
     TPlayback(const TPlayback&) = delete;
     TPlayback& operator=(const TPlayback&) = delete;
@@ -84,7 +84,7 @@ private:
     // far more than the output latency, a callback's request and a block together.
     static constexpr std::int64_t RingSize = std::int64_t{1} << 17;
 
-    std::unique_ptr<preview::TSignalSource> FSource;
+    std::unique_ptr<sound::TSignalSource> FSource;
     std::int32_t FRate;
     std::int64_t FLength;     // samples per channel to be heard: the source's, or fewer with ASeconds
     std::vector<float> FRing; // left and right interleaved, sample i at (i % RingSize) * 2
@@ -107,7 +107,7 @@ private:
 // What the desktop plays, through a capture from the sound server.
 class TCaptureFeed final : public TSoundFeed {
 public:
-    explicit TCaptureFeed(std::unique_ptr<TCapture> ACapture);
+    explicit TCaptureFeed(std::unique_ptr<sound::TCapture> ACapture);
 
     std::int32_t Rate() const noexcept override { return FCapture->Rate(); }
     std::int64_t Block(float* ALeft, float* ARight) override;
@@ -118,8 +118,8 @@ public:
     std::int64_t CleanedSamples() override { return 0; }
 
 private:
-    std::unique_ptr<TCapture> FCapture;
-    std::array<float, preview::BlockSize> FLeft{}, FRight{}; // Now's scratch
+    std::unique_ptr<sound::TCapture> FCapture;
+    std::array<float, sound::BlockSize> FLeft{}, FRight{}; // Now's scratch
 };
 
 } // namespace play

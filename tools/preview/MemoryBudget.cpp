@@ -1,6 +1,6 @@
 #include "tools/preview/MemoryBudget.h"
 
-#include "tools/preview/PreviewError.h"
+#include "tools/lib/common/ToolError.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -186,9 +186,10 @@ void CheckMemory(const TMemoryNeed& ANeed, const TMemoryHeadroom& AHeadroom, con
     };
     for (const TBound& bound : bounds) {
         if (bound.Headroom && bound.Need > *bound.Headroom)
-            throw EPreviewError("--size " + ASize + " needs about " + std::to_string(CeilMiB(bound.Need)) +
-                                " MiB of memory, more than the " + std::to_string(*bound.Headroom / MiB) +
-                                " MiB this process may still use under " + bound.What + ": choose a smaller --size");
+            throw common::EToolError("--size " + ASize + " needs about " + std::to_string(CeilMiB(bound.Need)) +
+                                     " MiB of memory, more than the " + std::to_string(*bound.Headroom / MiB) +
+                                     " MiB this process may still use under " + bound.What +
+                                     ": choose a smaller --size");
     }
 }
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "tools/preview/Options.h"
-#include "tools/preview/WriterThread.h"
+#include "tools/lib/output/WriterThread.h"
 
 #include <cstdint>
 #include <optional>
@@ -15,7 +15,7 @@ namespace preview {
 // Bytes a run holds for every pixel of the drawing area: the drawing surface's 32-bit pixels
 // (with --wine, the copy the helper sends back) and the copies of the frames that wait for the
 // writer thread (WriterThread.h), and the output's own frame buffer.
-inline constexpr std::uint64_t SurfaceBytesPerPixel = 4 * (1 + QueuedFrames);
+inline constexpr std::uint64_t SurfaceBytesPerPixel = 4 * (1 + output::QueuedFrames);
 inline constexpr std::uint64_t GifBytesPerPixel = 1 + 4; // the palette indexes, the previous frame
 inline constexpr std::uint64_t StreamBytesPerPixel = 3;  // the frame's PPM image
 // A video: the converted frame and the encoder's own frames (reference, look-ahead, threads), as
@@ -67,7 +67,7 @@ TMemoryHeadroom CurrentMemoryHeadroom();
 // refuses memory. Empty when no group has a limit.
 std::optional<std::uint64_t> GroupHeadroomOf(const std::string& AMembership, const std::string& AHierarchy);
 
-// EPreviewError with a one-line message when ANeed does not fit AHeadroom; ASize is the --size
+// common::EToolError with a one-line message when ANeed does not fit AHeadroom; ASize is the --size
 // text the message quotes.
 void CheckMemory(const TMemoryNeed& ANeed, const TMemoryHeadroom& AHeadroom, const std::string& ASize);
 // The same for AOptions' run and the limits as they stand now.

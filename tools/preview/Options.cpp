@@ -1,8 +1,8 @@
 #include "tools/preview/Options.h"
 
 #include "tools/preview/MemoryBudget.h"
-#include "tools/preview/PreviewError.h"
-#include "tools/preview/SignalSource.h"
+#include "tools/lib/common/ToolError.h"
+#include "tools/lib/sound/SignalSource.h"
 
 #include <CLI/CLI.hpp>
 
@@ -64,15 +64,6 @@ beats, a sweep and a moment of silence.
 Exit status: 0 on success, 2 on bad input (nothing is left half-written).
 )";
 
-// AText without the blanks around it, as a shell user may quote a number with them.
-std::string Trimmed(const std::string& AText)
-{
-    const std::size_t first = AText.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return AText.substr(first, AText.find_last_not_of(" \t") - first + 1);
-}
-
 // AFrames / AFps seconds, rounded down to a thousandth, without trailing zeros: the longest
 // --seconds that keeps within AFrames.
 std::string SecondsText(std::int64_t AFrames, std::int32_t AFps)
@@ -87,76 +78,6 @@ std::string SecondsText(std::int64_t AFrames, std::int32_t AFps)
     }
     return text;
 }
-
-} // namespace
-
-void WriteHelp(std::ostream& AOut, const std::string& AHelp)
-{
-    // Help that did not arrive whole (a full disk, a closed output) is a failure like any other
-    // write.
-    errno = 0;
-    AOut << AHelp << std::flush;
-    if (!AOut) {
-        const int error = errno;
-        throw EPreviewError(std::string("cannot write the help: ") +
-                            (error != 0 ? std::strerror(error) : "the output failed"));
-    }
-}
-
-std::int64_t ParseWhole(const std::string& AOption, const std::string& AText, std::int64_t AMin, std::int64_t AMax,
-                        const std::string& ARange)
-{
-    const std::string text = Trimmed(AText);
-    const char* first = text.data();
-    const char* last = text.data() + text.size();
-    if (first != last && *first == '+')
-        ++first;
-    // from_chars takes a '-' but no '+', and nothing else before the digits.
-    std::int64_t value = 0;
-    std::from_chars_result parsed{first, std::errc::invalid_argument};
-    if (first != last && (std::isdigit(static_cast<unsigned char>(*first)) || *first == '-'))
-        parsed = std::from_chars(first, last, value);
-    if (parsed.ec != std::errc() || parsed.ptr != last || value < AMin || value > AMax)
-        throw EPreviewError(AOption + " must be a whole number " + ARange + ", not " + Quoted(AText));
-    return value;
-}
-
-double ParseReal(const std::string& AOption, const std::string& AText, const std::string& ARule)
-{
-    const std::string text = Trimmed(AText);
-    errno = 0;
-    char* end = nullptr;
-    const double value = text.empty() ? 0.0 : std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value))
-        throw EPreviewError(AOption + " " + ARule + ", not " + Quoted(AText));
-    return value;
-}
-
-void ParseSize(const std::string& AText, std::int32_t& AWidth, std::int32_t& AHeight)
-{
-    const auto fail = [&] {
-        throw EPreviewError("--size must be WIDTHxHEIGHT with each side from 1 to " + std::to_string(MaxExtent) +
-                            " pixels, not " + Quoted(AText));
-    };
-    const std::size_t cross = AText.find_first_of("xX");
-    if (cross == std::string::npos)
-        fail();
-    const auto parseSide = [&](std::size_t ABegin, std::size_t AEnd) {
-        std::int64_t value = 0;
-        const char* first = AText.data() + ABegin;
-        const char* last = AText.data() + AEnd;
-        if (first == last || !std::isdigit(static_cast<unsigned char>(*first)))
-            fail();
-        const auto [end, error] = std::from_chars(first, last, value);
-        if (error != std::errc() || end != last || value < 1 || value > MaxExtent)
-            fail();
-        return static_cast<std::int32_t>(value);
-    };
-    AWidth = parseSide(0, cross);
-    AHeight = parseSide(cross + 1, AText.size());
-}
-
-namespace {
 
 bool EndsWithNoCase(const std::string& AText, const std::string& AEnding)
 {
@@ -175,7 +96,7 @@ bool EndsWithNoCase(const std::string& AText, const std::string& AEnding)
 TOutputKind OutputKindOf(const std::string& APath)
 {
     if (APath.empty())
-        throw EPreviewError("--output must not be empty");
+        throw common::EToolError("--output must not be empty");
     if (APath == "-")
         return TOutputKind::Stream;
     if (EndsWithNoCase(APath, ".gif"))
@@ -192,12 +113,12 @@ TOutputKind OutputKindOf(const std::string& APath)
     const std::filesystem::path path(APath);
     if (APath.back() == '/' || std::filesystem::is_directory(path, error) || !path.has_extension())
         return TOutputKind::PngFolder;
-    throw EPreviewError("cannot tell the format of --output " + Quoted(APath) +
-                        ": use NAME.gif, NAME.mp4, NAME.webm, NAME.mkv, NAME.png with --frame, a folder, "
-                        "or - for standard output");
+    throw common::EToolError("cannot tell the format of --output " + common::Quoted(APath) +
+                             ": use NAME.gif, NAME.mp4, NAME.webm, NAME.mkv, NAME.png with --frame, a folder, "
+                             "or - for standard output");
 }
 
-std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const TDefaults& ADefaults,
+std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const common::TProgramFiles& ADefaults,
                                      std::ostream& AHelpOut)
 {
     TOptions options;
@@ -211,7 +132,7 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
 
     CLI::App app("Plays a sound to the Selvanore visualization, as the player would, and writes the frames.",
                  "selvanore-preview");
-    app.footer(std::string(HelpFooter) + "\n" + RateLimitsHelp() + "\n" + MemoryHelpText());
+    app.footer(std::string(HelpFooter) + "\n" + sound::RateLimitsHelp() + "\n" + MemoryHelpText());
     app.get_formatter()->column_width(30);
     auto* inputOption = app.add_option("--input", options.Input,
                                        "Audio file to play, any format libsndfile reads (default: built-in signal)");
@@ -237,67 +158,69 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     try {
         app.parse(AArgc, AArgv);
     } catch (const CLI::CallForHelp&) {
-        WriteHelp(AHelpOut, app.help());
+        common::WriteHelp(AHelpOut, app.help());
         return std::nullopt;
     } catch (const CLI::ParseError& error) {
-        throw EPreviewError(error.what());
+        throw common::EToolError(error.what());
     }
 
     if (inputOption->count() > 0 && options.Input.empty())
-        throw EPreviewError("--input must name a file (leave it out for the built-in signal)");
-    ParseSize(size, options.Width, options.Height);
+        throw common::EToolError("--input must name a file (leave it out for the built-in signal)");
+    common::ParseSize(size, options.Width, options.Height);
     if (sizeOption->count() > 0)
         options.SizeText = size;
-    options.Fps = static_cast<std::int32_t>(ParseWhole("--fps", fps, 1, MaxFps, "from 1 to " + std::to_string(MaxFps)));
+    options.Fps = static_cast<std::int32_t>(
+        common::ParseWhole("--fps", fps, 1, common::MaxFps, "from 1 to " + std::to_string(common::MaxFps)));
 
     if (framesOption->count() > 0)
-        options.Frames = ParseWhole("--frames", frames, 1, MaxFrames, "from 1 to " + std::to_string(MaxFrames));
+        options.Frames = common::ParseWhole("--frames", frames, 1, MaxFrames, "from 1 to " + std::to_string(MaxFrames));
     if (secondsOption->count() > 0) {
         const std::string rule = "must be a positive number of seconds up to " + SecondsText(MaxFrames, options.Fps) +
                                  " (" + std::to_string(MaxFrames) + " frames at " + std::to_string(options.Fps) +
                                  " per second)";
-        const double value = ParseReal("--seconds", seconds, rule);
+        const double value = common::ParseReal("--seconds", seconds, rule);
         // The frames that start within the first S seconds; the small allowance keeps 8 s at
         // 30 fps at 240 frames despite binary fractions.
         const double count = std::ceil(value * options.Fps - 1e-9);
         if (!(value > 0) || !(count >= 1) || count > static_cast<double>(MaxFrames))
-            throw EPreviewError("--seconds " + rule + ", not " + Quoted(seconds));
+            throw common::EToolError("--seconds " + rule + ", not " + common::Quoted(seconds));
         options.Frames = static_cast<std::int64_t>(count);
     }
 
     options.OutputKind = OutputKindOf(options.Output);
     if (options.OutputKind == TOutputKind::Gif && options.Fps > MaxGifFps)
-        throw EPreviewError("--fps " + Quoted(fps) + " is too fast for a GIF, which shows at most " +
-                            std::to_string(MaxGifFps) +
-                            " frames per second (its delays are in hundredths of a second): use --fps " +
-                            std::to_string(MaxGifFps) + " or less, or write PNG frames or the stream");
+        throw common::EToolError("--fps " + common::Quoted(fps) + " is too fast for a GIF, which shows at most " +
+                                 std::to_string(MaxGifFps) +
+                                 " frames per second (its delays are in hundredths of a second): use --fps " +
+                                 std::to_string(MaxGifFps) + " or less, or write PNG frames or the stream");
     // 4:2:0 video stores the colours at half the width and height.
     if ((options.OutputKind == TOutputKind::Mp4 || options.OutputKind == TOutputKind::WebM) &&
         (options.Width % 2 != 0 || options.Height % 2 != 0))
-        throw EPreviewError("--size " + size +
-                            " has an odd side, and an .mp4 or .webm video needs an even width "
-                            "and height (it stores colours at half size): choose an even --size, or write .mkv");
+        throw common::EToolError("--size " + size +
+                                 " has an odd side, and an .mp4 or .webm video needs an even width "
+                                 "and height (it stores colours at half size): choose an even --size, or write .mkv");
     // A video reads the input twice, for the frames and for the sound; a pipe gives its data
     // once, and the second opening would wait for a writer that never comes.
     std::error_code error;
     if (IsVideo(options.OutputKind) && !options.Input.empty() && std::filesystem::exists(options.Input, error) &&
         !std::filesystem::is_regular_file(options.Input, error))
-        throw EPreviewError("a video output reads --input " + Quoted(options.Input) +
-                            " twice, for the frames and for the sound: give a regular file");
+        throw common::EToolError("a video output reads --input " + common::Quoted(options.Input) +
+                                 " twice, for the frames and for the sound: give a regular file");
     if (frameOption->count() > 0) {
         if (options.OutputKind != TOutputKind::PngFrame)
-            throw EPreviewError("--frame needs an --output ending in .png");
+            throw common::EToolError("--frame needs an --output ending in .png");
         // Frame N needs the N frames before it drawn, and a run draws at most MaxFrames.
-        options.Frame = ParseWhole("--frame", frame, 0, MaxFrames - 1, "from 0 to " + std::to_string(MaxFrames - 1));
+        options.Frame =
+            common::ParseWhole("--frame", frame, 0, MaxFrames - 1, "from 0 to " + std::to_string(MaxFrames - 1));
     } else if (options.OutputKind == TOutputKind::PngFrame) {
-        throw EPreviewError("an --output ending in .png holds one frame: say which with --frame N");
+        throw common::EToolError("an --output ending in .png holds one frame: say which with --frame N");
     }
     if (moduleOption->count() == 0)
         options.Module = options.Wine ? ADefaults.WineModule : ADefaults.Module;
     if (options.Module.empty())
-        throw EPreviewError("no module to load: give --module PATH");
+        throw common::EToolError("no module to load: give --module PATH");
     if (options.Wine && !options.Trace.empty())
-        throw EPreviewError("--trace needs the native module: under Wine the calls go to Wine's GDI");
+        throw common::EToolError("--trace needs the native module: under Wine the calls go to Wine's GDI");
     return options;
 }
 

@@ -1,6 +1,9 @@
 // The preview's command line: what to play, how to draw it and where the frames go.
 #pragma once
 
+#include "tools/lib/common/Parse.h"
+#include "tools/lib/common/ProgramPaths.h"
+
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
@@ -26,8 +29,6 @@ constexpr bool IsVideo(TOutputKind AKind) noexcept
 }
 
 // Bounds past which a request is taken for a mistake rather than a wish.
-inline constexpr std::int32_t MaxExtent = 8192; // pixels a side
-inline constexpr std::int32_t MaxFps = 1000;
 // A GIF's frame delays are whole hundredths of a second, and players stretch delays below two
 // hundredths, so no faster rate plays true.
 inline constexpr std::int32_t MaxGifFps = 50;
@@ -49,36 +50,14 @@ struct TOptions {
     std::string WineHelper;
 };
 
-// What the build knows: the native module, and the DLL and helper of the Windows cross build.
-struct TDefaults {
-    std::string Module;
-    std::string WineModule;
-    std::string WineHelper;
-};
-
 // Parses and checks the command line; ADefaults name what is loaded without --module. Returns
-// nothing when the run ends at once (--help, written to AHelpOut); throws EPreviewError with a
+// nothing when the run ends at once (--help, written to AHelpOut); throws common::EToolError with a
 // one-line message for a bad argument, or when the help cannot be written whole. Messages quote
 // each value as it was typed.
-std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const TDefaults& ADefaults,
+std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const common::TProgramFiles& ADefaults,
                                      std::ostream& AHelpOut);
 
-// Writes AHelp to AOut whole; EPreviewError "cannot write the help: ..." when it does not arrive.
-void WriteHelp(std::ostream& AOut, const std::string& AHelp);
-
-// The number parsers of the command line, shared with the live player.
-// A whole decimal number in AMin..AMax, with an optional sign; otherwise EPreviewError saying
-// "AOption must be a whole number ARange" and quoting AText as typed. Leading zeros are
-// decimal too: 010 is ten.
-std::int64_t ParseWhole(const std::string& AOption, const std::string& AText, std::int64_t AMin, std::int64_t AMax,
-                        const std::string& ARange);
-// A decimal or scientific number, "2.5" or "1e-3"; otherwise EPreviewError "AOption ARule"
-// quoting AText.
-double ParseReal(const std::string& AOption, const std::string& AText, const std::string& ARule);
-// "640x480" into its two extents; EPreviewError unless both are whole numbers in 1..MaxExtent.
-void ParseSize(const std::string& AText, std::int32_t& AWidth, std::int32_t& AHeight);
-
-// The output kind that APath names, or EPreviewError when it names none.
+// The output kind that APath names, or common::EToolError when it names none.
 TOutputKind OutputKindOf(const std::string& APath);
 
 } // namespace preview

@@ -1,14 +1,14 @@
 #include "tools/preview/Preview.h"
 
-#include "tools/preview/FrameWriter.h"
+#include "tools/preview/Outputs.h"
 #include "tools/preview/MemoryBudget.h"
-#include "tools/preview/NativeRenderer.h"
-#include "tools/preview/PreviewError.h"
-#include "tools/preview/Progress.h"
-#include "tools/preview/SignalSource.h"
-#include "tools/preview/VisualData.h"
-#include "tools/preview/WineRenderer.h"
-#include "tools/preview/WriterThread.h"
+#include "tools/lib/drive/NativeRenderer.h"
+#include "tools/lib/common/ToolError.h"
+#include "tools/lib/common/Progress.h"
+#include "tools/lib/sound/SignalSource.h"
+#include "tools/lib/drive/VisualData.h"
+#include "tools/lib/drive/WineRenderer.h"
+#include "tools/lib/output/WriterThread.h"
 
 #include <unistd.h>
 
@@ -37,52 +37,52 @@ TPreviewNotes RunPreview(const TOptions& AOptions)
 {
     CheckMemoryFor(AOptions);
     RequireSeparateOutputs(AOptions);
-    const std::unique_ptr<TSignalSource> signal =
-        AOptions.Input.empty() ? MakeDefaultSignal() : OpenSoundFile(AOptions.Input);
-    const std::int64_t whole = FramesForLength(signal->Length(), signal->Rate(), AOptions.Fps);
+    const std::unique_ptr<sound::TSignalSource> signal =
+        AOptions.Input.empty() ? sound::MakeDefaultSignal() : sound::OpenSoundFile(AOptions.Input);
+    const std::int64_t whole = sound::FramesForLength(signal->Length(), signal->Rate(), AOptions.Fps);
     if (!AOptions.Frames && whole > MaxFrames)
-        throw EPreviewError("the input lasts more than " + std::to_string(MaxFrames) +
-                            " frames: choose a part with --frames or --seconds");
+        throw common::EToolError("the input lasts more than " + std::to_string(MaxFrames) +
+                                 " frames: choose a part with --frames or --seconds");
     std::int64_t count = AOptions.Frames.value_or(whole);
     if (AOptions.Frame) {
         if (*AOptions.Frame >= count)
-            throw EPreviewError("--frame " + std::to_string(*AOptions.Frame) + " is past the last frame, " +
-                                std::to_string(count - 1));
+            throw common::EToolError("--frame " + std::to_string(*AOptions.Frame) + " is past the last frame, " +
+                                     std::to_string(count - 1));
         count = *AOptions.Frame + 1; // the frames before it build up the rings it shows
     }
     if (AOptions.OutputKind == TOutputKind::Stream && isatty(STDOUT_FILENO) == 1)
-        throw EPreviewError("will not write video frames to a terminal: pipe them into ffmpeg (see --help)");
+        throw common::EToolError("will not write video frames to a terminal: pipe them into ffmpeg (see --help)");
 
-    std::unique_ptr<TFrameRenderer> renderer;
-    TNativeRenderer* native = nullptr; // the renderer, when it is the native one
+    std::unique_ptr<drive::TFrameRenderer> renderer;
+    drive::TNativeRenderer* native = nullptr; // the renderer, when it is the native one
     if (AOptions.Wine) {
-        renderer = std::make_unique<TWineRenderer>(
-            TWineRendererSetup{AOptions.WineHelper, AOptions.Module, AOptions.Width, AOptions.Height});
+        renderer = std::make_unique<drive::TWineRenderer>(
+            drive::TWineRendererSetup{AOptions.WineHelper, AOptions.Module, AOptions.Width, AOptions.Height});
     } else {
-        std::unique_ptr<TNativeRenderer> made =
-            MakeNativeRenderer({AOptions.Module, AOptions.Width, AOptions.Height, AOptions.Trace});
+        std::unique_ptr<drive::TNativeRenderer> made =
+            drive::MakeNativeRenderer({AOptions.Module, AOptions.Width, AOptions.Height, AOptions.Trace});
         native = made.get();
         renderer = std::move(made);
     }
     // Frame n is encoded on the writer thread while frame n + 1 is decoded and drawn here.
-    const std::unique_ptr<TFrameWriter> writer =
-        std::make_unique<TWriterThread>(MakeFrameWriter(AOptions), AOptions.Width, AOptions.Height);
+    const std::unique_ptr<output::TFrameWriter> writer =
+        std::make_unique<output::TWriterThread>(MakeFrameWriter(AOptions), AOptions.Width, AOptions.Height);
 
     // The cleaned samples are counted over the span the frames cover, the sound a video holds,
     // so that the count does not depend on the output.
-    const std::int64_t span = FrameStart(count, signal->Rate(), AOptions.Fps);
+    const std::int64_t span = sound::FrameStart(count, signal->Rate(), AOptions.Fps);
     signal->CountCleanedBefore(span);
 
     // One record and one pair of blocks serve every frame, as a player reuses its buffers.
     TAIMPVisualData data{};
-    std::array<float, BlockSize> left{}, right{};
+    std::array<float, sound::BlockSize> left{}, right{};
     {
-        TProgress progress(count, stderr);
+        common::TProgress progress(count, stderr);
         for (std::int64_t frame = 0; frame < count; ++frame) {
             if (StopRequested)
-                throw EPreviewInterrupted();
-            signal->ReadBlock(FrameStart(frame, signal->Rate(), AOptions.Fps), left.data(), right.data());
-            FillVisualData(data, left.data(), right.data());
+                throw common::EInterrupted();
+            signal->ReadBlock(sound::FrameStart(frame, signal->Rate(), AOptions.Fps), left.data(), right.data());
+            drive::FillVisualData(data, left.data(), right.data());
             writer->Write(frame, renderer->Render(frame, data));
             progress.Update(frame + 1);
         }
@@ -92,11 +92,11 @@ TPreviewNotes RunPreview(const TOptions& AOptions)
     // before anything appears), and the samples after it are not counted.
     signal->ReadBlock(span, left.data(), right.data());
     // Every output is complete and on disk before any of them appears.
-    TTraceWriter* const trace = native ? native->Trace() : nullptr;
+    drive::TTraceWriter* const trace = native ? native->Trace() : nullptr;
     writer->Finish();
     if (trace)
         trace->Finish();
-    CommitTogether({writer->Staged(), trace ? trace->Staged() : nullptr});
+    output::CommitTogether({writer->Staged(), trace ? trace->Staged() : nullptr});
     return {signal->CleanedSamples()};
 }
 

@@ -1,6 +1,6 @@
 // Loads the video writer's library on demand (see VideoWriter.h).
-#include "tools/preview/PreviewError.h"
-#include "tools/preview/ProgramPaths.h"
+#include "tools/lib/common/ToolError.h"
+#include "tools/lib/common/ProgramPaths.h"
 #include "tools/preview/VideoWriter.h"
 
 #include <dlfcn.h>
@@ -32,41 +32,42 @@ private:
 };
 
 // A writer of the library, and the library, which must outlive the writer's code.
-class TLoadedWriter final : public TFrameWriter {
+class TLoadedWriter final : public output::TFrameWriter {
 public:
     explicit TLoadedWriter(std::unique_ptr<TLibrary> ALibrary) : FLibrary(std::move(ALibrary)) {}
 
-    std::unique_ptr<TFrameWriter>& Inner() noexcept { return FInner; }
+    std::unique_ptr<output::TFrameWriter>& Inner() noexcept { return FInner; }
 
     void Write(std::int64_t AFrame, const std::uint32_t* APixels) override { FInner->Write(AFrame, APixels); }
     void Finish() override { FInner->Finish(); }
-    TStagedOutput* Staged() noexcept override { return FInner->Staged(); }
+    output::TStagedOutput* Staged() noexcept override { return FInner->Staged(); }
 
 private:
     std::unique_ptr<TLibrary> FLibrary; // declared first: destroyed after the writer
-    std::unique_ptr<TFrameWriter> FInner;
+    std::unique_ptr<output::TFrameWriter> FInner;
 };
 
 } // namespace
 
-std::unique_ptr<TFrameWriter> MakeVideoWriter(const TOptions& AOptions)
+std::unique_ptr<output::TFrameWriter> MakeVideoWriter(const TOptions& AOptions)
 {
-    const std::string folder = LibraryFolder();
+    const std::string folder = common::LibraryFolder();
     // A bare name would be looked up in the system's folders and LD_LIBRARY_PATH instead.
     if (folder.empty())
-        throw EPreviewError("cannot write output " + Quoted(AOptions.Output) +
-                            ": cannot find the video encoders (the program's own folder cannot be read)");
+        throw common::EToolError("cannot write output " + common::Quoted(AOptions.Output) +
+                                 ": cannot find the video encoders (the program's own folder cannot be read)");
     const std::string path = folder + VideoLibraryName;
     auto library = std::make_unique<TLibrary>(path);
     if (!library->Handle()) {
         const char* reason = dlerror();
-        throw EPreviewError("cannot write output " + Quoted(AOptions.Output) + ": cannot load the video encoders (" +
-                            (reason ? reason : path) + ")");
+        throw common::EToolError("cannot write output " + common::Quoted(AOptions.Output) +
+                                 ": cannot load the video encoders (" + (reason ? reason : path) + ")");
     }
-    using TMake = void (*)(const TOptions*, std::unique_ptr<TFrameWriter>*);
+    using TMake = void (*)(const TOptions*, std::unique_ptr<output::TFrameWriter>*);
     auto* const make = reinterpret_cast<TMake>(dlsym(library->Handle(), "SelvanoreMakeVideoWriter"));
     if (!make)
-        throw EPreviewError("cannot write output " + Quoted(AOptions.Output) + ": " + path + " is no video library");
+        throw common::EToolError("cannot write output " + common::Quoted(AOptions.Output) + ": " + path +
+                                 " is no video library");
     auto writer = std::make_unique<TLoadedWriter>(std::move(library));
     make(&AOptions, &writer->Inner());
     return writer;

@@ -1,8 +1,8 @@
 #include "tools/preview/VideoWriter.h"
 
-#include "tools/preview/AtomicOutput.h"
-#include "tools/preview/PreviewError.h"
-#include "tools/preview/SignalSource.h"
+#include "tools/lib/output/AtomicOutput.h"
+#include "tools/lib/common/ToolError.h"
+#include "tools/lib/sound/SignalSource.h"
 
 #include "rtl/Math.h"
 
@@ -148,7 +148,7 @@ TVideoFormat FormatOf(TOutputKind AKind)
     case TOutputKind::PngFrame:
     case TOutputKind::Stream: break;
     }
-    throw EPreviewError("not a video output");
+    throw common::EToolError("not a video output");
 }
 
 // The input's own rate when the encoder takes it, otherwise the least higher rate it takes, or
@@ -177,7 +177,7 @@ std::int32_t ToFlacSample(float ASample) noexcept
     return rtl::RoundToInt32(scaled) * 256;
 }
 
-class TVideoWriter final : public TFrameWriter {
+class TVideoWriter final : public output::TFrameWriter {
 public:
     TVideoWriter(const TOptions& AOptions, const TVideoFormat& AFormat)
         : FFps(AOptions.Fps), FSound(OpenSound(AOptions)), FFile(AOptions.Output)
@@ -222,13 +222,13 @@ public:
         Encode(FVideo.get(), FPicture.get(), FVideoStream);
         FFrames = AFrame + 1;
         // The sound up to the start of the next frame, so that both tracks grow together.
-        FeedSound(FrameStart(FFrames, FSound->Rate(), FFps));
+        FeedSound(sound::FrameStart(FFrames, FSound->Rate(), FFps));
     }
 
     void Finish() override
     {
         if (!FFinished) {
-            FeedSound(FrameStart(FFrames, FSound->Rate(), FFps));
+            FeedSound(sound::FrameStart(FFrames, FSound->Rate(), FFps));
             // What the resampler holds back for its filter.
             for (;;) {
                 const int flushed = swr_convert(FResample.get(), FResampled.data(), FResampledCapacity, nullptr, 0);
@@ -249,22 +249,22 @@ public:
         FFile.Finish();
     }
 
-    TStagedOutput* Staged() noexcept override { return &FFile; }
+    output::TStagedOutput* Staged() noexcept override { return &FFile; }
 
 private:
-    static std::unique_ptr<TSignalSource> OpenSound(const TOptions& AOptions)
+    static std::unique_ptr<sound::TSignalSource> OpenSound(const TOptions& AOptions)
     {
         // The frames' reader has the input open already; ParseOptions has made sure that it is a
         // file that can be read twice.
-        return AOptions.Input.empty() ? MakeDefaultSignal() : OpenSoundFile(AOptions.Input);
+        return AOptions.Input.empty() ? sound::MakeDefaultSignal() : sound::OpenSoundFile(AOptions.Input);
     }
 
     const AVCodec* FindEncoder(const char* AName)
     {
         const AVCodec* codec = avcodec_find_encoder_by_name(AName);
         if (!codec)
-            throw EPreviewError("cannot write output " + Quoted(FFile.Target()) + ": this FFmpeg has no " + AName +
-                                " encoder");
+            throw common::EToolError("cannot write output " + common::Quoted(FFile.Target()) + ": this FFmpeg has no " +
+                                     AName + " encoder");
         return codec;
     }
 
@@ -274,14 +274,14 @@ private:
         constexpr int BufferSize = 1 << 16;
         auto* buffer = static_cast<unsigned char*>(av_malloc(BufferSize));
         if (!buffer)
-            throw EPreviewError("cannot write output " + Quoted(FFile.Target()) + ": out of memory");
+            throw common::EToolError("cannot write output " + common::Quoted(FFile.Target()) + ": out of memory");
         struct stat status {};
         const bool seekable = fstat(fileno(FFile.Stream()), &status) == 0 && S_ISREG(status.st_mode);
         AVIOContext* io =
             avio_alloc_context(buffer, BufferSize, 1, this, nullptr, &WritePacket, seekable ? &Seek : nullptr);
         if (!io) {
             av_free(buffer);
-            throw EPreviewError("cannot write output " + Quoted(FFile.Target()) + ": out of memory");
+            throw common::EToolError("cannot write output " + common::Quoted(FFile.Target()) + ": out of memory");
         }
         FIo.reset(io);
         FMuxer->pb = io;
@@ -402,7 +402,7 @@ private:
         if (!FFifo || !FSoundFrame || !FPacket)
             Check(AVERROR(ENOMEM), "cannot set up the sound encoder");
         // Room for a block's samples after resampling, and for what the resampler holds back.
-        FResampledCapacity = static_cast<int>(swr_get_out_samples(FResample.get(), BlockSize)) + 256;
+        FResampledCapacity = static_cast<int>(swr_get_out_samples(FResample.get(), sound::BlockSize)) + 256;
         const int bytes = av_get_bytes_per_sample(FAudio->sample_fmt);
         const bool planar = av_sample_fmt_is_planar(FAudio->sample_fmt) != 0;
         const std::size_t plane =
@@ -427,16 +427,16 @@ private:
     void FeedSound(std::int64_t AEnd)
     {
         while (FFed < AEnd) {
-            if (FBlockUsed == BlockSize) {
-                FSound->ReadBlock(FBlockStart + BlockSize, FLeft.data(), FRight.data());
-                FBlockStart += BlockSize;
+            if (FBlockUsed == sound::BlockSize) {
+                FSound->ReadBlock(FBlockStart + sound::BlockSize, FLeft.data(), FRight.data());
+                FBlockStart += sound::BlockSize;
                 FBlockUsed = 0;
                 if (FWholeSamples) {
                     std::transform(FLeft.begin(), FLeft.end(), FLeftWhole.begin(), ToFlacSample);
                     std::transform(FRight.begin(), FRight.end(), FRightWhole.begin(), ToFlacSample);
                 }
             }
-            const int count = static_cast<int>(std::min<std::int64_t>(AEnd - FFed, BlockSize - FBlockUsed));
+            const int count = static_cast<int>(std::min<std::int64_t>(AEnd - FFed, sound::BlockSize - FBlockUsed));
             const auto at = [&](const auto& ASamples) {
                 return reinterpret_cast<const std::uint8_t*>(ASamples.data() + FBlockUsed);
             };
@@ -510,11 +510,11 @@ private:
             return;
         if (FWriteError != 0) {
             errno = FWriteError;
-            ThrowWriteError(FFile.Target());
+            output::ThrowWriteError(FFile.Target());
         }
         const std::string logged = TakeLastLogLine();
-        throw EPreviewError("cannot write output " + Quoted(FFile.Target()) + ": " + AWhat + ": " +
-                            (logged.empty() ? ErrorText(AResult) : logged));
+        throw common::EToolError("cannot write output " + common::Quoted(FFile.Target()) + ": " + AWhat + ": " +
+                                 (logged.empty() ? ErrorText(AResult) : logged));
     }
 
     static int WritePacket(void* AOpaque, std::uint8_t* ABytes, int ACount)
@@ -547,8 +547,8 @@ private:
     }
 
     std::int32_t FFps;
-    std::unique_ptr<TSignalSource> FSound;
-    TAtomicFile FFile;
+    std::unique_ptr<sound::TSignalSource> FSound;
+    output::TAtomicFile FFile;
     int FWriteError = 0; // errno of the first failed write
 
     std::unique_ptr<AVIOContext, TIoFree> FIo;
@@ -573,12 +573,12 @@ private:
     bool FFinished = false;
 
     // The input's sound, read block by block from sample 0.
-    std::array<float, BlockSize> FLeft{}, FRight{};
-    std::array<std::int32_t, BlockSize> FLeftWhole{}, FRightWhole{}; // the same, for FLAC
-    std::int64_t FBlockStart = -BlockSize; // the first sample of the block in FLeft and FRight
-    int FBlockUsed = BlockSize;            // samples of that block already fed
-    std::int64_t FFed = 0;                 // samples fed to the resampler
-    std::int64_t FSoundSamples = 0;        // samples sent to the encoder, at its rate
+    std::array<float, sound::BlockSize> FLeft{}, FRight{};
+    std::array<std::int32_t, sound::BlockSize> FLeftWhole{}, FRightWhole{}; // the same, for FLAC
+    std::int64_t FBlockStart = -sound::BlockSize; // the first sample of the block in FLeft and FRight
+    int FBlockUsed = sound::BlockSize;            // samples of that block already fed
+    std::int64_t FFed = 0;                        // samples fed to the resampler
+    std::int64_t FSoundSamples = 0;               // samples sent to the encoder, at its rate
     std::int64_t FFrames = 0;
 };
 
@@ -587,9 +587,9 @@ private:
 } // namespace preview
 
 // The entry that MakeVideoWriter looks up in this library: the writer of AOptions' video, or the
-// EPreviewError that explains why there is none.
+// common::EToolError that explains why there is none.
 extern "C" __attribute__((visibility("default"))) void
-SelvanoreMakeVideoWriter(const preview::TOptions* AOptions, std::unique_ptr<preview::TFrameWriter>* AWriter)
+SelvanoreMakeVideoWriter(const preview::TOptions* AOptions, std::unique_ptr<output::TFrameWriter>* AWriter)
 {
     *AWriter = std::make_unique<preview::TVideoWriter>(*AOptions, preview::FormatOf(AOptions->OutputKind));
 }

@@ -2,7 +2,7 @@
 // Opus), or a Matroska file whose H.264 frames (RGB, lossless) and FLAC sound are lossless.
 #pragma once
 
-#include "tools/preview/FrameWriter.h"
+#include "tools/lib/output/FrameWriter.h"
 #include "tools/preview/Options.h"
 
 #include <memory>
@@ -16,8 +16,8 @@ inline constexpr const char* VideoLibraryName = "selvanore-preview-video.so";
 
 // The writer of AOptions' video output (OutputKind Mp4, WebM or Mkv). It reads the sound itself,
 // from AOptions.Input or the built-in signal: for frames 0 to n - 1 the samples from 0 to
-// FrameStart(n). EPreviewError when the video library cannot be loaded, an encoder is missing,
+// sound::FrameStart(n). common::EToolError when the video library cannot be loaded, an encoder is missing,
 // or the target cannot be written.
-std::unique_ptr<TFrameWriter> MakeVideoWriter(const TOptions& AOptions);
+std::unique_ptr<output::TFrameWriter> MakeVideoWriter(const TOptions& AOptions);
 
 } // namespace preview
