@@ -25,8 +25,8 @@ namespace {
 
 using bench_support::BareFrame;
 using bench_support::Seconds;
-using bench_support::TDots;
 using bench_support::TClock;
+using bench_support::TDots;
 
 // Both sides' average time per iteration and the ratio of the first to the second.
 void ReportRatio(benchmark::State& AState, const char* AFirst, double AFirstSeconds, const char* ASecond,

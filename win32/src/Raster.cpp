@@ -23,20 +23,14 @@ constexpr Int FloorDiv(Int ANumerator, Int ADivisor)
 
 // A run of one value, stored a block of eight pixels at a time. The blocks are written as vector
 // stores of the compiler's own (no vectoriser involved), so that a run goes at memory speed in
-// every build type; on x86-64 the loop is also built for AVX2 and the better one is chosen when
-// the library is loaded.
+// every build type; on x86-64 the loop is also built for AVX2, taken where the processor has it.
 using TPixelBlock = std::uint32_t __attribute__((vector_size(32), aligned(4), may_alias));
 constexpr std::size_t BlockPixels = sizeof(TPixelBlock) / sizeof(std::uint32_t);
 
-#if defined(__x86_64__) && defined(__linux__)
-#define STANDIN_BLOCK_TARGETS __attribute__((target_clones("avx2", "default")))
-#else
-#define STANDIN_BLOCK_TARGETS
-#endif
-
 // ACount (at least one block) pixels from APixels. The last block ends with the run, over the
 // block before it where the run is not a whole number of blocks.
-STANDIN_BLOCK_TARGETS void FillBlocks(std::uint32_t* APixels, std::size_t ACount, std::uint32_t AValue)
+__attribute__((always_inline)) inline void FillBlocksBody(std::uint32_t* APixels, std::size_t ACount,
+                                                          std::uint32_t AValue)
 {
     const TPixelBlock block = TPixelBlock{} + AValue;
     auto* out = reinterpret_cast<TPixelBlock*>(APixels);
@@ -51,6 +45,32 @@ STANDIN_BLOCK_TARGETS void FillBlocks(std::uint32_t* APixels, std::size_t ACount
         *out = block;
     *reinterpret_cast<TPixelBlock*>(APixels + (ACount - BlockPixels)) = block;
 }
+
+void FillBlocksPlain(std::uint32_t* APixels, std::size_t ACount, std::uint32_t AValue)
+{
+    FillBlocksBody(APixels, ACount, AValue);
+}
+
+#if defined(__x86_64__)
+// NOTE: chosen by a test at the first fill rather than by an ifunc: a resolver runs while the
+// library is relocated, before a sanitizer's runtime is ready.
+__attribute__((target("avx2"))) void FillBlocksAvx2(std::uint32_t* APixels, std::size_t ACount, std::uint32_t AValue)
+{
+    FillBlocksBody(APixels, ACount, AValue);
+}
+
+void FillBlocks(std::uint32_t* APixels, std::size_t ACount, std::uint32_t AValue)
+{
+    using Fill = void (*)(std::uint32_t*, std::size_t, std::uint32_t);
+    static const Fill fill = __builtin_cpu_supports("avx2") ? FillBlocksAvx2 : FillBlocksPlain;
+    fill(APixels, ACount, AValue);
+}
+#else
+void FillBlocks(std::uint32_t* APixels, std::size_t ACount, std::uint32_t AValue)
+{
+    FillBlocksPlain(APixels, ACount, AValue);
+}
+#endif
 
 // Stores AValue into ACount pixels from APixels: short runs pixel by pixel, longer ones in blocks.
 inline void FillPixels(std::uint32_t* APixels, std::size_t ACount, std::uint32_t AValue)
@@ -163,7 +183,8 @@ bool ClipSteps(std::int64_t AFirst, std::int64_t ALast, std::int64_t AMajorLengt
         return false;
     const Int numerator = Int{2} * first * AMinorLength + AMajorLength - ABias;
     const Int offset = FloorDiv<Int>(numerator, twiceMajor);
-    ASteps = Steps{first, last, static_cast<std::int64_t>(offset), static_cast<std::int64_t>(numerator - offset * twiceMajor)};
+    ASteps = Steps{first, last, static_cast<std::int64_t>(offset),
+                   static_cast<std::int64_t>(numerator - offset * twiceMajor)};
     return true;
 }
 
@@ -231,10 +252,10 @@ void Segment(const Surface& ASurface, std::int64_t AX0, std::int64_t AY0, std::i
         const std::int64_t offsetLow = minorStep > 0 ? -minor0 : minor0 - (minorExtent - 1);
         const std::int64_t offsetHigh = minorStep > 0 ? minorExtent - 1 - minor0 : minor0;
         const bool moderate = majorLength < (std::int64_t{1} << 28) && std::llabs(minor0) < (std::int64_t{1} << 30);
-        const bool any = moderate ? ClipSteps<std::int64_t>(first, last, majorLength, minorLength, bias, offsetLow,
-                                                            offsetHigh, steps)
-                                  : ClipSteps<Wide>(first, last, majorLength, minorLength, bias, offsetLow, offsetHigh,
-                                                    steps);
+        const bool any =
+            moderate
+                ? ClipSteps<std::int64_t>(first, last, majorLength, minorLength, bias, offsetLow, offsetHigh, steps)
+                : ClipSteps<Wide>(first, last, majorLength, minorLength, bias, offsetLow, offsetHigh, steps);
         if (!any)
             return;
     }
