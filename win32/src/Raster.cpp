@@ -365,6 +365,63 @@ void ShapeRows(std::int64_t AWidth, std::int64_t AHeight, RowFn&& ARow)
         ShapeRowsIn<Wide>(AWidth, AHeight, ARow);
 }
 
+// The shapes of the boxes of 3 to SmallBox pixels each way, the dots of a frame, worked out once
+// by ShapeRows: such a box's rows are then read, not walked. A row the walk does not reach is
+// empty (all four bounds 0).
+constexpr int SmallBox = 16;
+
+class SmallShapes {
+public:
+    struct Row {
+        std::uint8_t Start, InnerStart, InnerEnd, End;
+    };
+
+    SmallShapes()
+    {
+        for (int width = 3; width <= SmallBox; ++width)
+            for (int height = 3; height <= SmallBox; ++height)
+                ShapeRows(width, height, [&](std::int64_t AY, const EllipseRow& ARow) {
+                    const auto bound = [](std::int64_t AX) { return static_cast<std::uint8_t>(AX); };
+                    FRows[width - 3][height - 3][AY] =
+                        Row{bound(ARow.Start), bound(ARow.InnerStart), bound(ARow.InnerEnd), bound(ARow.End)};
+                });
+    }
+
+    // The AHeight rows of the box, top first.
+    const Row* Of(std::int64_t AWidth, std::int64_t AHeight) const { return FRows[AWidth - 3][AHeight - 3]; }
+
+private:
+    Row FRows[SmallBox - 2][SmallBox - 2][SmallBox] = {};
+};
+
+const SmallShapes& Shapes()
+{
+    static const SmallShapes shapes;
+    return shapes;
+}
+
+// A small box wholly inside the bitmap, with a copying pen and a copying brush or none: each
+// row's three runs are stored straight, without clipping.
+void SmallCopyEllipse(const Surface& ASurface, std::int64_t ALeft, std::int64_t ATop, std::int64_t AWidth,
+                      std::int64_t AHeight, const DrawStyle& AStyle)
+{
+    const SmallShapes::Row* rows = Shapes().Of(AWidth, AHeight);
+    const std::uint32_t pen = AStyle.Pen.Xor;
+    const std::uint32_t brush = AStyle.Brush.Xor;
+    const std::ptrdiff_t down = DownStride(ASurface);
+    std::uint32_t* line = ASurface.Row(static_cast<std::int32_t>(ATop)) + ALeft;
+    for (std::int64_t y = 0; y < AHeight; ++y, line += down) {
+        const SmallShapes::Row row = rows[y];
+        for (int x = row.Start; x < row.InnerStart; ++x)
+            line[x] = pen;
+        if (AStyle.HasBrush)
+            for (int x = row.InnerStart; x < row.InnerEnd; ++x)
+                line[x] = brush;
+        for (int x = row.InnerEnd; x < row.End; ++x)
+            line[x] = pen;
+    }
+}
+
 // Boxes wider or taller than this are not drawn: GDI's own coordinate space ends at 2^27, and
 // the outline walk costs one step per pixel of the box's extents.
 constexpr std::int64_t MaxEllipseExtent = std::int64_t{1} << 27;
@@ -399,6 +456,13 @@ void ThinEllipse(const Surface& ASurface, std::int64_t ALeft, std::int64_t ATop,
     // A box entirely above, below, left or right of the bitmap draws nothing.
     if (ATop >= ASurface.Height || ATop + AHeight <= 0 || ALeft >= ASurface.Width || ALeft + AWidth <= 0)
         return;
+    // A dot wholly inside, drawn by copying, reads its rows from the table; anything else walks.
+    if (AWidth <= SmallBox && AHeight <= SmallBox && AStyle.HasPen && AStyle.Pen.IsCopy() &&
+        (!AStyle.HasBrush || AStyle.Brush.IsCopy()) && ALeft >= 0 && ATop >= 0 && ALeft + AWidth <= ASurface.Width &&
+        ATop + AHeight <= ASurface.Height) {
+        SmallCopyEllipse(ASurface, ALeft, ATop, AWidth, AHeight, AStyle);
+        return;
+    }
     // A copying pen leaves nothing of the brush under the outline, so the brush need not go there.
     const bool brushUnderPen = !AStyle.HasPen || !AStyle.Pen.IsCopy();
     ShapeRows(AWidth, AHeight, [&](std::int64_t AY, const EllipseRow& ARow) {
