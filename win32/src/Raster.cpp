@@ -195,8 +195,10 @@ void WalkSteps(std::uint32_t* ABits, std::ptrdiff_t AAt, std::int64_t AStepsLeft
                std::ptrdiff_t AMinorStride, std::int64_t AError, std::int64_t ATwiceMinor, std::int64_t ATwiceMajor,
                const PixelOp& AOp)
 {
+    // The operation in locals: a store through ABits could otherwise be taken to change it.
+    const PixelOp op = AOp;
     for (; AStepsLeft > 0; --AStepsLeft) {
-        ABits[AAt] = Copy ? AOp.Xor : AOp.Apply(ABits[AAt]);
+        ABits[AAt] = Copy ? op.Xor : op.Apply(ABits[AAt]);
         AAt += AMajorStride;
         AError += ATwiceMinor;
         if (AError >= ATwiceMajor) {
@@ -206,83 +208,105 @@ void WalkSteps(std::uint32_t* ABits, std::ptrdiff_t AAt, std::int64_t AStepsLeft
     }
 }
 
+// AStepsLeft steps of a segment from index AAt.
+inline void Walk(const Surface& ASurface, std::ptrdiff_t AAt, std::int64_t AStepsLeft, std::ptrdiff_t AMajorStride,
+                 std::ptrdiff_t AMinorStride, std::int64_t AError, std::int64_t AMinorLength, std::int64_t AMajorLength,
+                 const PixelOp& AOp)
+{
+    if (AOp.IsCopy())
+        WalkSteps<true>(ASurface.Bits, AAt, AStepsLeft, AMajorStride, AMinorStride, AError, 2 * AMinorLength,
+                        2 * AMajorLength, AOp);
+    else
+        WalkSteps<false>(ASurface.Bits, AAt, AStepsLeft, AMajorStride, AMinorStride, AError, 2 * AMinorLength,
+                         2 * AMajorLength, AOp);
+}
+
+bool Inside(const Surface& ASurface, std::int64_t AX, std::int64_t AY)
+{
+    return AX >= 0 && AX < ASurface.Width && AY >= 0 && AY < ASurface.Height;
+}
+
 // One segment without its last pixel. Along the major axis every step is one pixel; the minor
-// coordinate at step i is the exact line's, rounded to nearest.
-// Only the steps inside the bitmap are walked, so far-away points cost nothing.
+// coordinate at step i is the exact line's, rounded to nearest. AInside tells that both ends
+// lie inside the bitmap; otherwise only the steps inside it are walked, so far-away points
+// cost nothing.
 void Segment(const Surface& ASurface, std::int64_t AX0, std::int64_t AY0, std::int64_t AX1, std::int64_t AY1,
-             const PixelOp& AOp)
+             bool AInside, const PixelOp& AOp)
 {
     const std::int64_t dx = AX1 - AX0;
     const std::int64_t dy = AY1 - AY0;
-    if (dx == 0 && dy == 0)
+    const std::int64_t width = dx < 0 ? -dx : dx;
+    const std::int64_t height = dy < 0 ? -dy : dy;
+    const bool xMajor = width >= height;
+    const std::int64_t majorLength = xMajor ? width : height;
+    if (majorLength == 0)
         return;
-    const bool xMajor = std::llabs(dx) >= std::llabs(dy);
-    // Major and minor axes: start, direction, length and the bitmap's extent along them.
+    const std::int64_t minorLength = xMajor ? height : width;
+    const std::ptrdiff_t down = DownStride(ASurface);
+    const std::ptrdiff_t xStride = dx < 0 ? -1 : 1;
+    const std::ptrdiff_t yStride = dy < 0 ? -down : down;
+    const std::ptrdiff_t majorStride = xMajor ? xStride : yStride;
+    const std::ptrdiff_t minorStride = xMajor ? yStride : xStride;
+    // A step exactly halfway between two minor positions takes the lower one (the smaller x
+    // or y), whichever way the line runs: GDI's lines are not symmetric under reversal.
+    const bool minorFalls = (xMajor ? dy : dx) < 0;
+    const std::int64_t bias = minorFalls ? 0 : 1;
+    if (AInside) {
+        const std::ptrdiff_t at = (ASurface.Row(static_cast<std::int32_t>(AY0)) - ASurface.Bits) + AX0;
+        Walk(ASurface, at, majorLength, majorStride, minorStride, majorLength - bias, minorLength, majorLength, AOp);
+        return;
+    }
+
+    // Major and minor axes: start, direction and the bitmap's extent along them.
     const std::int64_t major0 = xMajor ? AX0 : AY0;
     const std::int64_t minor0 = xMajor ? AY0 : AX0;
-    const std::int64_t majorDelta = xMajor ? dx : dy;
-    const std::int64_t minorDelta = xMajor ? dy : dx;
-    const std::int64_t majorStep = majorDelta < 0 ? -1 : 1;
-    const std::int64_t minorStep = minorDelta < 0 ? -1 : 1;
-    const std::int64_t majorLength = std::llabs(majorDelta);
-    const std::int64_t minorLength = std::llabs(minorDelta);
+    const std::int64_t majorStep = (xMajor ? dx : dy) < 0 ? -1 : 1;
+    const std::int64_t minorStep = minorFalls ? -1 : 1;
     const std::int64_t majorExtent = xMajor ? ASurface.Width : ASurface.Height;
     const std::int64_t minorExtent = xMajor ? ASurface.Height : ASurface.Width;
 
-    // A step exactly halfway between two minor positions takes the lower one (the smaller x
-    // or y), whichever way the line runs: GDI's lines are not symmetric under reversal.
-    const std::int64_t bias = minorStep < 0 ? 0 : 1;
-    Steps steps{0, majorLength - 1, 0, majorLength - bias};
-    const auto inside = [&](std::int64_t AX, std::int64_t AY) {
-        return AX >= 0 && AX < ASurface.Width && AY >= 0 && AY < ASurface.Height;
-    };
-    if (!inside(AX0, AY0) || !inside(AX1, AY1)) {
-        // Steps whose major coordinate lies in [0, majorExtent), then those whose minor one does.
-        std::int64_t first = 0;
-        std::int64_t last = majorLength - 1;
-        if (majorStep > 0) {
-            first = std::max<std::int64_t>(first, -major0);
-            last = std::min<std::int64_t>(last, majorExtent - 1 - major0);
-        } else {
-            first = std::max<std::int64_t>(first, major0 - (majorExtent - 1));
-            last = std::min<std::int64_t>(last, major0);
-        }
-        if (first > last)
-            return;
-        const std::int64_t offsetLow = minorStep > 0 ? -minor0 : minor0 - (minorExtent - 1);
-        const std::int64_t offsetHigh = minorStep > 0 ? minorExtent - 1 - minor0 : minor0;
-        const bool moderate = majorLength < (std::int64_t{1} << 28) && std::llabs(minor0) < (std::int64_t{1} << 30);
-        const bool any =
-            moderate
-                ? ClipSteps<std::int64_t>(first, last, majorLength, minorLength, bias, offsetLow, offsetHigh, steps)
-                : ClipSteps<Wide>(first, last, majorLength, minorLength, bias, offsetLow, offsetHigh, steps);
-        if (!any)
-            return;
+    // Steps whose major coordinate lies in [0, majorExtent), then those whose minor one does.
+    std::int64_t first = 0;
+    std::int64_t last = majorLength - 1;
+    if (majorStep > 0) {
+        first = std::max<std::int64_t>(first, -major0);
+        last = std::min<std::int64_t>(last, majorExtent - 1 - major0);
+    } else {
+        first = std::max<std::int64_t>(first, major0 - (majorExtent - 1));
+        last = std::min<std::int64_t>(last, major0);
     }
-
+    if (first > last)
+        return;
+    const std::int64_t offsetLow = minorStep > 0 ? -minor0 : minor0 - (minorExtent - 1);
+    const std::int64_t offsetHigh = minorStep > 0 ? minorExtent - 1 - minor0 : minor0;
+    const bool moderate = majorLength < (std::int64_t{1} << 28) && std::llabs(minor0) < (std::int64_t{1} << 30);
+    Steps steps{};
+    const bool any =
+        moderate ? ClipSteps<std::int64_t>(first, last, majorLength, minorLength, bias, offsetLow, offsetHigh, steps)
+                 : ClipSteps<Wide>(first, last, majorLength, minorLength, bias, offsetLow, offsetHigh, steps);
+    if (!any)
+        return;
     const std::int64_t major = major0 + majorStep * steps.First;
     const std::int64_t minor = minor0 + minorStep * steps.Offset;
     const std::int32_t x = static_cast<std::int32_t>(xMajor ? major : minor);
     const std::int32_t y = static_cast<std::int32_t>(xMajor ? minor : major);
-    const std::ptrdiff_t down = DownStride(ASurface);
-    const std::ptrdiff_t majorStride = xMajor ? majorStep : majorStep * down;
-    const std::ptrdiff_t minorStride = xMajor ? minorStep * down : minorStep;
     const std::ptrdiff_t at = (ASurface.Row(y) - ASurface.Bits) + x;
-    const std::int64_t count = steps.Last - steps.First + 1;
-    if (AOp.IsCopy())
-        WalkSteps<true>(ASurface.Bits, at, count, majorStride, minorStride, steps.Error, 2 * minorLength,
-                        2 * majorLength, AOp);
-    else
-        WalkSteps<false>(ASurface.Bits, at, count, majorStride, minorStride, steps.Error, 2 * minorLength,
-                         2 * majorLength, AOp);
+    Walk(ASurface, at, steps.Last - steps.First + 1, majorStride, minorStride, steps.Error, minorLength, majorLength,
+         AOp);
 }
 
 } // namespace
 
 void DrawPolyline(const Surface& ASurface, const POINT* APoints, int ACount, const PixelOp& AOp)
 {
-    for (int i = 0; i + 1 < ACount; ++i)
-        Segment(ASurface, APoints[i].x, APoints[i].y, APoints[i + 1].x, APoints[i + 1].y, AOp);
+    if (ACount < 2)
+        return;
+    bool inside = Inside(ASurface, APoints[0].x, APoints[0].y);
+    for (int i = 0; i + 1 < ACount; ++i) {
+        const bool nextInside = Inside(ASurface, APoints[i + 1].x, APoints[i + 1].y);
+        Segment(ASurface, APoints[i].x, APoints[i].y, APoints[i + 1].x, APoints[i + 1].y, inside && nextInside, AOp);
+        inside = nextInside;
+    }
 }
 
 namespace {
