@@ -35,14 +35,17 @@ using bench_support::Seconds;
 // Stores at memory speed as a vectorised memset does, 32 bytes an instruction. NOTE: glibc's
 // memset stores large blocks with `rep stosb`, which callgrind counts once per byte, so it
 // would make the floor's instruction count four times the pixels.
-using TBlock = std::uint32_t __attribute__((vector_size(32), aligned(4), may_alias));
+using TVector = std::uint32_t __attribute__((vector_size(32)));
+struct __attribute__((packed, may_alias)) TBlock {
+    TVector Pixels;
+};
 
 void Store(std::uint32_t* APixels, std::size_t ACount, std::uint32_t AValue)
 {
-    const TBlock block = TBlock{} + AValue;
+    const TVector block = TVector{} + AValue;
     std::size_t i = 0;
     for (; i + 8 <= ACount; i += 8)
-        *reinterpret_cast<TBlock*>(APixels + i) = block;
+        reinterpret_cast<TBlock*>(APixels + i)->Pixels = block;
     for (; i < ACount; ++i)
         APixels[i] = AValue;
 }

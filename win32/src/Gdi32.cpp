@@ -214,7 +214,8 @@ private:
 
 // NOTE: the table is never destroyed. Modules may delete their objects from their own static
 // destructors, which can run after ours at process exit.
-ObjectTable& Table()
+// Inlined: every call starts here, and past the first only the guard's test is left.
+inline __attribute__((always_inline)) ObjectTable& Table()
 {
     static ObjectTable* const table = new ObjectTable();
     return *table;

@@ -24,26 +24,31 @@ constexpr Int FloorDiv(Int ANumerator, Int ADivisor)
 // A run of one value, stored a block of eight pixels at a time. The blocks are written as vector
 // stores of the compiler's own (no vectoriser involved), so that a run goes at memory speed in
 // every build type; on x86-64 the loop is also built for AVX2, taken where the processor has it.
-using TPixelBlock = std::uint32_t __attribute__((vector_size(32), aligned(4), may_alias));
-constexpr std::size_t BlockPixels = sizeof(TPixelBlock) / sizeof(std::uint32_t);
+// The block is stored through a packed struct, as the compilers' own unaligned intrinsics do: an
+// alignment attribute on the vector type itself is not read alike by GCC and Clang.
+using TPixelVector = std::uint32_t __attribute__((vector_size(32)));
+struct __attribute__((packed, may_alias)) TPixelBlock {
+    TPixelVector Pixels;
+};
+constexpr std::size_t BlockPixels = sizeof(TPixelVector) / sizeof(std::uint32_t);
 
 // ACount (at least one block) pixels from APixels. The last block ends with the run, over the
 // block before it where the run is not a whole number of blocks.
 __attribute__((always_inline)) inline void FillBlocksBody(std::uint32_t* APixels, std::size_t ACount,
                                                           std::uint32_t AValue)
 {
-    const TPixelBlock block = TPixelBlock{} + AValue;
+    const TPixelVector block = TPixelVector{} + AValue;
     auto* out = reinterpret_cast<TPixelBlock*>(APixels);
     std::size_t blocks = ACount / BlockPixels;
     for (; blocks >= 4; blocks -= 4, out += 4) {
-        out[0] = block;
-        out[1] = block;
-        out[2] = block;
-        out[3] = block;
+        out[0].Pixels = block;
+        out[1].Pixels = block;
+        out[2].Pixels = block;
+        out[3].Pixels = block;
     }
     for (; blocks > 0; --blocks, ++out)
-        *out = block;
-    *reinterpret_cast<TPixelBlock*>(APixels + (ACount - BlockPixels)) = block;
+        out->Pixels = block;
+    reinterpret_cast<TPixelBlock*>(APixels + (ACount - BlockPixels))->Pixels = block;
 }
 
 void FillBlocksPlain(std::uint32_t* APixels, std::size_t ACount, std::uint32_t AValue)
