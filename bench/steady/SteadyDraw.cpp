@@ -21,7 +21,6 @@
 
 #include <win32_standin.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -107,11 +106,7 @@ int main(int AArgc, char** AArgv)
     auto vis = rtl::TComPtr<IAIMPExtensionEmbeddedVisualization>::Attach(own->Interface()); // takes the reference
     vis->Initialize(width, height);
     // The waveform of BM_Draw640x480 and BM_Draw1920x1080.
-    auto data = std::make_unique<TAIMPVisualData>();
-    for (int i = 0; i < AIMP_VISUAL_WAVEFORM_SIZE; ++i) {
-        data->Waveform[0][i] = static_cast<float>(std::sin(i * 0.05) * 0.9);
-        data->Waveform[1][i] = static_cast<float>(std::sin(i * 0.13) * 0.8);
-    }
+    auto data = bench_support::SineBlock();
     for (int n = 0; n < 155; ++n)
         vis->Draw(dc.Dc(), data.get());
 
