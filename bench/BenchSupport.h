@@ -4,6 +4,7 @@
 #include "host/apiVisuals.h"
 
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <memory>
 #include <random>
@@ -25,6 +26,18 @@ struct TClock {
 inline double Seconds(TClock::time_point AFrom, TClock::time_point ATo)
 {
     return std::chrono::duration<double>(ATo - AFrom).count();
+}
+
+// The visual block of the steady-frame benchmarks: a slow sine on the left channel, a faster one
+// on the right.
+inline std::unique_ptr<TAIMPVisualData> SineBlock()
+{
+    auto block = std::make_unique<TAIMPVisualData>();
+    for (int i = 0; i < AIMP_VISUAL_WAVEFORM_SIZE; ++i) {
+        block->Waveform[0][i] = static_cast<float>(std::sin(i * 0.05) * 0.9);
+        block->Waveform[1][i] = static_cast<float>(std::sin(i * 0.13) * 0.8);
+    }
+    return block;
 }
 
 // A visual block of uniform noise in -1 to 1 on both channels: rings of every shape.

@@ -4,10 +4,11 @@
 #include "plugin/Selvanore_Main.h"
 #include "rtl/ComPtr.h"
 
+#include "bench/BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 #include <win32_standin.h>
 
-#include <cmath>
 #include <memory>
 
 namespace {
@@ -18,11 +19,7 @@ void DrawFrames(benchmark::State& State, int AWidth, int AHeight, BOOL ARasteriz
     gdi::TMemoryContext dc(AWidth, AHeight);
     auto vis = rtl::TComPtr<IAIMPExtensionEmbeddedVisualization>::Attach(Make<TVisualization>().Detach()->Interface());
     vis->Initialize(AWidth, AHeight);
-    auto data = std::make_unique<TAIMPVisualData>();
-    for (int i = 0; i < AIMP_VISUAL_WAVEFORM_SIZE; ++i) {
-        data->Waveform[0][i] = static_cast<float>(std::sin(i * 0.05) * 0.9);
-        data->Waveform[1][i] = static_cast<float>(std::sin(i * 0.13) * 0.8);
-    }
+    auto data = bench_support::SineBlock();
     // Fill the history first, so that every slot holds a ring at its own depth.
     for (int n = 0; n < 155; ++n)
         vis->Draw(dc.Dc(), data.get());

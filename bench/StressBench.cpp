@@ -5,11 +5,10 @@
 //    against the least work such a frame needs: a bare loop that steps the same 1984 depths and
 //    computes the same projections, dot radii and colours into an array.
 #include "graphics/ACL.Graphics.h"
-#include "plugin/RingLook.h"
 #include "plugin/Selvanore_Main.h"
-#include "rtl/Math.h"
 #include "tests/support/GdiRecording.h"
 
+#include "bench/BareFrame.h"
 #include "bench/BenchSupport.h"
 
 #include <benchmark/benchmark.h>
@@ -24,8 +23,10 @@
 
 namespace {
 
+using bench_support::BareFrame;
 using bench_support::Seconds;
 using bench_support::TClock;
+using bench_support::TDots;
 
 // Both sides' average time per iteration and the ratio of the first to the second.
 void ReportRatio(benchmark::State& AState, const char* AFirst, double AFirstSeconds, const char* ASecond,
@@ -115,35 +116,6 @@ BENCHMARK(BM_HSLToColorVersusFloatingPoint);
 
 // --- One frame's own work ---
 
-// One dot as the least work of a frame leaves it: where, how big, in which colours.
-struct TDot {
-    std::int32_t X, Y, Radius;
-    TColor Pen, Brush;
-};
-
-// The frame's arithmetic and nothing else: the same depth steps, projections, radii, lightness
-// and colour conversions as the renderer, into an array instead of onto a surface.
-void BareFrame(TPointsArray& APoints, std::int32_t AOX, std::int32_t AOY, TDot (&ADots)[RingSlotCount][RingPointCount])
-{
-    for (int s = 0; s < RingSlotCount; ++s) {
-        const auto hue = static_cast<std::uint8_t>(8 * s);
-        for (int k = 0; k < RingPointCount; ++k) {
-            TPoint3D& p = APoints[s][k];
-            p.Z = static_cast<float>(static_cast<double>(p.Z) - 5.0);
-            if (p.Z <= -700.0f)
-                p.Z = 0.0f;
-            const TRingLook look = RingLookAt(p.Z);
-            const auto e = static_cast<double>(look.Factor);
-            TDot& dot = ADots[s][k];
-            dot.X = rtl::WrapAdd(AOX, rtl::RoundToInt32(static_cast<double>(p.X) * e));
-            dot.Y = rtl::WrapAdd(AOY, rtl::RoundToInt32(static_cast<double>(p.Y) * e));
-            dot.Radius = look.Radius;
-            dot.Pen = TACLColors::HSLToColor(hue, 255, look.Lightness);
-            dot.Brush = TACLColors::HSLToColor(hue, 255, static_cast<std::uint8_t>(look.Lightness + 50));
-        }
-    }
-}
-
 void BM_FrameVersusBareLoop(benchmark::State& State)
 {
     StandInSetRasterizing(FALSE);
@@ -157,7 +129,7 @@ void BM_FrameVersusBareLoop(benchmark::State& State)
 
     TPointsArray points;
     std::memcpy(&points, &vis->History(), sizeof points);
-    static TDot dots[RingSlotCount][RingPointCount];
+    static TDots dots;
     double own = 0.0, bare = 0.0;
     for (auto _ : State) {
         const auto t0 = TClock::now();

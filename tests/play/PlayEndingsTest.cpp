@@ -174,6 +174,13 @@ class PlayDamaged : public ::testing::TestWithParam<TDamageCase> {};
 TEST_P(PlayDamaged, PlaysWhatDecodesThenSaysWhereTheFileBroke)
 {
     const TDamageCase& c = GetParam();
+#if defined(__SANITIZE_ADDRESS__)
+    // libsndfile 1.2's MPEG reader reads 4 bytes past a buffer of its own while it opens a
+    // stream it cannot seek; AddressSanitizer ends the run there, inside the library, before
+    // anything of ours is reached. The build without it runs the case.
+    if (c.Feed == TFeed::Fifo && (c.Format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG)
+        GTEST_SKIP() << "libsndfile's MPEG reader over-reads on a FIFO under AddressSanitizer";
+#endif
     TScratch scratch;
     const std::string song = scratch / (std::string("whole-") + c.Name);
     WriteSound(song, c.Format, c.Rate, 2, 3 * static_cast<std::int64_t>(c.Rate), SongSample);
@@ -373,6 +380,9 @@ TEST_P(PlaySignalled, EndsWithinASecondAndLeavesNoTemporary)
     if (c.When == TSignalled::Playing) {
         ASSERT_TRUE(WaitUntil([&] { return SoundStarted(scratch / "played.raw"); }, 30));
     }
+    // Before the window, the program may still be starting (slowly, under the sanitizers): the
+    // signal is sent once its handler is in place, then a moment later, when it waits for input.
+    ASSERT_TRUE(WaitUntil([&] { return CatchesSignal(run.Pid(), c.Signal); }, 30));
     usleep(300000);
     run.Signal(c.Signal);
     const TEnded ended = run.Wait(10);

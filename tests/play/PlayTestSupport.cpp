@@ -146,7 +146,8 @@ std::vector<float> ReadFloats(const std::string& APath)
 {
     const std::string bytes = testing_support::ReadBytes(APath);
     std::vector<float> values(bytes.size() / sizeof(float));
-    std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
+    if (!values.empty()) // an empty vector's data() may be null, which memcpy must not get
+        std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
     return values;
 }
 

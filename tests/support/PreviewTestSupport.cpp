@@ -502,6 +502,18 @@ std::vector<std::string> DifferencesBetween(const TTree& ABefore, const TTree& A
     return differences;
 }
 
+bool CatchesSignal(pid_t APid, int ASignal)
+{
+    std::ifstream status("/proc/" + std::to_string(APid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("SigCgt:", 0) == 0) {
+            const std::uint64_t caught = std::stoull(line.substr(7), nullptr, 16);
+            return ((caught >> (ASignal - 1)) & 1) != 0;
+        }
+    return false;
+}
+
 bool HoldsTemporaries(const fs::path& ARoot)
 {
     std::error_code error;

@@ -191,6 +191,10 @@ TTree LookAt(const std::filesystem::path& ARoot);
 // The paths whose entries differ between two looks, each with how.
 std::vector<std::string> DifferencesBetween(const TTree& ABefore, const TTree& AAfter);
 // Whether any entry under ARoot has a temporary name of the preview (".sv-").
+// Whether process APid has a handler of ASignal installed (its SigCgt in /proc): it has come far
+// enough that the signal reaches its handler rather than the default action.
+bool CatchesSignal(pid_t APid, int ASignal);
+
 bool HoldsTemporaries(const std::filesystem::path& ARoot);
 
 // Whether process APid is writing an output under ARoot: a temporary is there, or it holds a

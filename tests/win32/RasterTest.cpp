@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -348,3 +349,74 @@ TEST(ClippingTest, ClippedDrawingEqualsTheCropOfUnclippedDrawing)
 }
 
 } // namespace
+
+// --- The fast paths against the obvious ones, on seeded input: case i is seeded by i ---
+
+// Any rectangle, clipped or not, over whole rows or part of them, in either row order: exactly
+// the pixels of a plain per-pixel model change, to exactly the brush's colour.
+TEST(FastPathTest, FillRectEqualsAPerPixelModel)
+{
+    for (unsigned seed = 0; seed < 200; ++seed) {
+        std::mt19937 random(seed);
+        const auto pick = [&](int ALow, int AHigh) { return std::uniform_int_distribution<int>(ALow, AHigh)(random); };
+        const int width = pick(1, 300);
+        const int height = pick(1, 40);
+        TTestCanvas canvas(width, height, seed % 2 == 0 ? TRowOrder::TopDown : TRowOrder::BottomUp);
+        const std::uint32_t background = random() & 0x00FFFFFFu;
+        canvas.Clear(background);
+        // Edges often beyond the bitmap, so that whole rows are filled as often as parts.
+        const RECT rect{pick(-8, width), pick(-8, height), pick(0, width + 8), pick(0, height + 8)};
+        const COLORREF color = seed % 5 == 0 ? RGB(0, 0, 0) : static_cast<COLORREF>(random() & 0x00FFFFFFu);
+        const LOGBRUSH solid{BS_SOLID, color, 0};
+        gdi::TUniqueBrush brush(CreateBrushIndirect(&solid));
+        ASSERT_EQ(FillRect(canvas.Dc(), &rect, brush.Get()), 1) << "seed " << seed;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const bool inside = x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
+                ASSERT_EQ(canvas.At(x, y), inside ? PixelOf(color) : background)
+                    << "seed " << seed << " at " << x << "," << y;
+            }
+    }
+}
+
+// Copying writes a run of one colour in blocks, a small dot from its table of rows and skips
+// the brush under the outline; merging goes pixel by pixel over walked rows. Onto black, with
+// the brush's bits a subset of the pen's, the two must give the same pixels: every pixel ends
+// as the last colour written to it either way (brush then pen, or pen over pen).
+TEST(FastPathTest, CopyingEqualsMergingOntoBlack)
+{
+    for (unsigned seed = 0; seed < 400; ++seed) {
+        std::mt19937 random(seed);
+        const auto pick = [&](int ALow, int AHigh) { return std::uniform_int_distribution<int>(ALow, AHigh)(random); };
+        const int width = pick(1, 90);
+        const int height = pick(1, 50);
+        const TRowOrder order = seed % 2 == 0 ? TRowOrder::TopDown : TRowOrder::BottomUp;
+        const COLORREF pen = static_cast<COLORREF>(random() & 0x00FFFFFFu);
+        const COLORREF brush = pen & static_cast<COLORREF>(random());
+        const UINT penStyle = pick(0, 7) == 0 ? PS_NULL : (pick(0, 5) == 0 ? PS_INSIDEFRAME : PS_SOLID);
+        const int penWidth = pick(0, 3) == 0 ? pick(2, 4) : 1;
+        const UINT brushStyle = pick(0, 5) == 0 ? BS_NULL : BS_SOLID;
+        // Mostly dots of the frame's sizes, some larger than the table, some cut by an edge.
+        const int boxWidth = pick(0, 3) == 0 ? pick(0, 60) : pick(0, 16);
+        const int boxHeight = pick(0, 3) == 0 ? pick(0, 60) : boxWidth + pick(-2, 2);
+        const int left = pick(-boxWidth, width);
+        const int top = pick(-boxHeight, height);
+        std::vector<POINT> points(static_cast<std::size_t>(pick(2, 6)));
+        for (POINT& point : points)
+            point = pick(0, 4) == 0 ? POINT{pick(-5000, 5000), pick(-5000, 5000)}
+                                    : POINT{pick(-10, width + 10), pick(-10, height + 10)};
+
+        TTestCanvas copying(width, height, order);
+        TTestCanvas merging(width, height, order);
+        for (auto [canvas, rop2] : {std::pair{&copying, R2_COPYPEN}, std::pair{&merging, R2_MERGEPEN}}) {
+            canvas->UsePen(penStyle, penWidth, pen);
+            canvas->UseBrush(brushStyle, brush);
+            SetROP2(canvas->Dc(), rop2);
+            Ellipse(canvas->Dc(), left, top, left + boxWidth, top + boxHeight);
+            Polyline(canvas->Dc(), points.data(), static_cast<int>(points.size()));
+        }
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                ASSERT_EQ(copying.At(x, y), merging.At(x, y)) << "seed " << seed << " at " << x << "," << y;
+    }
+}

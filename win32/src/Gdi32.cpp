@@ -3,6 +3,7 @@
 #include <win32_standin.h>
 #include <windows.h>
 
+#include "Lock.h"
 #include "Raster.h"
 
 #include <algorithm>
@@ -31,6 +32,14 @@ struct BitmapData {
     HDC SelectedIn = nullptr; // a bitmap is selected in one context at most
 };
 
+// What drawing needs of a context's selection; see DrawStateOf.
+struct DrawState {
+    bool Valid = false;
+    bool HasSurface = false;
+    standin::Surface Surface;
+    standin::DrawStyle Style;
+};
+
 struct DcData {
     HGDIOBJ Pen = nullptr;
     HGDIOBJ Brush = nullptr;
@@ -40,6 +49,7 @@ struct DcData {
     COLORREF BkColor = RGB(255, 255, 255);
     int BkMode = OPAQUE;
     POINT Position{0, 0};
+    DrawState Drawing; // invalid after any change of Pen, Brush, Bitmap or Rop2
 };
 
 struct Entry {
@@ -114,7 +124,7 @@ public:
         FStock[DefaultBitmapIndex] = FStockBitmap;
     }
 
-    std::mutex Mutex;
+    standin::Lock Mutex;
     std::size_t Live = 0;
     std::atomic<std::size_t> RefusedDeletes{0};
 
@@ -204,7 +214,8 @@ private:
 
 // NOTE: the table is never destroyed. Modules may delete their objects from their own static
 // destructors, which can run after ours at process exit.
-ObjectTable& Table()
+// Inlined: every call starts here, and past the first only the guard's test is left.
+inline __attribute__((always_inline)) ObjectTable& Table()
 {
     static ObjectTable* const table = new ObjectTable();
     return *table;
@@ -224,7 +235,8 @@ std::int32_t AsResult(T AValue)
 }
 
 // One call as the recorder sees it. Without a recorder every member is a test of one pointer.
-// The recorder is called after the lock is released, so that it may call the API itself.
+// What the record needs of the context is taken under the call's own lock (Snapshot); the
+// recorder is called after the lock is released, so that it may call the API itself.
 class CallRecord {
 public:
     CallRecord(const char* AFunction, HDC ADc, HGDIOBJ AObject = nullptr)
@@ -233,22 +245,34 @@ public:
         if (FRecorder == nullptr)
             return;
         FUser = GRecorderUser.load(std::memory_order_acquire);
+        FCall = STANDIN_CALL{};
         FCall.Function = AFunction;
         FCall.Dc = ADc;
         FCall.Object = AObject;
-        if (ADc == nullptr)
+    }
+
+    // The pen and brush selected in the call's context before the call changes anything; the
+    // table's lock is held and ADc is the context's entry, or null when there is none.
+    void Snapshot(ObjectTable& ATable, const Entry* ADc)
+    {
+        if (FRecorder == nullptr || ADc == nullptr)
+            return;
+        FCall.Pen = ADc->Dc.Pen;
+        FCall.Brush = ADc->Dc.Brush;
+        if (const Entry* pen = ATable.Find(ADc->Dc.Pen, Kind::Pen))
+            FCall.PenData = pen->Pen;
+        if (const Entry* brush = ATable.Find(ADc->Dc.Brush, Kind::Brush))
+            FCall.BrushData = brush->Brush;
+    }
+
+    // The same for a call that does not take the lock at once.
+    void SnapshotNow()
+    {
+        if (FRecorder == nullptr || FCall.Dc == nullptr)
             return;
         ObjectTable& table = Table();
         std::lock_guard lock(table.Mutex);
-        const Entry* dc = table.Find(ADc, Kind::Dc);
-        if (dc == nullptr)
-            return;
-        FCall.Pen = dc->Dc.Pen;
-        FCall.Brush = dc->Dc.Brush;
-        if (const Entry* pen = table.Find(dc->Dc.Pen, Kind::Pen))
-            FCall.PenData = pen->Pen;
-        if (const Entry* brush = table.Find(dc->Dc.Brush, Kind::Brush))
-            FCall.BrushData = brush->Brush;
+        Snapshot(table, table.Find(FCall.Dc, Kind::Dc));
     }
 
     CallRecord(const CallRecord&) = delete;
@@ -286,40 +310,70 @@ public:
 private:
     STANDIN_RECORDER FRecorder;
     void* FUser = nullptr;
-    STANDIN_CALL FCall{};
+    STANDIN_CALL FCall; // written only with a recorder, which every call pays for otherwise
 };
 
-// The surface of the bitmap selected in a context, or none when rasterizing is off.
-bool SurfaceOf(ObjectTable& ATable, const Entry& ADc, standin::Surface& ASurface)
+// ACall(table) with the table locked.
+template <class Call>
+auto Locked(Call&& ACall)
 {
-    if (!GRasterizing.load(std::memory_order_relaxed))
-        return false;
-    Entry* bitmap = ATable.Find(ADc.Dc.Bitmap, Kind::Bitmap);
-    if (bitmap == nullptr || bitmap->Bitmap.Bits == nullptr)
-        return false;
-    ASurface.Bits = bitmap->Bitmap.Bits.get();
-    ASurface.Width = bitmap->Bitmap.Width;
-    ASurface.Height = bitmap->Bitmap.Height;
-    ASurface.TopDown = bitmap->Bitmap.TopDown;
-    return true;
+    ObjectTable& table = Table();
+    std::lock_guard lock(table.Mutex);
+    return ACall(table);
 }
 
-// The outline and fill of a context's selected pen and brush.
-standin::DrawStyle StyleOf(ObjectTable& ATable, const Entry& ADc)
+// ACall(table, context) with the table locked: the context's entry is looked up once, and is
+// null when ADc is no live context; the record takes its snapshot under the same lock.
+template <class Call>
+auto OnContext(CallRecord& ARecord, HDC ADc, Call&& ACall)
 {
-    standin::DrawStyle style;
+    ObjectTable& table = Table();
+    std::lock_guard lock(table.Mutex);
+    Entry* dc = table.Find(ADc, Kind::Dc);
+    ARecord.Snapshot(table, dc);
+    return ACall(table, dc);
+}
+
+// What drawing on a context takes from its selected pen, brush, bitmap and raster operation,
+// kept with the context until one of them changes. The objects are immutable while selected
+// (a selected object is never deleted), so this is all that can go stale.
+__attribute__((noinline)) void RebuildDrawState(ObjectTable& ATable, Entry& ADc)
+{
+    DrawState& state = ADc.Dc.Drawing;
+    state = DrawState{};
+    if (const Entry* bitmap = ATable.Find(ADc.Dc.Bitmap, Kind::Bitmap);
+        bitmap != nullptr && bitmap->Bitmap.Bits != nullptr) {
+        state.HasSurface = true;
+        state.Surface.Bits = bitmap->Bitmap.Bits.get();
+        state.Surface.Width = bitmap->Bitmap.Width;
+        state.Surface.Height = bitmap->Bitmap.Height;
+        state.Surface.TopDown = bitmap->Bitmap.TopDown;
+    }
     if (const Entry* pen = ATable.Find(ADc.Dc.Pen, Kind::Pen); pen != nullptr && pen->Pen.lopnStyle != PS_NULL) {
-        style.HasPen = true;
-        style.Pen = PixelOp::Make(ADc.Dc.Rop2, pen->Pen.lopnColor);
-        style.PenWidth = pen->Pen.lopnWidth.x;
-        style.InsideFrame = pen->Pen.lopnStyle == PS_INSIDEFRAME;
+        state.Style.HasPen = true;
+        state.Style.Pen = PixelOp::Make(ADc.Dc.Rop2, pen->Pen.lopnColor);
+        state.Style.PenWidth = pen->Pen.lopnWidth.x;
+        state.Style.InsideFrame = pen->Pen.lopnStyle == PS_INSIDEFRAME;
     }
     if (const Entry* brush = ATable.Find(ADc.Dc.Brush, Kind::Brush);
         brush != nullptr && brush->Brush.lbStyle != BS_NULL) {
-        style.HasBrush = true;
-        style.Brush = PixelOp::Make(ADc.Dc.Rop2, brush->Brush.lbColor);
+        state.Style.HasBrush = true;
+        state.Style.Brush = PixelOp::Make(ADc.Dc.Rop2, brush->Brush.lbColor);
     }
-    return style;
+    state.Valid = true;
+}
+
+inline const DrawState& DrawStateOf(ObjectTable& ATable, Entry& ADc)
+{
+    if (!ADc.Dc.Drawing.Valid)
+        RebuildDrawState(ATable, ADc);
+    return ADc.Dc.Drawing;
+}
+
+// The surface to draw on, or null when nothing is selected to draw on or rasterizing is off.
+const standin::Surface* SurfaceToDraw(const DrawState& AState)
+{
+    return AState.HasSurface && GRasterizing.load(std::memory_order_relaxed) ? &AState.Surface : nullptr;
 }
 
 void Unselect(ObjectTable& ATable, HGDIOBJ AObject)
@@ -374,10 +428,7 @@ HGDIOBJ WINAPI GetStockObject(int i)
 HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h)
 {
     CallRecord record("SelectObject", hdc, h);
-    const auto select = [&]() -> HGDIOBJ {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        Entry* dc = table.Find(hdc, Kind::Dc);
+    const auto select = [&](ObjectTable& table, Entry* dc) -> HGDIOBJ {
         Entry* object = table.Find(h);
         if (dc == nullptr || object == nullptr)
             return nullptr;
@@ -406,19 +457,18 @@ HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h)
         Unselect(table, previous);
         ++object->Selections;
         *slot = h;
+        if (slot != &dc->Dc.Font)
+            dc->Dc.Drawing.Valid = false;
         return previous;
     };
-    return record.Finish(select());
+    return record.Finish(OnContext(record, hdc, select));
 }
 
 HGDIOBJ WINAPI GetCurrentObject(HDC hdc, UINT type)
 {
     CallRecord record("GetCurrentObject", hdc);
     record.Arg(static_cast<std::int32_t>(type));
-    const auto current = [&]() -> HGDIOBJ {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        const Entry* dc = table.Find(hdc, Kind::Dc);
+    const auto current = [&](ObjectTable& table, const Entry* dc) -> HGDIOBJ {
         if (dc == nullptr)
             return nullptr;
         switch (type) {
@@ -430,15 +480,13 @@ HGDIOBJ WINAPI GetCurrentObject(HDC hdc, UINT type)
         default: return nullptr;
         }
     };
-    return record.Finish(current());
+    return record.Finish(OnContext(record, hdc, current));
 }
 
 BOOL WINAPI DeleteObject(HGDIOBJ ho)
 {
     CallRecord record("DeleteObject", nullptr, ho);
-    const auto remove = [&]() -> BOOL {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
+    const auto remove = [&](ObjectTable& table) -> BOOL {
         Entry* object = table.Find(ho);
         if (object == nullptr || object->Type == Kind::Dc)
             return FALSE;
@@ -453,15 +501,13 @@ BOOL WINAPI DeleteObject(HGDIOBJ ho)
         table.Remove(ho);
         return TRUE;
     };
-    return record.Finish(remove());
+    return record.Finish(Locked(remove));
 }
 
 DWORD WINAPI GetObjectType(HGDIOBJ h)
 {
     CallRecord record("GetObjectType", nullptr, h);
-    const auto type = [&]() -> DWORD {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
+    const auto type = [&](ObjectTable& table) -> DWORD {
         const Entry* object = table.Find(h);
         if (object == nullptr)
             return 0;
@@ -476,16 +522,14 @@ DWORD WINAPI GetObjectType(HGDIOBJ h)
         }
         return 0;
     };
-    return record.Finish(type());
+    return record.Finish(Locked(type));
 }
 
 int WINAPI GetObjectW(HANDLE h, int c, LPVOID pv)
 {
     CallRecord record("GetObjectW", nullptr, h);
     record.Arg(c);
-    const auto get = [&]() -> int {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
+    const auto get = [&](ObjectTable& table) -> int {
         const Entry* object = table.Find(h);
         if (object == nullptr)
             return 0;
@@ -530,19 +574,17 @@ int WINAPI GetObjectW(HANDLE h, int c, LPVOID pv)
         default: return 0;
         }
     };
-    return record.Finish(get());
+    return record.Finish(Locked(get));
 }
 
 BOOL WINAPI UnrealizeObject(HGDIOBJ h)
 {
     CallRecord record("UnrealizeObject", nullptr, h);
-    const auto unrealize = [&]() -> BOOL {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
+    const auto unrealize = [&](ObjectTable& table) -> BOOL {
         const Entry* object = table.Find(h);
         return object != nullptr && object->Type != Kind::Dc ? TRUE : FALSE;
     };
-    return record.Finish(unrealize());
+    return record.Finish(Locked(unrealize));
 }
 
 HPEN WINAPI CreatePenIndirect(const LOGPEN* plpen)
@@ -599,97 +641,75 @@ int WINAPI SetROP2(HDC hdc, int rop2)
 {
     CallRecord record("SetROP2", hdc);
     record.Arg(rop2);
-    const auto set = [&]() -> int {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        Entry* dc = table.Find(hdc, Kind::Dc);
+    const auto set = [&](ObjectTable&, Entry* dc) -> int {
         if (dc == nullptr || rop2 < R2_BLACK || rop2 > R2_WHITE)
             return 0;
         const int previous = dc->Dc.Rop2;
-        dc->Dc.Rop2 = rop2;
+        if (rop2 != previous) {
+            dc->Dc.Rop2 = rop2;
+            dc->Dc.Drawing.Valid = false;
+        }
         return previous;
     };
-    return record.Finish(set());
+    return record.Finish(OnContext(record, hdc, set));
 }
 
 int WINAPI GetROP2(HDC hdc)
 {
     CallRecord record("GetROP2", hdc);
-    const auto get = [&]() -> int {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        const Entry* dc = table.Find(hdc, Kind::Dc);
-        return dc != nullptr ? dc->Dc.Rop2 : 0;
-    };
-    return record.Finish(get());
+    const auto get = [&](ObjectTable&, const Entry* dc) -> int { return dc != nullptr ? dc->Dc.Rop2 : 0; };
+    return record.Finish(OnContext(record, hdc, get));
 }
 
 COLORREF WINAPI SetBkColor(HDC hdc, COLORREF color)
 {
     CallRecord record("SetBkColor", hdc);
     record.Arg(static_cast<std::int32_t>(color));
-    const auto set = [&]() -> COLORREF {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        Entry* dc = table.Find(hdc, Kind::Dc);
+    const auto set = [&](ObjectTable&, Entry* dc) -> COLORREF {
         if (dc == nullptr)
             return CLR_INVALID;
         const COLORREF previous = dc->Dc.BkColor;
         dc->Dc.BkColor = color;
         return previous;
     };
-    return record.Finish(set());
+    return record.Finish(OnContext(record, hdc, set));
 }
 
 COLORREF WINAPI GetBkColor(HDC hdc)
 {
     CallRecord record("GetBkColor", hdc);
-    const auto get = [&]() -> COLORREF {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        const Entry* dc = table.Find(hdc, Kind::Dc);
+    const auto get = [&](ObjectTable&, const Entry* dc) -> COLORREF {
         return dc != nullptr ? dc->Dc.BkColor : CLR_INVALID;
     };
-    return record.Finish(get());
+    return record.Finish(OnContext(record, hdc, get));
 }
 
 int WINAPI SetBkMode(HDC hdc, int mode)
 {
     CallRecord record("SetBkMode", hdc);
     record.Arg(mode);
-    const auto set = [&]() -> int {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        Entry* dc = table.Find(hdc, Kind::Dc);
+    const auto set = [&](ObjectTable&, Entry* dc) -> int {
         if (dc == nullptr || (mode != TRANSPARENT && mode != OPAQUE))
             return 0;
         const int previous = dc->Dc.BkMode;
         dc->Dc.BkMode = mode;
         return previous;
     };
-    return record.Finish(set());
+    return record.Finish(OnContext(record, hdc, set));
 }
 
 int WINAPI GetBkMode(HDC hdc)
 {
     CallRecord record("GetBkMode", hdc);
-    const auto get = [&]() -> int {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        const Entry* dc = table.Find(hdc, Kind::Dc);
-        return dc != nullptr ? dc->Dc.BkMode : 0;
-    };
-    return record.Finish(get());
+    const auto get = [&](ObjectTable&, const Entry* dc) -> int { return dc != nullptr ? dc->Dc.BkMode : 0; };
+    return record.Finish(OnContext(record, hdc, get));
 }
 
 BOOL WINAPI MoveToEx(HDC hdc, int x, int y, LPPOINT lppt)
 {
     CallRecord record("MoveToEx", hdc);
     record.Arg(x).Arg(y);
-    const auto move = [&]() -> BOOL {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        Entry* dc = table.Find(hdc, Kind::Dc);
+    const auto move = [&](ObjectTable&, Entry* dc) -> BOOL {
         if (dc == nullptr)
             return FALSE;
         if (lppt != nullptr)
@@ -697,68 +717,56 @@ BOOL WINAPI MoveToEx(HDC hdc, int x, int y, LPPOINT lppt)
         dc->Dc.Position = POINT{x, y};
         return TRUE;
     };
-    return record.Finish(move());
+    return record.Finish(OnContext(record, hdc, move));
 }
 
 BOOL WINAPI GetCurrentPositionEx(HDC hdc, LPPOINT lppt)
 {
     CallRecord record("GetCurrentPositionEx", hdc);
-    const auto get = [&]() -> BOOL {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        const Entry* dc = table.Find(hdc, Kind::Dc);
+    const auto get = [&](ObjectTable&, const Entry* dc) -> BOOL {
         if (dc == nullptr || lppt == nullptr)
             return FALSE;
         *lppt = dc->Dc.Position;
         return TRUE;
     };
-    return record.Finish(get());
+    return record.Finish(OnContext(record, hdc, get));
 }
 
 BOOL WINAPI Ellipse(HDC hdc, int left, int top, int right, int bottom)
 {
     CallRecord record("Ellipse", hdc);
     record.Arg(left).Arg(top).Arg(right).Arg(bottom);
-    const auto draw = [&]() -> BOOL {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        const Entry* dc = table.Find(hdc, Kind::Dc);
+    const auto draw = [&](ObjectTable& table, Entry* dc) -> BOOL {
         if (dc == nullptr)
             return FALSE;
-        if (standin::Surface surface; SurfaceOf(table, *dc, surface))
-            standin::DrawEllipse(surface, left, top, right, bottom, StyleOf(table, *dc));
+        const DrawState& state = DrawStateOf(table, *dc);
+        if (const standin::Surface* surface = SurfaceToDraw(state))
+            standin::DrawEllipse(*surface, left, top, right, bottom, state.Style);
         return TRUE;
     };
-    return record.Finish(draw());
+    return record.Finish(OnContext(record, hdc, draw));
 }
 
 BOOL WINAPI Polyline(HDC hdc, const POINT* apt, int cpt)
 {
     CallRecord record("Polyline", hdc);
     record.Arg(cpt).Points(apt);
-    const auto draw = [&]() -> BOOL {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        const Entry* dc = table.Find(hdc, Kind::Dc);
+    const auto draw = [&](ObjectTable& table, Entry* dc) -> BOOL {
         if (dc == nullptr || apt == nullptr || cpt < 2)
             return FALSE;
-        standin::Surface surface;
-        if (!SurfaceOf(table, *dc, surface))
-            return TRUE;
-        if (const standin::DrawStyle style = StyleOf(table, *dc); style.HasPen)
-            standin::DrawPolyline(surface, apt, cpt, style.Pen);
+        const DrawState& state = DrawStateOf(table, *dc);
+        if (const standin::Surface* surface = SurfaceToDraw(state); surface != nullptr && state.Style.HasPen)
+            standin::DrawPolyline(*surface, apt, cpt, state.Style.Pen);
         return TRUE;
     };
-    return record.Finish(draw());
+    return record.Finish(OnContext(record, hdc, draw));
 }
 
 HDC WINAPI CreateCompatibleDC(HDC hdc)
 {
     CallRecord record("CreateCompatibleDC", hdc);
-    const auto create = [&]() -> HDC {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        if (hdc != nullptr && table.Find(hdc, Kind::Dc) == nullptr)
+    const auto create = [&](ObjectTable& table, const Entry* dc) -> HDC {
+        if (hdc != nullptr && dc == nullptr)
             return nullptr;
         // A new memory context holds the stock pen, brush, font and one-pixel bitmap.
         Entry entry;
@@ -775,16 +783,13 @@ HDC WINAPI CreateCompatibleDC(HDC hdc)
             ++table.Find(object)->Selections;
         return static_cast<HDC>(handle);
     };
-    return record.Finish(create(), true);
+    return record.Finish(OnContext(record, hdc, create), true);
 }
 
 BOOL WINAPI DeleteDC(HDC hdc)
 {
     CallRecord record("DeleteDC", hdc);
-    const auto remove = [&]() -> BOOL {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        Entry* dc = table.Find(hdc, Kind::Dc);
+    const auto remove = [&](ObjectTable& table, Entry* dc) -> BOOL {
         if (dc == nullptr)
             return FALSE;
         const DcData state = dc->Dc;
@@ -795,7 +800,7 @@ BOOL WINAPI DeleteDC(HDC hdc)
         table.Remove(hdc);
         return TRUE;
     };
-    return record.Finish(remove());
+    return record.Finish(OnContext(record, hdc, remove));
 }
 
 HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppvBits, HANDLE hSection,
@@ -805,6 +810,7 @@ HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, voi
     if (pbmi != nullptr)
         record.Arg(pbmi->bmiHeader.biWidth).Arg(pbmi->bmiHeader.biHeight).Arg(pbmi->bmiHeader.biBitCount);
     record.Arg(static_cast<std::int32_t>(usage));
+    record.SnapshotNow();
     const auto create = [&]() -> HBITMAP {
         if (ppvBits != nullptr)
             *ppvBits = nullptr;
@@ -851,10 +857,7 @@ int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr)
     CallRecord record("FillRect", hDC, hbr);
     if (lprc != nullptr)
         record.Arg(lprc->left).Arg(lprc->top).Arg(lprc->right).Arg(lprc->bottom);
-    const auto fill = [&]() -> int {
-        ObjectTable& table = Table();
-        std::lock_guard lock(table.Mutex);
-        const Entry* dc = table.Find(hDC, Kind::Dc);
+    const auto fill = [&](ObjectTable& table, Entry* dc) -> int {
         if (dc == nullptr || lprc == nullptr)
             return 0;
         // As in user32, a brush handle of 1 to 31 stands for the system colour one below it.
@@ -871,11 +874,11 @@ int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr)
                 return 1;
             color = brush->Brush.lbColor;
         }
-        if (standin::Surface surface; SurfaceOf(table, *dc, surface))
-            standin::FillRectangle(surface, *lprc, PixelOp::Make(R2_COPYPEN, color));
+        if (const standin::Surface* surface = SurfaceToDraw(DrawStateOf(table, *dc)))
+            standin::FillRectangle(*surface, *lprc, PixelOp::Make(R2_COPYPEN, color));
         return 1;
     };
-    return record.Finish(fill());
+    return record.Finish(OnContext(record, hDC, fill));
 }
 
 DWORD WINAPI GetSysColor(int nIndex)

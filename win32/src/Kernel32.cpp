@@ -1,21 +1,35 @@
 // The kernel32 subset: MulDiv, recursive critical sections and the thread identity.
 #include <windows.h>
 
+#include "Lock.h"
+
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
-#include <mutex>
 #include <new>
 
 namespace {
 
 // The lock behind a critical section. Windows keeps the waiters' event behind the structure as
 // well; the public fields are kept up to date as Windows does, for debuggers and tests.
-std::recursive_mutex* LockOf(LPCRITICAL_SECTION ASection)
+standin::Lock* LockOf(LPCRITICAL_SECTION ASection)
 {
-    return static_cast<std::recursive_mutex*>(ASection->DebugInfo);
+    return static_cast<standin::Lock*>(ASection->DebugInfo);
+}
+
+// The owner, which other threads read while the owner writes it: a thread finds its own id
+// there only while it owns the section, so owning again is a count, with no lock taken.
+std::atomic_ref<HANDLE> OwnerOf(LPCRITICAL_SECTION ASection)
+{
+    return std::atomic_ref<HANDLE>(ASection->OwningThread);
+}
+
+HANDLE CurrentThreadHandle()
+{
+    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(GetCurrentThreadId()));
 }
 
 } // namespace
@@ -51,7 +65,7 @@ void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
 {
     if (lpCriticalSection == nullptr)
         return;
-    auto* lock = new (std::nothrow) std::recursive_mutex();
+    auto* lock = new (std::nothrow) standin::Lock();
     if (lock == nullptr)
         std::abort(); // Windows raises STATUS_NO_MEMORY here; there is no result to report it in.
     lpCriticalSection->DebugInfo = lock;
@@ -66,11 +80,14 @@ void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
 {
     if (lpCriticalSection == nullptr || lpCriticalSection->DebugInfo == nullptr)
         return;
-    LockOf(lpCriticalSection)->lock();
+    const HANDLE self = CurrentThreadHandle();
+    if (OwnerOf(lpCriticalSection).load(std::memory_order_relaxed) != self) {
+        LockOf(lpCriticalSection)->lock();
+        OwnerOf(lpCriticalSection).store(self, std::memory_order_relaxed);
+    }
     // Only the owner writes these fields, and only while it holds the lock.
     ++lpCriticalSection->RecursionCount;
     ++lpCriticalSection->LockCount;
-    lpCriticalSection->OwningThread = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(GetCurrentThreadId()));
 }
 
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
@@ -79,13 +96,14 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
         return;
     // Leaving a section this thread does not own is a caller's fault; unlocking a mutex one does
     // not own is undefined, so it is ignored instead.
-    if (lpCriticalSection->RecursionCount <= 0 ||
-        lpCriticalSection->OwningThread != reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(GetCurrentThreadId())))
+    if (OwnerOf(lpCriticalSection).load(std::memory_order_relaxed) != CurrentThreadHandle() ||
+        lpCriticalSection->RecursionCount <= 0)
         return;
     --lpCriticalSection->LockCount;
-    if (--lpCriticalSection->RecursionCount == 0)
-        lpCriticalSection->OwningThread = nullptr;
-    LockOf(lpCriticalSection)->unlock();
+    if (--lpCriticalSection->RecursionCount == 0) {
+        OwnerOf(lpCriticalSection).store(nullptr, std::memory_order_relaxed);
+        LockOf(lpCriticalSection)->unlock();
+    }
 }
 
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
@@ -101,8 +119,11 @@ void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
 
 DWORD WINAPI GetCurrentThreadId(void)
 {
-    // The kernel's thread id: unique among live threads of the system, as on Windows.
-    static thread_local const DWORD id = static_cast<DWORD>(::syscall(SYS_gettid));
+    // The kernel's thread id: unique among live threads of the system, as on Windows, and never
+    // 0. Asked for once a thread; a constant-initialized slot needs no guard on later calls.
+    static thread_local DWORD id = 0;
+    if (id == 0)
+        id = static_cast<DWORD>(::syscall(SYS_gettid));
     return id;
 }
 
