@@ -539,11 +539,14 @@ TEST(Messages, AReportIsOneLineWithNothingATerminalWouldActOn)
          "1m",
          "prog: C1 \\x9b1m\n"},
     };
+    const char* const named = common::ProgramName();
+    common::SetProgramName("prog");
     for (const TCase& c : cases) {
         testing::internal::CaptureStderr();
-        common::ReportOneLine("prog", c.Message);
+        common::ReportOneLine(c.Message);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.Line) << c.Line;
     }
+    common::SetProgramName(named);
 }
 
 } // namespace
