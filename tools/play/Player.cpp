@@ -218,7 +218,7 @@ private:
     void Resize();
     bool DrawFrame(TRest ARest);
     void Show();
-    void CountShown(bool AWasIdle);
+    void CountShown();
     bool SoundOver();
     void Resync();
 
@@ -275,7 +275,9 @@ TPlayFigures TPlayer::Run()
             FStatus.Update(FTally.Figures(), FTally.LastLagMs(), false);
             continue;
         }
-        CountShown(wasIdle);
+        if (wasIdle)
+            Resync();
+        CountShown();
         if (FHooks.AfterFrame)
             FHooks.AfterFrame(FView.Window.get(), FTally.Figures().FramesDrawn);
         FStatus.Update(FTally.Figures(), FTally.LastLagMs(), false);
@@ -401,10 +403,8 @@ void TPlayer::Show()
 }
 
 // A frame was shown: its slot, and when the next one is due.
-void TPlayer::CountShown(bool AWasIdle)
+void TPlayer::CountShown()
 {
-    if (AWasIdle)
-        Resync();
     const auto shown = TClock::now();
     FPacing.Shown(shown);
     FTally.Dropped(FSlots.Shown(shown));

@@ -71,7 +71,7 @@ void WriteAll(int AFile, const char* AText, std::size_t ACount) noexcept
 // The signals whose default action ends the process and that a user or the system sends to
 // stop it. The signals of faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS)
 // are left alone: they mean a bug, the state is not to be trusted, and the sanitizers report
-// there. SIGQUIT is handled too: a core of the preview helps nobody, and Ctrl-\ is one more way
+// there. SIGQUIT is handled too: a core of a tool helps nobody, and Ctrl-\ is one more way
 // for a user to stop a run that must leave nothing half-written.
 sigset_t EndingSignals() noexcept
 {

@@ -16,7 +16,7 @@
 
 namespace common {
 
-// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that no file the preview
+// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that no file the program
 // opens takes one of them (a trace in descriptor 1 would receive the PPM frames). They are
 // opened read-only: a write to a standard stream that was closed fails with EBADF and is
 // reported, rather than vanishing.
