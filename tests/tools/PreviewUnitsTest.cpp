@@ -5,6 +5,8 @@
 #include "tools/lib/output/AtomicOutput.h"
 #include "tools/preview/Options.h"
 #include "tools/preview/Preview.h"
+#include "tools/lib/common/Interrupt.h"
+#include "tools/lib/common/ProgramMain.h"
 #include "tools/lib/common/ToolError.h"
 #include "tools/lib/sound/SignalSource.h"
 #include "tools/lib/drive/Trace.h"
@@ -21,7 +23,11 @@
 #include <sstream>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <new>
 
 using namespace preview;
 using testing_support::TScratch;
@@ -539,10 +545,66 @@ TEST(Messages, AReportIsOneLineWithNothingATerminalWouldActOn)
          "1m",
          "prog: C1 \\x9b1m\n"},
     };
+    const char* const named = common::ProgramName();
+    common::SetProgramName("prog");
     for (const TCase& c : cases) {
         testing::internal::CaptureStderr();
-        common::ReportOneLine("prog", c.Message);
+        common::ReportOneLine(c.Message);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.Line) << c.Line;
+    }
+    common::SetProgramName(named);
+}
+
+// A program's main is RunProgram: whatever ends its run, the one line begins with the name it
+// stated, in a child process of its own (RunProgram installs the ending handlers).
+TEST(Messages, EveryEndOfARunIsOneLineWithTheProgramsNameAndItsStatus)
+{
+    struct TCase {
+        const char* Name;
+        int (*Body)(int, char**);
+        const char* Line;
+        int Status;
+    } const cases[] = {
+        {"returns", [](int, char**) { return 0; }, "", 0},
+        {"returns its status", [](int, char**) { return 3; }, "", 3},
+        {"bad input", [](int, char**) -> int { throw common::EToolError("no such file 'a.wav'"); },
+         "prog: no such file 'a.wav'\n", common::ExitBadInput},
+        {"stopped", [](int, char**) -> int { throw common::EInterrupted(); }, "prog: interrupted\n",
+         common::ExitInterrupted},
+        {"out of memory", [](int, char**) -> int { throw std::bad_alloc(); }, "prog: out of memory: ask less\n",
+         common::ExitBadInput},
+        {"anything else", [](int, char**) -> int { throw std::runtime_error("odd\nthing"); }, "prog: odd thing\n", 1},
+        {"an ending signal",
+         [](int, char**) {
+             raise(SIGTERM);
+             return 0;
+         },
+         "prog: interrupted\n", 128 + SIGTERM},
+        {"no way back", [](int, char**) -> int { common::EndProcessNow("lost the display", 2); },
+         "prog: lost the display\n", 2},
+    };
+    for (const TCase& c : cases) {
+        int err[2];
+        ASSERT_EQ(pipe(err), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(err[0]);
+            dup2(err[1], STDERR_FILENO);
+            close(err[1]);
+            _exit(common::RunProgram({"prog", "out of memory: ask less"}, 0, nullptr, c.Body));
+        }
+        close(err[1]);
+        std::string line;
+        char buffer[256];
+        for (ssize_t got; (got = read(err[0], buffer, sizeof buffer)) > 0;)
+            line.append(buffer, static_cast<std::size_t>(got));
+        close(err[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << c.Name << ": " << status;
+        EXPECT_EQ(WEXITSTATUS(status), c.Status) << c.Name;
+        EXPECT_EQ(line, c.Line) << c.Name;
     }
 }
 

@@ -88,7 +88,7 @@ std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv
 
     CLI::App app("Plays a sound, or captures what the desktop plays, and shows the Selvanore visualization "
                  "live in a window, as the player drives it.",
-                 "selvanore-play");
+                 common::ProgramName());
     app.footer(std::string(HelpFooter) + "\n" + sound::RateLimitsHelp() + ExitFooter);
     app.get_formatter()->column_width(30);
     app.add_option("FILE", options.Input, "Audio file to play, any format libsndfile reads (default: built-in signal)");

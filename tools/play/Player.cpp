@@ -1,15 +1,16 @@
 #include "tools/play/Player.h"
 
-#include "tools/lib/sound/Capture.h"
-#include "tools/play/Sdl.h"
-#include "tools/play/SoundFeed.h"
-#include "tools/lib/output/AtomicOutput.h"
 #include "tools/lib/common/Interrupt.h"
-#include "tools/lib/drive/NativeRenderer.h"
 #include "tools/lib/common/ToolError.h"
-#include "tools/lib/sound/SignalSource.h"
+#include "tools/lib/drive/NativeRenderer.h"
 #include "tools/lib/drive/VisualData.h"
 #include "tools/lib/drive/WineRenderer.h"
+#include "tools/lib/output/AtomicOutput.h"
+#include "tools/lib/sound/Capture.h"
+#include "tools/lib/sound/SignalSource.h"
+#include "tools/play/PlayerSteps.h"
+#include "tools/play/Sdl.h"
+#include "tools/play/SoundFeed.h"
 
 #include <sys/resource.h>
 #include <time.h>
@@ -20,15 +21,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <optional>
+#include <memory>
 #include <vector>
 
 namespace play {
 
 namespace {
-
-using TClock = std::chrono::steady_clock;
 
 // Seconds of CPU time of the calling thread: what a phase of a frame costs, whatever else the
 // machine does meanwhile, and nothing while the thread waits (for vsync, say).
@@ -48,30 +46,6 @@ double ProcessCpuSeconds() noexcept
         return static_cast<double>(ATime.tv_sec) + static_cast<double>(ATime.tv_usec) * 1e-6;
     };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-// Silent frames in a row with the same picture after which a capture is taken to be at rest.
-constexpr std::int64_t SettleFrames = 60;
-
-// The longest wait for events, in milliseconds: the loop looks at the sound's end and at an
-// orderly end asked by a signal (which sends no event) at least this often, whatever the frame
-// rate, and while paused.
-constexpr int LongestWaitMs = 50;
-
-double SecondsBetween(TClock::time_point AFrom, TClock::time_point ATo) noexcept
-{
-    return std::chrono::duration<double>(ATo - AFrom).count();
-}
-
-// The module's button numbers: 0 left, 1 right, 2 middle, then the extra buttons.
-std::int32_t ModuleButtonOf(Uint8 AButton) noexcept
-{
-    switch (AButton) {
-    case SDL_BUTTON_LEFT: return 0;
-    case SDL_BUTTON_RIGHT: return 1;
-    case SDL_BUTTON_MIDDLE: return 2;
-    default: return static_cast<std::int32_t>(AButton) - 1;
-    }
 }
 
 bool IsSilent(const float* ALeft, const float* ARight) noexcept
@@ -173,292 +147,289 @@ double FrameRateOf(const TPlayOptions& AOptions, SDL_Window* AWindow)
     return 60.0;
 }
 
-} // namespace
-
-std::string ReportJson(const TPlayFigures& AFigures)
+// The sound the run plays: the file or the built-in signal, or the sound server's capture.
+std::unique_ptr<sound::TSignalSource> OpenSource(const TPlayOptions& AOptions)
 {
-    char text[512];
-    std::snprintf(text, sizeof text,
-                  "{\"frames_drawn\": %lld, \"frames_dropped\": %lld, \"seconds\": %.3f, \"max_av_offset_ms\": %.3f, "
-                  "\"mean_av_offset_ms\": %.3f, \"cpu_seconds\": %.3f, \"draw_cpu_ms\": %.4f, \"upload_cpu_ms\": %.4f, "
-                  "\"present_cpu_ms\": %.4f}\n",
-                  static_cast<long long>(AFigures.FramesDrawn), static_cast<long long>(AFigures.FramesDropped),
-                  AFigures.Seconds, AFigures.MaxOffsetMs, AFigures.MeanOffsetMs, AFigures.CpuSeconds,
-                  AFigures.DrawCpuMs, AFigures.UploadCpuMs, AFigures.PresentCpuMs);
-    return text;
+    if (AOptions.Capture)
+        return nullptr;
+    return AOptions.Input.empty() ? sound::MakeDefaultSignal() : sound::OpenSoundFile(AOptions.Input);
 }
 
-TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
+// The report's file, or null without --report.
+std::unique_ptr<output::TAtomicFile> OpenReport(const TPlayOptions& AOptions)
 {
+    if (AOptions.Report.empty())
+        return nullptr;
+    std::vector<output::TNamedPath> inputs;
+    if (!AOptions.Input.empty())
+        inputs.push_back({"FILE", AOptions.Input});
+    inputs.push_back({"--module", AOptions.Module});
+    output::RequireSeparateFiles(inputs, {{"--report", AOptions.Report}}, nullptr, false);
+    return std::make_unique<output::TAtomicFile>(AOptions.Report);
+}
+
+// The sound on its way to the loudspeaker, or from the sound server; takes ASource.
+std::unique_ptr<TSoundFeed> MakeFeed(const TPlayOptions& AOptions, const TPlayHooks& AHooks,
+                                     std::unique_ptr<sound::TSignalSource> ASource)
+{
+    if (!AOptions.Capture)
+        return std::make_unique<TPlayback>(std::move(ASource), AOptions.Seconds);
+    return std::make_unique<TCaptureFeed>(AHooks.OpenCapture ? AHooks.OpenCapture(AOptions.CaptureSource)
+                                                             : sound::OpenCapture(AOptions.CaptureSource));
+}
+
+std::unique_ptr<drive::TFrameRenderer> MakeRenderer(const TPlayOptions& AOptions, const TView& AView)
+{
+    if (AOptions.Wine)
+        return std::make_unique<drive::TWineRenderer>(
+            drive::TWineRendererSetup{AOptions.WineHelper, AOptions.Module, AView.Width, AView.Height});
+    return drive::MakeNativeRenderer({AOptions.Module, AView.Width, AView.Height, {}});
+}
+
+// Whether a frame drawn now may be the one that finds a silent capture at rest.
+enum class TRest { Allowed, Refused };
+
+// One run of the player: the sound, the window and the module, and the loop that shows a frame
+// from the sound's block at the clock's position whenever one is due, until the sound ends,
+// --seconds pass or the user ends it.
+class TPlayer {
+public:
     // The inputs and the report's file first: a file that cannot be decoded or written is
     // reported before any window opens.
-    std::unique_ptr<sound::TSignalSource> source;
-    if (!AOptions.Capture)
-        source = AOptions.Input.empty() ? sound::MakeDefaultSignal() : sound::OpenSoundFile(AOptions.Input);
-    std::optional<output::TAtomicFile> report;
-    if (!AOptions.Report.empty()) {
-        std::vector<output::TNamedPath> inputs;
-        if (!AOptions.Input.empty())
-            inputs.push_back({"FILE", AOptions.Input});
-        inputs.push_back({"--module", AOptions.Module});
-        output::RequireSeparateFiles(inputs, {{"--report", AOptions.Report}}, nullptr, false);
-        report.emplace(AOptions.Report);
-    }
+    TPlayer(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
+        : FOptions(AOptions), FHooks(AHooks), FSource(OpenSource(AOptions)), FReport(OpenReport(AOptions)),
+          FVideo(SDL_INIT_VIDEO | SDL_INIT_EVENTS, "no display"), FFeed(MakeFeed(AOptions, AHooks, std::move(FSource))),
+          FView(OpenView(AOptions)), FFrames(MakeRenderer(AOptions, FView)),
+          FPacing(FrameRateOf(AOptions, FView.Window.get()), AOptions.Fps ? TPacedBy::Player : TPacedBy::Presentation,
+                  TClock::now()),
+          FSlots(FPacing.Rate()),
+          FSecondsLimit(AOptions.Seconds ? static_cast<std::int64_t>(std::ceil(*AOptions.Seconds * FFeed->Rate())) : -1)
+    {}
 
-    const TSdlSubsystems video(SDL_INIT_VIDEO | SDL_INIT_EVENTS, "no display");
-    const TLostDisplayHandler lostDisplay;
-    std::unique_ptr<TSoundFeed> feed;
-    if (AOptions.Capture)
-        feed = std::make_unique<TCaptureFeed>(AHooks.OpenCapture ? AHooks.OpenCapture(AOptions.CaptureSource)
-                                                                 : sound::OpenCapture(AOptions.CaptureSource));
-    else
-        feed = std::make_unique<TPlayback>(std::move(source), AOptions.Seconds);
-    TView view = OpenView(AOptions);
+    // Plays to the end and returns the figures, written to --report when asked.
+    TPlayFigures Run();
 
-    // Declared last, so that the module is finalized and unloaded first of all at the end.
-    std::unique_ptr<drive::TFrameRenderer> frames;
-    if (AOptions.Wine)
-        frames = std::make_unique<drive::TWineRenderer>(
-            drive::TWineRendererSetup{AOptions.WineHelper, AOptions.Module, view.Width, view.Height});
-    else
-        frames = drive::MakeNativeRenderer({AOptions.Module, view.Width, view.Height, {}});
+private:
+    void Wait();
+    void Handle(const SDL_Event& AEvent);
+    void ToggleFullScreen();
+    void TogglePause();
+    void Click(const TPlayEvent& AClick);
+    void Resize();
+    bool DrawFrame(TRest ARest);
+    void Show();
+    void CountShown();
+    bool SoundOver();
+    void Resync();
 
-    const double rate = FrameRateOf(AOptions, view.Window.get());
-    // Frames are paced here with --fps, and also when the presentation does not wait for the
-    // display's refresh after all (some renderers take the vsync flag and ignore it), which
-    // would run the loop flat out: seen as presentations coming in quick succession.
-    bool paced = AOptions.Fps.has_value();
-    int quickPresents = 0;
-    TClock::time_point lastShown{};
-    const auto period = std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(1.0 / rate));
-    const std::int64_t secondsLimit =
-        AOptions.Seconds ? static_cast<std::int64_t>(std::ceil(*AOptions.Seconds * feed->Rate())) : -1;
+    const TPlayOptions& FOptions;
+    const TPlayHooks& FHooks;
+    std::unique_ptr<sound::TSignalSource> FSource; // until the feed takes it
+    std::unique_ptr<output::TAtomicFile> FReport;  // null without --report
+    const TSdlSubsystems FVideo;
+    const TLostDisplayHandler FLostDisplay;
+    std::unique_ptr<TSoundFeed> FFeed;
+    TView FView;
+    // After the sound and the window, so that the module is finalized and unloaded before
+    // either goes.
+    std::unique_ptr<drive::TFrameRenderer> FFrames;
 
-    TPlayFigures figures;
-    TStatusLine status;
-    TAIMPVisualData data{}; // one record for every frame, as a player reuses its buffers
-    std::array<float, sound::BlockSize> left{}, right{};
-    std::vector<std::uint32_t> settled; // a silent capture's last picture, to see it stop changing
-    bool running = true, paused = false, idle = false, fullScreen = false, resized = false;
-    double lagSum = 0, lastLag = 0, drawCpu = 0, uploadCpu = 0, presentCpu = 0;
+    TFramePacing FPacing;
+    TFrameSlots FSlots;
+    TIdleness FIdleness;
+    TFrameTally FTally;
+    TStatusLine FStatus;
+    const std::int64_t FSecondsLimit; // in samples; -1 without --seconds
+    TAIMPVisualData FData{};          // one record for every frame, as a player reuses its buffers
+    std::array<float, sound::BlockSize> FLeft{}, FRight{};
+    std::int64_t FFrameIndex = 0;
+    bool FRunning = true;
+    bool FPaused = false;
+    bool FFullScreen = false;
+    bool FResized = false;
+};
 
-    // Frame slots: slot k is the k-th period after the origin; a slot that passes without a
-    // frame shown is a dropped frame. Pauses and idle stretches restart the count.
-    TClock::time_point origin{}, nextDue = TClock::now();
-    std::int64_t lastSlot = -1;
-    bool counting = false;
-    const auto resync = [&] {
-        counting = false;
-        nextDue = TClock::now();
-    };
-
-    const auto show = [&] {
-        SDL_RenderClear(view.Renderer.get());
-        SDL_RenderCopy(view.Renderer.get(), view.Texture.get(), nullptr, nullptr);
-        SDL_RenderPresent(view.Renderer.get());
-    };
-    // One frame from the block at the clock's position; false when nothing was shown because a
-    // silent capture has left the picture unchanged for a while (the player is idle then, and
-    // the module is not called again until sound comes back).
-    std::int64_t frameIndex = 0;
-    std::int64_t unchanged = 0; // silent frames in a row whose picture was the one before
-    const auto drawFrame = [&](bool AMayIdle) {
-        const std::int64_t position = feed->Block(left.data(), right.data());
-        const bool silent = AOptions.Capture && AMayIdle && IsSilent(left.data(), right.data());
-        if (idle && silent)
-            return false;
-        idle = false;
-        drive::FillVisualData(data, left.data(), right.data());
-        const double c0 = ThreadCpuSeconds();
-        const std::uint32_t* pixels = frames->Render(frameIndex++, data);
-        const double c1 = ThreadCpuSeconds();
-        const std::size_t count = static_cast<std::size_t>(view.Width) * static_cast<std::size_t>(view.Height);
-        if (silent) {
-            if (settled.size() == count && std::equal(settled.begin(), settled.end(), pixels)) {
-                // The rings may still move by less than a pixel a frame, or wait for the next
-                // capture: only a long run of equal pictures means they have come to rest.
-                if (++unchanged >= SettleFrames) {
-                    idle = true;
-                    return false;
-                }
-            } else {
-                unchanged = 0;
-                settled.assign(pixels, pixels + count);
-            }
-        } else {
-            unchanged = 0;
-            settled.clear();
-        }
-        SDL_UpdateTexture(view.Texture.get(), nullptr, pixels, view.Width * 4);
-        const double c2 = ThreadCpuSeconds();
-        show();
-        const double c3 = ThreadCpuSeconds();
-        drawCpu += c1 - c0;
-        uploadCpu += c2 - c1;
-        presentCpu += c3 - c2;
-        // The lag of the picture behind the sound: what is heard as the frame is shown, less
-        // what it was drawn from.
-        lastLag = static_cast<double>(feed->Now() - position) * 1000.0 / feed->Rate();
-        lagSum += lastLag;
-        figures.MaxOffsetMs = std::max(figures.MaxOffsetMs, lastLag);
-        ++figures.FramesDrawn;
-        return true;
-    };
-
-    const auto resize = [&] {
-        resized = false;
-        std::int32_t width = 0, height = 0;
-        if (SDL_GetRendererOutputSize(view.Renderer.get(), &width, &height) != 0 || width < 1 || height < 1 ||
-            (width == view.Width && height == view.Height))
-            return;
-        // The texture first: when it cannot be made, the module has not heard of the new extents.
-        TSdlTexture texture = MakeTexture(view.Renderer.get(), width, height);
-        frames->Resize(width, height);
-        view.Texture = std::move(texture);
-        view.Width = width;
-        view.Height = height;
-        settled.clear();
-        idle = false;
-        // A paused picture is drawn once at the new size, from the paused moment.
-        if (paused)
-            drawFrame(false);
-    };
-
-    const auto handle = [&](const SDL_Event& AEvent) {
-        switch (AEvent.type) {
-        case SDL_QUIT: running = false; break;
-        case SDL_KEYDOWN:
-            switch (AEvent.key.keysym.sym) {
-            case SDLK_q:
-            case SDLK_ESCAPE: running = false; break;
-            case SDLK_f:
-                fullScreen = !fullScreen;
-                SDL_SetWindowFullscreen(view.Window.get(), fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-                break;
-            case SDLK_SPACE:
-                paused = !paused;
-                feed->SetPaused(paused);
-                resync();
-                break;
-            default: break;
-            }
-            break;
-        case SDL_WINDOWEVENT:
-            if (AEvent.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
-                resized = true;
-            else if (AEvent.window.event == SDL_WINDOWEVENT_CLOSE)
-                running = false;
-            else if (AEvent.window.event == SDL_WINDOWEVENT_EXPOSED && (paused || idle))
-                show();
-            break;
-        case SDL_MOUSEBUTTONDOWN:
-            if (AEvent.button.clicks == 2 && AEvent.button.button == SDL_BUTTON_LEFT) {
-                fullScreen = !fullScreen;
-                SDL_SetWindowFullscreen(view.Window.get(), fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-            } else if (AEvent.button.clicks == 1) {
-                // From the window's coordinates to the drawing area's pixels, which differ on a
-                // display that scales.
-                int windowWidth = 0, windowHeight = 0;
-                SDL_GetWindowSize(view.Window.get(), &windowWidth, &windowHeight);
-                const auto scaled = [](int AAt, int AFrom, std::int32_t ATo) {
-                    return AFrom > 0 ? static_cast<std::int32_t>(std::int64_t{AAt} * ATo / AFrom) : AAt;
-                };
-                frames->Click(scaled(AEvent.button.x, windowWidth, view.Width),
-                              scaled(AEvent.button.y, windowHeight, view.Height), ModuleButtonOf(AEvent.button.button));
-            }
-            break;
-        default: break;
-        }
-    };
-
-    // Whether the sound has ended, or --seconds have passed; common::EToolError when it turned out
-    // damaged.
-    const auto soundOver = [&] { return feed->Ended() || (secondsLimit >= 0 && feed->Now() >= secondsLimit); };
-
+TPlayFigures TPlayer::Run()
+{
     // From here Ctrl-C and SIGTERM end the run as closing the window does, with its report.
     const common::TOrderlyEndOnInterrupt orderly;
     const auto start = TClock::now();
-    feed->SetPaused(false);
-    while (running) {
+    FFeed->SetPaused(false);
+    while (FRunning) {
+        Wait();
         SDL_Event event;
-        // Waiting: for input while paused or idle (a silent capture is looked at once a frame),
-        // for the next frame's time when frames are paced; vsync waits in the presentation.
-        if (paused || idle) {
-            if (SDL_WaitEventTimeout(&event, paused ? LongestWaitMs
-                                                    : std::clamp(static_cast<int>(1000 / rate), 1, LongestWaitMs)))
-                handle(event);
-        } else if (paced) {
-            // Woken in time for the sound's end and for an orderly end, however far off the
-            // next frame is.
-            for (auto now = TClock::now(); running && now < nextDue && !common::OrderlyEndRequested() && !soundOver();
-                 now = TClock::now()) {
-                const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextDue - now).count();
-                if (wait < 1)
-                    break;
-                if (SDL_WaitEventTimeout(&event, static_cast<int>(std::min<std::int64_t>(wait, LongestWaitMs))))
-                    handle(event);
-            }
-        }
-        while (running && SDL_PollEvent(&event))
-            handle(event);
-        if (!running || common::OrderlyEndRequested())
+        while (FRunning && SDL_PollEvent(&event))
+            Handle(event);
+        if (!FRunning || common::OrderlyEndRequested())
             break;
-        if (resized)
-            resize();
-        if (paused) {
-            status.Update(figures, lastLag, true);
+        if (FResized)
+            Resize();
+        if (FPaused) {
+            FStatus.Update(FTally.Figures(), FTally.LastLagMs(), true);
             continue;
         }
-        if (soundOver())
+        if (SoundOver())
             break;
-
-        const bool wasIdle = idle;
-        if (!drawFrame(true)) {
-            status.Update(figures, lastLag, false);
+        const bool wasIdle = FIdleness.Idle();
+        if (!DrawFrame(TRest::Allowed)) {
+            FStatus.Update(FTally.Figures(), FTally.LastLagMs(), false);
             continue;
         }
         if (wasIdle)
-            resync();
-        const auto shown = TClock::now();
-        if (!paced) {
-            quickPresents = shown - lastShown < period / 2 ? quickPresents + 1 : 0;
-            paced = quickPresents >= 10;
-            lastShown = shown;
-        }
-        if (!counting) {
-            counting = true;
-            origin = shown;
-            lastSlot = 0;
-        } else {
-            const auto slot = static_cast<std::int64_t>(std::llround(SecondsBetween(origin, shown) * rate));
-            if (slot > lastSlot + 1)
-                figures.FramesDropped += slot - lastSlot - 1;
-            lastSlot = std::max(slot, lastSlot + 1);
-        }
-        nextDue = std::max(nextDue + period, shown);
-        if (AHooks.AfterFrame)
-            AHooks.AfterFrame(view.Window.get(), figures.FramesDrawn);
-        status.Update(figures, lastLag, false);
+            Resync();
+        CountShown();
+        if (FHooks.AfterFrame)
+            FHooks.AfterFrame(FView.Window.get(), FTally.Figures().FramesDrawn);
+        FStatus.Update(FTally.Figures(), FTally.LastLagMs(), false);
     }
-    feed->SetPaused(true);
+    FFeed->SetPaused(true);
 
-    figures.CleanedSamples = feed->CleanedSamples();
-    figures.Seconds = SecondsBetween(start, TClock::now());
-    figures.CpuSeconds = ProcessCpuSeconds();
-    if (figures.FramesDrawn > 0) {
-        const double frameCount = static_cast<double>(figures.FramesDrawn);
-        figures.MeanOffsetMs = lagSum / frameCount;
-        figures.DrawCpuMs = drawCpu * 1000.0 / frameCount;
-        figures.UploadCpuMs = uploadCpu * 1000.0 / frameCount;
-        figures.PresentCpuMs = presentCpu * 1000.0 / frameCount;
-    }
-    if (report) {
-        const std::string json = ReportJson(figures);
-        if (std::fputs(json.c_str(), report->Stream()) < 0)
-            output::ThrowWriteError(report->Target());
-        report->Commit();
-    }
+    const std::int64_t cleaned = FFeed->CleanedSamples();
+    const TPlayFigures figures = FTally.Finish(SecondsBetween(start, TClock::now()), ProcessCpuSeconds(), cleaned);
+    if (FReport)
+        WriteReport(*FReport, figures);
     return figures;
+}
+
+// Waits for input while paused or idle (a silent capture is looked at once a frame), and for
+// the next frame's time when frames are paced; vsync waits in the presentation.
+void TPlayer::Wait()
+{
+    SDL_Event event;
+    if (FPaused || FIdleness.Idle()) {
+        if (SDL_WaitEventTimeout(&event, FPacing.RestingWaitMs(FPaused ? TResting::Paused : TResting::Idle)))
+            Handle(event);
+        return;
+    }
+    if (!FPacing.Paced())
+        return;
+    // Woken in time for the sound's end and for an orderly end, however far off the next frame
+    // is.
+    for (int wait = FPacing.WaitMs(TClock::now());
+         FRunning && wait > 0 && !common::OrderlyEndRequested() && !SoundOver(); wait = FPacing.WaitMs(TClock::now()))
+        if (SDL_WaitEventTimeout(&event, wait))
+            Handle(event);
+}
+
+void TPlayer::Handle(const SDL_Event& AEvent)
+{
+    const TPlayEvent what = EventOf(AEvent);
+    switch (what.Action) {
+    case TPlayAction::None: break;
+    case TPlayAction::Quit: FRunning = false; break;
+    case TPlayAction::ToggleFullScreen: ToggleFullScreen(); break;
+    case TPlayAction::TogglePause: TogglePause(); break;
+    case TPlayAction::Resized: FResized = true; break;
+    case TPlayAction::Exposed:
+        if (FPaused || FIdleness.Idle())
+            Show();
+        break;
+    case TPlayAction::Click: Click(what); break;
+    }
+}
+
+void TPlayer::ToggleFullScreen()
+{
+    FFullScreen = !FFullScreen;
+    SDL_SetWindowFullscreen(FView.Window.get(), FFullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+}
+
+void TPlayer::TogglePause()
+{
+    FPaused = !FPaused;
+    FFeed->SetPaused(FPaused);
+    Resync();
+}
+
+void TPlayer::Click(const TPlayEvent& AClick)
+{
+    int windowWidth = 0, windowHeight = 0;
+    SDL_GetWindowSize(FView.Window.get(), &windowWidth, &windowHeight);
+    FFrames->Click(ScaledToArea(AClick.X, windowWidth, FView.Width), ScaledToArea(AClick.Y, windowHeight, FView.Height),
+                   AClick.Button);
+}
+
+// Takes the drawing area to the window's new size, when it has one.
+void TPlayer::Resize()
+{
+    FResized = false;
+    std::int32_t width = 0, height = 0;
+    if (SDL_GetRendererOutputSize(FView.Renderer.get(), &width, &height) != 0 || width < 1 || height < 1 ||
+        (width == FView.Width && height == FView.Height))
+        return;
+    // The texture first: when it cannot be made, the module has not heard of the new extents.
+    TSdlTexture texture = MakeTexture(FView.Renderer.get(), width, height);
+    FFrames->Resize(width, height);
+    FView.Texture = std::move(texture);
+    FView.Width = width;
+    FView.Height = height;
+    FIdleness.Wake();
+    // A paused picture is drawn once at the new size, from the paused moment.
+    if (FPaused)
+        DrawFrame(TRest::Refused);
+}
+
+// One frame from the block at the clock's position; false when nothing was shown because a
+// silent capture has left the picture unchanged for a while (TIdleness).
+bool TPlayer::DrawFrame(TRest ARest)
+{
+    const std::int64_t position = FFeed->Block(FLeft.data(), FRight.data());
+    const TBlockSound block = FOptions.Capture && ARest == TRest::Allowed && IsSilent(FLeft.data(), FRight.data())
+                                  ? TBlockSound::Silent
+                                  : TBlockSound::Sounding;
+    if (FIdleness.PassesBy(block))
+        return false;
+    drive::FillVisualData(FData, FLeft.data(), FRight.data());
+    const double c0 = ThreadCpuSeconds();
+    const std::uint32_t* pixels = FFrames->Render(FFrameIndex++, FData);
+    const double c1 = ThreadCpuSeconds();
+    if (!FIdleness.Shows(pixels, static_cast<std::size_t>(FView.Width) * static_cast<std::size_t>(FView.Height), block))
+        return false;
+    SDL_UpdateTexture(FView.Texture.get(), nullptr, pixels, FView.Width * 4);
+    const double c2 = ThreadCpuSeconds();
+    Show();
+    const double c3 = ThreadCpuSeconds();
+    // The lag of the picture behind the sound: what is heard as the frame is shown, less what
+    // it was drawn from.
+    FTally.Drawn({c1 - c0, c2 - c1, c3 - c2}, static_cast<double>(FFeed->Now() - position) * 1000.0 / FFeed->Rate());
+    return true;
+}
+
+void TPlayer::Show()
+{
+    SDL_RenderClear(FView.Renderer.get());
+    SDL_RenderCopy(FView.Renderer.get(), FView.Texture.get(), nullptr, nullptr);
+    SDL_RenderPresent(FView.Renderer.get());
+}
+
+// A frame was shown: its slot, and when the next one is due.
+void TPlayer::CountShown()
+{
+    const auto shown = TClock::now();
+    FPacing.Shown(shown);
+    FTally.Dropped(FSlots.Shown(shown));
+}
+
+// Whether the sound has ended, or --seconds have passed; common::EToolError when it turned out
+// damaged.
+bool TPlayer::SoundOver()
+{
+    return FFeed->Ended() || (FSecondsLimit >= 0 && FFeed->Now() >= FSecondsLimit);
+}
+
+// After a pause or an idle stretch: the slots count afresh, and the next frame is due now.
+void TPlayer::Resync()
+{
+    FSlots.Restart();
+    FPacing.Resync(TClock::now());
+}
+
+} // namespace
+
+TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
+{
+    TPlayer player(AOptions, AHooks);
+    return player.Run();
 }
 
 } // namespace play

@@ -43,7 +43,4 @@ struct TPlayHooks {
 // server, no such source). Writes --report when asked.
 TPlayFigures RunPlay(const TPlayOptions& AOptions, const TPlayHooks& AHooks = {});
 
-// The figures as the report's one JSON object, with its newline.
-std::string ReportJson(const TPlayFigures& AFigures);
-
 } // namespace play

@@ -1,9 +1,8 @@
 // selvanore-wine-helper: the preview's drawing end under Wine. It loads Selvanore.dll as the
 // player does, draws each record it is sent on a DIB section of Wine's GDI and sends the pixels
 // back (see WineProtocol.h). Usage: selvanore-wine-helper MODULE WIDTH HEIGHT
-#include "tools/lib/drive/DibSurface.h"
-#include "tools/lib/drive/ModuleHost.h"
 #include "tools/lib/common/ToolError.h"
+#include "tools/lib/drive/DrawingArea.h"
 #include "tools/lib/drive/WineProtocol.h"
 
 #include <cstdio>
@@ -45,31 +44,26 @@ int main(int argc, char** argv)
         return 2;
     }
     try {
-        auto surface = std::make_unique<drive::TDibSurface>(width, height);
-        drive::TModuleHost host(argv[1], width, height);
+        drive::TDrawingArea area(argv[1], width, height);
         SendHello(0, {});
-        std::size_t pixelBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
         const auto data = std::make_unique<TAIMPVisualData>();
         drive::TWineCommand command{};
         while (std::fread(&command, sizeof command, 1, stdin) == 1) {
             switch (command.Call) {
-            case drive::TWineCall::Draw:
+            case drive::TWineCall::Draw: {
                 if (std::fread(data.get(), sizeof(TAIMPVisualData), 1, stdin) != 1)
                     return 1; // the preview went away in the middle of a call
-                host.Draw(surface->Dc(), *data);
-                GdiFlush();
-                if (std::fwrite(surface->Pixels(), 1, pixelBytes, stdout) != pixelBytes || std::fflush(stdout) != 0)
+                const std::uint32_t* pixels = area.Draw(*data);
+                if (std::fwrite(pixels, 1, area.PixelBytes(), stdout) != area.PixelBytes() || std::fflush(stdout) != 0)
                     return 1; // the preview went away
                 break;
+            }
             case drive::TWineCall::Resize:
                 if (command.A < 1 || command.B < 1)
                     return 2;
-                // The surface takes the new extents before the module hears of them.
-                surface = std::make_unique<drive::TDibSurface>(command.A, command.B);
-                pixelBytes = static_cast<std::size_t>(command.A) * static_cast<std::size_t>(command.B) * 4;
-                host.Resize(command.A, command.B);
+                area.Resize(command.A, command.B);
                 break;
-            case drive::TWineCall::Click: host.Click(command.A, command.B, command.C); break;
+            case drive::TWineCall::Click: area.Click(command.A, command.B, command.C); break;
             default: return 2;
             }
         }

@@ -50,9 +50,6 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the handler may read only
 // How deep the calling thread's held scopes nest; only the outermost one passes the gate.
 thread_local int HeldDepth = 0;
 
-// The same prefix as main's messages; written once, before the handlers are installed.
-char ProgramName[64] = "selvanore-preview";
-
 // An orderly stretch (TOrderlyEndOnInterrupt): whether the next SIGINT or SIGTERM only asks for
 // the end, and whether one has.
 std::atomic<bool> OrderlyArmed{false};
@@ -74,7 +71,7 @@ void WriteAll(int AFile, const char* AText, std::size_t ACount) noexcept
 // The signals whose default action ends the process and that a user or the system sends to
 // stop it. The signals of faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS)
 // are left alone: they mean a bug, the state is not to be trusted, and the sanitizers report
-// there. SIGQUIT is handled too: a core of the preview helps nobody, and Ctrl-\ is one more way
+// there. SIGQUIT is handled too: a core of a tool helps nobody, and Ctrl-\ is one more way
 // for a user to stop a run that must leave nothing half-written.
 sigset_t EndingSignals() noexcept
 {
@@ -111,7 +108,9 @@ std::atomic<int> MessageDescriptor{STDERR_FILENO};
     };
     if (ProgressLineOpen.load())
         append("\n");
-    append(ProgramName);
+    // The name is a pointer published with one lock-free store (ToolError.cpp), to text that
+    // never changes: reading it here is safe whenever the signal comes.
+    append(ProgramName());
     append(": ");
     append(AMessage);
     line[length++] = '\n';
@@ -147,10 +146,8 @@ void OccupyStandardDescriptors() noexcept
     }
 }
 
-void InstallEndingHandlers(const char* AProgram) noexcept
+void InstallEndingHandlers() noexcept
 {
-    std::strncpy(ProgramName, AProgram, sizeof ProgramName - 1);
-    ProgramName[sizeof ProgramName - 1] = 0;
     if (const int saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3); saved >= 0)
         MessageDescriptor.store(saved);
     std::signal(SIGPIPE, SIG_IGN);

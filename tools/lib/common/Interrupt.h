@@ -1,4 +1,4 @@
-// How the preview ends on a signal without leaving anything half-written.
+// How a program of the tools ends on a signal without leaving anything half-written.
 //
 // A run may be blocked where no check of a flag can reach it: in open() of a FIFO that has no
 // writer yet, in a read inside libsndfile (which retries EINTR), in a write to a pipe nobody
@@ -8,13 +8,15 @@
 // safe inside a handler.
 #pragma once
 
+#include "tools/lib/common/ToolError.h"
+
 #include <csignal>
 #include <cstdint>
 #include <string>
 
 namespace common {
 
-// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that no file the preview
+// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that no file the program
 // opens takes one of them (a trace in descriptor 1 would receive the PPM frames). They are
 // opened read-only: a write to a standard stream that was closed fails with EBADF and is
 // reported, rather than vanishing.
@@ -22,9 +24,16 @@ void OccupyStandardDescriptors() noexcept;
 
 // Installs the handler of the ending signals, and ignores SIGPIPE and SIGXFSZ so that a reader
 // that went away and a file-size limit (ulimit -f) make a write fail (EPIPE, EFBIG) and end the
-// run with its one-line error instead of killing it on the spot. AProgram begins the handler's
-// line ("AProgram: interrupted"); it is copied, and cut at 63 bytes.
-void InstallEndingHandlers(const char* AProgram) noexcept;
+// run with its one-line error instead of killing it on the spot. The handler's line begins with
+// the program's name (ToolError.h): "NAME: interrupted". RunProgram (ProgramMain.h) calls it.
+void InstallEndingHandlers() noexcept;
+// For a process that runs no RunProgram (a test's child): names the program, then installs the
+// handlers.
+inline void InstallEndingHandlers(const char* AProgram) noexcept
+{
+    SetProgramName(AProgram);
+    InstallEndingHandlers();
+}
 
 // For its lifetime, the first SIGINT or SIGTERM asks for an orderly end instead of ending the
 // process: OrderlyEndRequested() turns true, and the caller, which polls it, ends its run as on
@@ -41,7 +50,7 @@ bool OrderlyEndRequested() noexcept;
 
 // Ends the process as the ending handler does, for a failure that cannot be returned from (Xlib
 // ends the process when its handler of a lost connection returns): removes every recorded
-// temporary, writes "AProgram: AMessage" as one line (AMessage must hold no line break) and
+// temporary, writes "NAME: AMessage" as one line (AMessage must hold no line break) and
 // leaves with _exit(AStatus). Not for a signal handler; safe wherever else a thread stands,
 // inside a held scope too.
 [[noreturn]] void EndProcessNow(const char* AMessage, int AStatus) noexcept;

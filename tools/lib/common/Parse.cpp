@@ -34,7 +34,7 @@ void WriteHelp(std::ostream& AOut, const std::string& AHelp)
     if (!AOut) {
         const int error = errno;
         throw EToolError(std::string("cannot write the help: ") +
-                            (error != 0 ? std::strerror(error) : "the output failed"));
+                         (error != 0 ? std::strerror(error) : "the output failed"));
     }
 }
 
@@ -71,7 +71,7 @@ void ParseSize(const std::string& AText, std::int32_t& AWidth, std::int32_t& AHe
 {
     const auto fail = [&] {
         throw EToolError("--size must be WIDTHxHEIGHT with each side from 1 to " + std::to_string(MaxExtent) +
-                            " pixels, not " + Quoted(AText));
+                         " pixels, not " + Quoted(AText));
     };
     const std::size_t cross = AText.find_first_of("xX");
     if (cross == std::string::npos)

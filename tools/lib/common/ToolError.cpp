@@ -1,10 +1,16 @@
 #include "tools/lib/common/ToolError.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace common {
 
 namespace {
+
+// A pointer, not a copy: the ending handler reads it, and a lock-free load of one word is all it
+// may do with memory another thread writes.
+std::atomic<const char*> NamedProgram{"selvanore"};
+static_assert(std::atomic<const char*>::is_always_lock_free, "the ending handler reads the program's name");
 
 void AppendHex(std::string& AOut, unsigned char AByte)
 {
@@ -101,11 +107,22 @@ std::string Quoted(std::string_view AText)
     return "'" + Escaped(AText, TEscapes::Name) + "'";
 }
 
-void ReportOneLine(const char* AProgram, const char* AMessage)
+void SetProgramName(const char* AName) noexcept
+{
+    if (AName)
+        NamedProgram.store(AName);
+}
+
+const char* ProgramName() noexcept
+{
+    return NamedProgram.load();
+}
+
+void ReportOneLine(const char* AMessage)
 {
     // Line breaks in a library's text are its own wrapping, not the user's data: a space reads
     // better there than an escape.
-    std::fprintf(stderr, "%s: %s\n", AProgram, Escaped(AMessage, TEscapes::Message).c_str());
+    std::fprintf(stderr, "%s: %s\n", ProgramName(), Escaped(AMessage, TEscapes::Message).c_str());
 }
 
 } // namespace common

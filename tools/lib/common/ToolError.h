@@ -27,10 +27,18 @@ public:
 // Every name a message shows goes through it.
 std::string Quoted(std::string_view AText);
 
-// Writes "AProgram: AMessage" to standard error as exactly one line: line breaks inside the
-// message become spaces, and any other control character is escaped as Quoted does. The one way
-// the tools report a failure to their user.
-void ReportOneLine(const char* AProgram, const char* AMessage);
+// The program's name, which begins every line it writes to its user ("selvanore-play: ..."):
+// ReportOneLine's, the ending handler's and EndProcessNow's. Stated once, by the program's main
+// through RunProgram (ProgramMain.h), before anything can report; AName is not copied and must
+// last as long as the process (a string literal). Until then it is "selvanore".
+void SetProgramName(const char* AName) noexcept;
+// Never null; safe inside a signal handler (one lock-free atomic load).
+const char* ProgramName() noexcept;
+
+// Writes "NAME: AMessage" to standard error as exactly one line, NAME being ProgramName(): line
+// breaks inside the message become spaces, and any other control character is escaped as Quoted
+// does. The one way the tools report a failure to their user.
+void ReportOneLine(const char* AMessage);
 
 // The exit status of a run that stopped on an EToolError.
 inline constexpr int ExitBadInput = 2;

@@ -17,6 +17,8 @@ public:
     TDibSurface(std::int32_t AWidth, std::int32_t AHeight);
 
     HDC Dc() const noexcept { return FContext.Dc(); }
+    std::int32_t Width() const noexcept { return FContext.Width(); }
+    std::int32_t Height() const noexcept { return FContext.Height(); }
     // Height rows of Width pixels, top row first, 0x00RRGGBB; read after GdiFlush.
     const std::uint32_t* Pixels() const noexcept { return FContext.Bits(); }
 

@@ -1,4 +1,4 @@
-// The preview's player: loads the plug-in library, drives the plug-in and its visualization
+// The tools' player: loads the plug-in library, drives the plug-in and its visualization
 // through the sequence the player follows, and hands it each frame's context and record.
 #pragma once
 

@@ -2,12 +2,10 @@
 // section selected into a memory context of the Win32 stand-in.
 #pragma once
 
-#include "tools/lib/drive/DibSurface.h"
-#include "tools/lib/drive/ModuleHost.h"
+#include "tools/lib/drive/DrawingArea.h"
 #include "tools/lib/drive/Renderer.h"
 #include "tools/lib/drive/Trace.h"
 
-#include <memory>
 #include <optional>
 
 namespace drive {
@@ -17,8 +15,8 @@ public:
     explicit TNativeRenderer(const TNativeRendererSetup& ASetup);
 
     const std::uint32_t* Render(std::int64_t AFrame, TAIMPVisualData& AData) override;
-    // A new surface of the new extents replaces the old one before the module hears of them.
-    // common::EToolError with a trace, which records the calls on one context only.
+    // As TDrawingArea::Resize; common::EToolError with a trace, which records the calls on one
+    // context only.
     void Resize(std::int32_t AWidth, std::int32_t AHeight) override;
     void Click(std::int32_t AX, std::int32_t AY, std::int32_t AButton) override;
 
@@ -26,10 +24,8 @@ public:
     TTraceWriter* Trace() noexcept { return FTrace ? &*FTrace : nullptr; }
 
 private:
-    // Declared in this order so that the module is unloaded before the context goes, and the
-    // trace stops before either. Never null.
-    std::unique_ptr<TDibSurface> FSurface;
-    TModuleHost FHost;
+    // Declared in this order so that the trace stops before the module and its surface go.
+    TDrawingArea FArea;
     std::optional<TTraceWriter> FTrace;
 };
 
