@@ -6,6 +6,8 @@
 
 #include "tools/lib/output/AtomicOutput.h"
 #include "tools/lib/common/Interrupt.h"
+#include "tools/lib/output/Temporaries.h"
+#include "tools/lib/output/png/FrameName.h"
 #include "tools/lib/common/ToolError.h"
 
 #include <gtest/gtest.h>
@@ -562,7 +564,7 @@ TEST(EndingSignal, RemovesEveryRecordedTemporaryAndNothingElse)
         std::fputs("half", file.Stream());
         std::fflush(file.Stream());
         EXPECT_TRUE(testing_support::HoldsTemporaries(scratch.Path()));
-        common::RemoveRecordedTemporaries();
+        output::RemoveRecordedTemporaries();
         EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"kept.txt"});
     }
     EXPECT_EQ(scratch.Entries(), std::vector<std::string>{"kept.txt"});
@@ -573,7 +575,7 @@ TEST(EndingSignal, FrameNamesMatchThoseOfTheWriter)
     for (const std::int64_t frame : {0LL, 7LL, 999999LL, 1000000LL, 9999999LL}) {
         char expected[32], formatted[32];
         std::snprintf(expected, sizeof expected, "frame-%06lld.png", static_cast<long long>(frame));
-        const int length = common::FormatFrameName(frame, formatted);
+        const int length = output::FormatFrameName(frame, formatted);
         EXPECT_STREQ(formatted, expected);
         EXPECT_EQ(length, static_cast<int>(std::string(expected).size()));
     }

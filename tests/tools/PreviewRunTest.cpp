@@ -4,6 +4,8 @@
 #include "tests/support/PreviewTestSupport.h"
 
 #include "tools/lib/common/Interrupt.h"
+#include "tools/lib/output/Temporaries.h"
+#include "tools/lib/output/png/FrameName.h"
 
 #include <gtest/gtest.h>
 
@@ -167,7 +169,7 @@ TEST_F(PreviewRun, GifShowsEveryDrawnFrameExactlyWithOneImagePerFrameAndIsTheSam
     ASSERT_EQ(gif.Composed.size(), 15u);
     for (std::size_t i = 0; i < gif.Composed.size(); ++i) {
         char name[32];
-        common::FormatFrameName(static_cast<std::int64_t>(i), name);
+        output::FormatFrameName(static_cast<std::int64_t>(i), name);
         const testing_support::TImage drawn = testing_support::ReadPng(FScratch / (std::string("frames/") + name));
         ASSERT_EQ(drawn.Width, 96) << i;
         EXPECT_EQ(gif.Composed[i].Width, 96) << i;

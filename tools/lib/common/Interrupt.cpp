@@ -16,29 +16,16 @@ namespace common {
 namespace {
 
 // Why the handler is safe. It calls only functions that POSIX lists as async-signal-safe
-// (unlink, rmdir, write, _exit) and reads nothing but this fixed table, which no one allocates
-// or frees. Each slot is published with a lock-free atomic state: the path is filled in while
-// the slot is "claimed" and becomes visible to the handler only once the state turns "live"
-// (release order), and a slot stops being live before it is reused. Every change to the table
-// and to the files it names is made while the ending signals are held (TEndingSignalsHeld), so
-// that the handler never sees a file that is not yet recorded or a record whose file was
-// already renamed into place. The handler runs with all the ending signals blocked, so it runs
-// once, and it never returns: there is no interrupted state to resume. (The one exception is an
+// (write, _exit, and through the installed cleanup unlink and rmdir) and reads nothing but
+// lock-free atomics and the fixed table of temporaries (output/Temporaries.cpp), which no one
+// allocates or frees. Every change to that table and to the files it names is made while the
+// ending signals are held (TEndingSignalsHeld), so that the handler never sees a file that is
+// not yet recorded or a record whose file was already renamed into place. The handler runs with all the ending signals
+// blocked, so it runs once, and it never returns: there is no interrupted state to resume. (The one exception is an
 // interrupt that asks for an orderly end: the handler then only raises a flag, and returns.)
-enum : int { SlotFree = 0, SlotClaimed = 1, SlotLive = 2 };
-
-struct TSlot {
-    std::atomic<int> State{SlotFree};
-    std::atomic<std::int64_t> Frames{0};
-    TTemporaryKind Kind = TTemporaryKind::File;
-    char Path[PATH_MAX] = {};
-};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::int64_t>::is_always_lock_free,
-              "the handler may read only lock-free atomics");
-
-// A trace, a GIF or a PNG and a folder at most are written at once; the rest is headroom.
-constexpr int SlotCount = 8;
-TSlot Slots[SlotCount];
+// The cleanup that the record of temporaries installs (SetEndingCleanup).
+std::atomic<TEndingCleanup> EndingCleanup{nullptr};
+static_assert(std::atomic<TEndingCleanup>::is_always_lock_free, "the handler may read only lock-free atomics");
 
 std::atomic<bool> ProgressLineOpen{false};
 
@@ -98,7 +85,8 @@ std::atomic<int> MessageDescriptor{STDERR_FILENO};
     CleanupBegun.store(true);
     while (HoldingThreads.load() > AOwnHolds) {
     }
-    RemoveRecordedTemporaries();
+    if (const TEndingCleanup cleanup = EndingCleanup.load())
+        cleanup();
     // One write for the line, so that nothing else lands inside it.
     char line[256];
     std::size_t length = 0;
@@ -219,105 +207,14 @@ void BlockEndingSignalsInThisThread() noexcept
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-TTemporaryRecord::TTemporaryRecord(const std::string& APath, TTemporaryKind AKind)
-{
-    if (APath.size() >= PATH_MAX)
-        throw EToolError("cannot write output " + Quoted(APath) + ": the path is too long");
-    for (int slot = 0; slot < SlotCount; ++slot) {
-        int expected = SlotFree;
-        if (!Slots[slot].State.compare_exchange_strong(expected, SlotClaimed))
-            continue;
-        TSlot& entry = Slots[slot];
-        std::memcpy(entry.Path, APath.c_str(), APath.size() + 1);
-        entry.Kind = AKind;
-        entry.Frames.store(0);
-        entry.State.store(SlotLive, std::memory_order_release);
-        FSlot = slot;
-        return;
-    }
-    throw EToolError("cannot write output " + Quoted(APath) + ": too many outputs at once");
-}
-
-TTemporaryRecord::~TTemporaryRecord()
-{
-    Drop();
-}
-
-TTemporaryRecord::TTemporaryRecord(TTemporaryRecord&& AOther) noexcept : FSlot(AOther.FSlot)
-{
-    AOther.FSlot = -1;
-}
-
-TTemporaryRecord& TTemporaryRecord::operator=(TTemporaryRecord&& AOther) noexcept
-{
-    if (this != &AOther) {
-        Drop();
-        FSlot = AOther.FSlot;
-        AOther.FSlot = -1;
-    }
-    return *this;
-}
-
-void TTemporaryRecord::SetFrameCount(std::int64_t ACount) noexcept
-{
-    if (FSlot >= 0)
-        Slots[FSlot].Frames.store(ACount);
-}
-
-void TTemporaryRecord::Drop() noexcept
-{
-    if (FSlot >= 0)
-        Slots[FSlot].State.store(SlotFree, std::memory_order_release);
-    FSlot = -1;
-}
-
-int FormatFrameName(std::int64_t AFrame, char* AOut) noexcept
-{
-    char digits[24];
-    int count = 0;
-    auto value = static_cast<std::uint64_t>(AFrame < 0 ? 0 : AFrame);
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value > 0);
-    while (count < 6)
-        digits[count++] = '0';
-    int length = 0;
-    for (const char c : {'f', 'r', 'a', 'm', 'e', '-'})
-        AOut[length++] = c;
-    while (count > 0)
-        AOut[length++] = digits[--count];
-    for (const char c : {'.', 'p', 'n', 'g'})
-        AOut[length++] = c;
-    AOut[length] = 0;
-    return length;
-}
-
 void SetProgressLineOpen(bool AOpen) noexcept
 {
     ProgressLineOpen.store(AOpen);
 }
 
-void RemoveRecordedTemporaries() noexcept
+void SetEndingCleanup(TEndingCleanup ACleanup) noexcept
 {
-    for (TSlot& slot : Slots) {
-        if (slot.State.load(std::memory_order_acquire) != SlotLive)
-            continue;
-        if (slot.Kind == TTemporaryKind::File) {
-            unlink(slot.Path);
-            continue;
-        }
-        char path[PATH_MAX + 40];
-        const std::size_t folder = std::strlen(slot.Path);
-        std::memcpy(path, slot.Path, folder);
-        path[folder] = '/';
-        const std::int64_t frames = slot.Frames.load();
-        for (std::int64_t frame = 0; frame < frames; ++frame) {
-            FormatFrameName(frame, path + folder + 1);
-            unlink(path);
-        }
-        rmdir(slot.Path);
-    }
+    EndingCleanup.store(ACleanup);
 }
 
 } // namespace common

@@ -78,44 +78,14 @@ private:
 // of the process: for helper threads, such as the one that writes the output.
 void BlockEndingSignalsInThisThread() noexcept;
 
-enum class TTemporaryKind {
-    File,
-    FrameFolder, // a folder holding "frame-NNNNNN.png" files, numbered from 0
-};
-
-// One temporary output in the record the handler clears. Made and dropped while the ending
-// signals are held (TEndingSignalsHeld), so that the record and the file system agree whenever
-// the handler can run.
-class TTemporaryRecord {
-public:
-    TTemporaryRecord() noexcept = default;
-    // Records APath (which must already exist); EToolError when the record is full or the
-    // path too long for it (neither happens with the preview's few outputs).
-    TTemporaryRecord(const std::string& APath, TTemporaryKind AKind);
-    // Drops the entry: the path is no longer the handler's to remove.
-    ~TTemporaryRecord();
-    TTemporaryRecord(TTemporaryRecord&& AOther) noexcept;
-    TTemporaryRecord& operator=(TTemporaryRecord&& AOther) noexcept;
-
-    // For a frame folder: frames 0 to ACount - 1 may exist in it. Raised before each frame's
-    // file is created.
-    void SetFrameCount(std::int64_t ACount) noexcept;
-    void Drop() noexcept;
-
-private:
-    int FSlot = -1;
-};
-
-// Writes "frame-" and AFrame in at least six digits and ".png" to AOut (room for 32 bytes) with
-// its terminating zero; returns the length. Safe inside a signal handler.
-int FormatFrameName(std::int64_t AFrame, char* AOut) noexcept;
-
 // The bar of Progress.h is on the screen without its newline: the handler ends that line before
 // its message.
 void SetProgressLineOpen(bool AOpen) noexcept;
 
-// The handler's work for ASignal, short of leaving: removes every recorded temporary. Exposed for
-// the tests, which call it outside a handler.
-void RemoveRecordedTemporaries() noexcept;
+// What the handler removes before the process ends, installed by the library that records the
+// temporary outputs (output/Temporaries.h); null until then. It must be async-signal-safe, and
+// it runs once the other threads have left their held scopes.
+using TEndingCleanup = void (*)() noexcept;
+void SetEndingCleanup(TEndingCleanup ACleanup) noexcept;
 
 } // namespace common

@@ -1,5 +1,7 @@
 #include "tools/lib/output/AtomicOutput.h"
 
+#include "tools/lib/output/png/FrameName.h"
+
 #include "tools/lib/common/ToolError.h"
 
 #include <algorithm>
@@ -626,7 +628,7 @@ TAtomicFile::TAtomicFile(std::string ATarget) : FTarget(std::move(ATarget))
             ThrowWriteError(FTarget);
         FTemporary = std::move(name);
         try {
-            FRecord = common::TTemporaryRecord(FTemporary, common::TTemporaryKind::File);
+            FRecord = TTemporaryRecord(FTemporary, TTemporaryKind::File);
         } catch (...) {
             close(descriptor);
             unlink(FTemporary.c_str());
@@ -704,7 +706,7 @@ void TAtomicFile::NameUnnamed()
             ThrowWriteError(FTarget);
         }
         try {
-            FRecord = common::TTemporaryRecord(name, common::TTemporaryKind::File);
+            FRecord = TTemporaryRecord(name, TTemporaryKind::File);
         } catch (...) {
             unlink(name.c_str());
             throw;
@@ -757,7 +759,7 @@ TAtomicFolder::TAtomicFolder(std::string ATarget, TOwnership AOwns)
             ThrowWriteError(FTarget);
         FTemporary = std::move(name);
         try {
-            FRecord = common::TTemporaryRecord(FTemporary, common::TTemporaryKind::FrameFolder);
+            FRecord = TTemporaryRecord(FTemporary, TTemporaryKind::FrameFolder);
         } catch (...) {
             rmdir(FTemporary.c_str());
             throw;
@@ -790,7 +792,7 @@ std::string TAtomicFolder::FramePath(std::int64_t AFrame)
         FRecord.SetFrameCount(FFrames);
     }
     char name[32];
-    common::FormatFrameName(AFrame, name);
+    FormatFrameName(AFrame, name);
     return FTemporary + "/" + name;
 }
 

@@ -17,6 +17,7 @@
 #pragma once
 
 #include "tools/lib/common/Interrupt.h"
+#include "tools/lib/output/Temporaries.h"
 
 #include <cstdio>
 #include <cstdint>
@@ -135,7 +136,7 @@ private:
     TDescriptor FUnnamed;   // the unnamed file, until the commit settles; none on the fallback
     bool FInPlace = false;
     std::FILE* FStream = nullptr;
-    common::TTemporaryRecord FRecord;
+    TTemporaryRecord FRecord;
     TPlacement FPlacement;
     bool FCommitted = false;
 };
@@ -179,7 +180,7 @@ private:
     TOwnership FOwns;
     std::string FTemporary;
     std::int64_t FFrames = 0; // frames 0 to FFrames - 1 may have been written
-    common::TTemporaryRecord FRecord;
+    TTemporaryRecord FRecord;
     TPlacement FPlacement;
     bool FCommitted = false;
 };
