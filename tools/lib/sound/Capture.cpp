@@ -188,7 +188,8 @@ std::string Reason(int AError)
 
 TPulseCapture::TPulseCapture(const std::string& ASource) : FSource(ASource)
 {
-    pa_context* context = FSession.MakeContext("selvanore-play");
+    // The server lists the capture under the name of the program that opened it.
+    pa_context* context = FSession.MakeContext(common::ProgramName());
     pa_context_set_state_callback(context, OnContextState, this);
     FSession.Start();
 
