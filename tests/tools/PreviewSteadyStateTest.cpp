@@ -6,7 +6,7 @@
 
 #include "tests/support/PreviewTestSupport.h"
 
-#include "tools/lib/output/FrameWriter.h"
+#include "tools/lib/output/gif/GifWriter.h"
 #include "tools/lib/drive/NativeRenderer.h"
 #include "tools/lib/sound/SignalSource.h"
 #include "tools/lib/drive/VisualData.h"
@@ -41,7 +41,7 @@ TEST_P(PreviewSteadyState, AFrameAllocatesNothing)
     const auto frame = [&](std::int64_t AFrame) {
         signal->ReadBlock(sound::FrameStart(AFrame, signal->Rate(), 30), left.data(), right.data());
         drive::FillVisualData(data, left.data(), right.data());
-        writer->Write(AFrame, renderer.Render(AFrame, data));
+        writer->Write(AFrame, renderer.Render(AFrame, data), {});
     };
     // 155 frames: every slot has been captured once and every colour has been drawn.
     std::int64_t n = 0;

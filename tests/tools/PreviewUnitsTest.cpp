@@ -9,7 +9,7 @@
 #include "tools/lib/sound/SignalSource.h"
 #include "tools/lib/drive/Trace.h"
 #include "tools/lib/drive/VisualData.h"
-#include "tools/lib/output/FrameWriter.h"
+#include "tools/lib/output/gif/GifWriter.h"
 #include "tools/lib/drive/ModuleHost.h"
 #include "tools/lib/drive/WineRenderer.h"
 

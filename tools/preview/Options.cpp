@@ -15,6 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <ostream>
+#include <span>
+#include <string_view>
 
 namespace preview {
 
@@ -50,7 +52,9 @@ A video holds the sound its frames cover (of --input or the built-in signal),
 at exactly --fps frames per second, and the same run gives the same bytes. It
 is made in one step by FFmpeg's libraries (libavformat, libavcodec with
 libx264, libvpx and libopus, libswscale, libswresample), which Debian builds
-under the GNU GPL; the input is read twice, so it must be a regular file.
+under the GNU GPL. The input is read once, for the frames and the sound alike,
+so it may be a pipe or a FIFO as well as a file, for example
+    cat song.wav | selvanore-preview --input /dev/stdin --output song.mp4
 
 With --wine the frames are drawn by the real DLL on Wine's GDI, through a small
 helper of the Windows cross build that runs under Wine; decoding and encoding
@@ -97,25 +101,22 @@ TOutputKind OutputKindOf(const std::string& APath)
 {
     if (APath.empty())
         throw common::EToolError("--output must not be empty");
-    if (APath == "-")
-        return TOutputKind::Stream;
-    if (EndsWithNoCase(APath, ".gif"))
-        return TOutputKind::Gif;
-    if (EndsWithNoCase(APath, ".png"))
-        return TOutputKind::PngFrame;
-    if (EndsWithNoCase(APath, ".mp4"))
-        return TOutputKind::Mp4;
-    if (EndsWithNoCase(APath, ".webm"))
-        return TOutputKind::WebM;
-    if (EndsWithNoCase(APath, ".mkv"))
-        return TOutputKind::Mkv;
+    const output::TOutputFormat* folder = nullptr;
+    for (const output::TOutputFormat& format : output::OutputFormats()) {
+        if (!format.Ending)
+            folder = &format;
+        else if (format.Ending == std::string_view("-") ? APath == "-" : EndsWithNoCase(APath, format.Ending))
+            return format.Kind;
+    }
     std::error_code error;
     const std::filesystem::path path(APath);
-    if (APath.back() == '/' || std::filesystem::is_directory(path, error) || !path.has_extension())
-        return TOutputKind::PngFolder;
-    throw common::EToolError("cannot tell the format of --output " + common::Quoted(APath) +
-                             ": use NAME.gif, NAME.mp4, NAME.webm, NAME.mkv, NAME.png with --frame, a folder, "
-                             "or - for standard output");
+    if (folder && (APath.back() == '/' || std::filesystem::is_directory(path, error) || !path.has_extension()))
+        return folder->Kind;
+    std::string named;
+    const std::span<const output::TOutputFormat> formats = output::OutputFormats();
+    for (std::size_t i = 0; i < formats.size(); ++i)
+        named += std::string(i == 0 ? "" : i + 1 == formats.size() ? ", or " : ", ") + formats[i].Named;
+    throw common::EToolError("cannot tell the format of --output " + common::Quoted(APath) + ": use " + named);
 }
 
 std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const common::TProgramFiles& ADefaults,
@@ -134,14 +135,17 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
                  "selvanore-preview");
     app.footer(std::string(HelpFooter) + "\n" + sound::RateLimitsHelp() + "\n" + MemoryHelpText());
     app.get_formatter()->column_width(30);
-    auto* inputOption = app.add_option("--input", options.Input,
-                                       "Audio file to play, any format libsndfile reads (default: built-in signal)");
+    auto* inputOption =
+        app.add_option("--input", options.Input,
+                       "Audio file, pipe or FIFO to play, any format libsndfile reads (default: built-in signal)");
     auto* moduleOption = app.add_option("--module", options.Module,
                                         "The plug-in library to load (default: " + ADefaults.Module +
                                             ", or with --wine " + ADefaults.WineModule + ")");
     auto* sizeOption = app.add_option("--size", size, "Drawing area, WIDTHxHEIGHT in pixels (memory: see below)")
                            ->capture_default_str();
-    app.add_option("--fps", fps, "Frames per second (at most " + std::to_string(MaxGifFps) + " for a GIF)")
+    app.add_option("--fps", fps,
+                   "Frames per second (at most " + std::to_string(output::FormatOf(TOutputKind::Gif).MaxFps) +
+                       " for a GIF)")
         ->capture_default_str();
     auto* framesOption = app.add_option("--frames", frames, "Number of frames to draw (default: the whole input)");
     auto* secondsOption = app.add_option("--seconds", seconds, "Seconds of input to draw (default: the whole input)");
@@ -188,31 +192,24 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     }
 
     options.OutputKind = OutputKindOf(options.Output);
-    if (options.OutputKind == TOutputKind::Gif && options.Fps > MaxGifFps)
+    const output::TOutputFormat& format = output::FormatOf(options.OutputKind);
+    if (format.MaxFps != 0 && options.Fps > format.MaxFps)
         throw common::EToolError("--fps " + common::Quoted(fps) + " is too fast for a GIF, which shows at most " +
-                                 std::to_string(MaxGifFps) +
+                                 std::to_string(format.MaxFps) +
                                  " frames per second (its delays are in hundredths of a second): use --fps " +
-                                 std::to_string(MaxGifFps) + " or less, or write PNG frames or the stream");
+                                 std::to_string(format.MaxFps) + " or less, or write PNG frames or the stream");
     // 4:2:0 video stores the colours at half the width and height.
-    if ((options.OutputKind == TOutputKind::Mp4 || options.OutputKind == TOutputKind::WebM) &&
-        (options.Width % 2 != 0 || options.Height % 2 != 0))
+    if (format.EvenSize && (options.Width % 2 != 0 || options.Height % 2 != 0))
         throw common::EToolError("--size " + size +
                                  " has an odd side, and an .mp4 or .webm video needs an even width "
                                  "and height (it stores colours at half size): choose an even --size, or write .mkv");
-    // A video reads the input twice, for the frames and for the sound; a pipe gives its data
-    // once, and the second opening would wait for a writer that never comes.
-    std::error_code error;
-    if (IsVideo(options.OutputKind) && !options.Input.empty() && std::filesystem::exists(options.Input, error) &&
-        !std::filesystem::is_regular_file(options.Input, error))
-        throw common::EToolError("a video output reads --input " + common::Quoted(options.Input) +
-                                 " twice, for the frames and for the sound: give a regular file");
     if (frameOption->count() > 0) {
-        if (options.OutputKind != TOutputKind::PngFrame)
+        if (!format.OneFrame)
             throw common::EToolError("--frame needs an --output ending in .png");
         // Frame N needs the N frames before it drawn, and a run draws at most MaxFrames.
         options.Frame =
             common::ParseWhole("--frame", frame, 0, MaxFrames - 1, "from 0 to " + std::to_string(MaxFrames - 1));
-    } else if (options.OutputKind == TOutputKind::PngFrame) {
+    } else if (format.OneFrame) {
         throw common::EToolError("an --output ending in .png holds one frame: say which with --frame N");
     }
     if (moduleOption->count() == 0)

@@ -1,0 +1,80 @@
+#include "tools/lib/output/Formats.h"
+
+#include "tools/lib/output/FrameWriter.h"
+#include "tools/lib/output/gif/GifWriter.h"
+#include "tools/lib/output/png/PngWriter.h"
+#include "tools/lib/output/ppm/PpmStreamWriter.h"
+#include "tools/lib/output/video/VideoWriter.h"
+
+#include <array>
+
+namespace output {
+
+namespace {
+
+// A video: the converted frame and the encoder's own frames (reference, look-ahead, threads), as
+// measured in the peak resident memory of 240-frame runs at 1920x1080 less a GIF's: about 105
+// bytes a pixel for H.264, 80 for lossless H.264, 140 for VP9. The largest, with room, serves all.
+constexpr std::uint64_t VideoBytesPerPixel = 160;
+// A video also loads FFmpeg's libraries and theirs, after the memory check: the least
+// address-space limit under which an 8x8 video succeeds lies 187 MiB above a GIF's. Counted in
+// full against every limit, which overstates the memory they take by their pages that are never
+// touched.
+constexpr std::uint64_t VideoLibraryBytes = std::uint64_t{192} << 20;
+
+std::unique_ptr<TFrameWriter> MakeGif(const TWriterSetup& ASetup)
+{
+    return MakeGifWriter(ASetup.Path, ASetup.Width, ASetup.Height, ASetup.Fps);
+}
+
+std::unique_ptr<TFrameWriter> MakePngFrame(const TWriterSetup& ASetup)
+{
+    return MakePngFrameWriter(ASetup.Path, ASetup.Width, ASetup.Height, ASetup.Frame);
+}
+
+std::unique_ptr<TFrameWriter> MakePngFolder(const TWriterSetup& ASetup)
+{
+    return MakePngFolderWriter(ASetup.Path, ASetup.Width, ASetup.Height);
+}
+
+std::unique_ptr<TFrameWriter> MakeStream(const TWriterSetup& ASetup)
+{
+    return MakePpmStreamWriter(ASetup.Width, ASetup.Height);
+}
+
+// In the order that messages list them. PNG frames are written a row at a time: nothing per
+// pixel beyond the surface.
+constexpr std::array Formats = {
+    // clang-format off
+    //             kind                   ending   named                    target           bytes/pixel         libraries          sound  even   one    max fps  maker
+    TOutputFormat{TOutputKind::Gif,       ".gif",  "NAME.gif",              TTarget::File,   1 + 4,              0,                 false, false, false, 50,      &MakeGif},
+    TOutputFormat{TOutputKind::Mp4,       ".mp4",  "NAME.mp4",              TTarget::File,   VideoBytesPerPixel, VideoLibraryBytes, true,  true,  false, 0,       &MakeVideoWriter},
+    TOutputFormat{TOutputKind::WebM,      ".webm", "NAME.webm",             TTarget::File,   VideoBytesPerPixel, VideoLibraryBytes, true,  true,  false, 0,       &MakeVideoWriter},
+    TOutputFormat{TOutputKind::Mkv,       ".mkv",  "NAME.mkv",              TTarget::File,   VideoBytesPerPixel, VideoLibraryBytes, true,  false, false, 0,       &MakeVideoWriter},
+    TOutputFormat{TOutputKind::PngFrame,  ".png",  "NAME.png with --frame", TTarget::File,   0,                  0,                 false, false, true,  0,       &MakePngFrame},
+    TOutputFormat{TOutputKind::PngFolder, nullptr, "a folder",              TTarget::Folder, 0,                  0,                 false, false, false, 0,       &MakePngFolder},
+    TOutputFormat{TOutputKind::Stream,    "-",     "- for standard output", TTarget::Stream, 3,                  0,                 false, false, false, 0,       &MakeStream},
+    // clang-format on
+};
+
+} // namespace
+
+std::span<const TOutputFormat> OutputFormats() noexcept
+{
+    return Formats;
+}
+
+const TOutputFormat& FormatOf(TOutputKind AKind) noexcept
+{
+    for (const TOutputFormat& format : Formats)
+        if (format.Kind == AKind)
+            return format;
+    return Formats.front(); // every kind has its row
+}
+
+std::unique_ptr<TFrameWriter> MakeFrameWriter(const TWriterSetup& ASetup)
+{
+    return FormatOf(ASetup.Kind).Make(ASetup);
+}
+
+} // namespace output
