@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -31,17 +32,8 @@ const char* const HelpFooter = R"(Timing:
   magnitude of the block); the spectra are left at zero.
 
 Outputs (chosen by the ending of --output):
-  NAME.gif            an animated GIF, looping; its palette is exact whenever a
-                      frame has at most 256 colours (the rings use 63)
-  FOLDER              numbered PNG frames, frame-000000.png, ... (a folder that
-                      exists, a path ending in '/', or a name without extension)
-  NAME.png --frame N  the one frame N, counted from 0
-  NAME.mp4            H.264 video and AAC sound (an even --size)
-  NAME.webm           VP9 video and Opus sound (an even --size)
-  NAME.mkv            lossless H.264 (RGB) video and FLAC sound: every frame decodes
-                      to exactly the pixels of the PNG frames
-  -                   PPM frames on standard output, for an encoder of your own.
-                      For example, an MP4 with the sound:
+%OUTPUTS%
+  For example, ffmpeg makes an MP4 with the sound of the stream:
     selvanore-preview --input song.wav --output - |
       ffmpeg -f image2pipe -framerate 30 -c:v ppm -i - -i song.wav \
              -map 0:v -map 1:a -c:v libx264 -pix_fmt yuv420p -c:a aac \
@@ -67,6 +59,42 @@ beats, a sweep and a moment of silence.
 
 Exit status: 0 on success, 2 on bad input (nothing is left half-written).
 )";
+
+// The outputs' lines of --help, from the table of formats: each format's usage, and what it is
+// beside it.
+std::string OutputsHelp()
+{
+    std::string text;
+    for (const output::TOutputFormat& format : output::OutputFormats()) {
+        std::string usage = format.Usage;
+        usage.resize(std::max<std::size_t>(usage.size() + 2, 20), ' ');
+        std::string_view help = format.Help;
+        for (bool first = true; !help.empty(); first = false) {
+            const std::size_t end = std::min(help.find('\n'), help.size());
+            text += "  " + (first ? usage : std::string(20, ' ')) + std::string(help.substr(0, end)) + "\n";
+            help.remove_prefix(std::min(end + 1, help.size()));
+        }
+    }
+    text.pop_back();
+    return text;
+}
+
+std::string HelpFooterText()
+{
+    std::string footer = HelpFooter;
+    const std::string mark = "%OUTPUTS%";
+    return footer.replace(footer.find(mark), mark.size(), OutputsHelp());
+}
+
+// The outputs as the option's line names them.
+std::string OutputNames()
+{
+    std::string named;
+    const std::span<const output::TOutputFormat> formats = output::OutputFormats();
+    for (std::size_t i = 0; i < formats.size(); ++i)
+        named += std::string(i == 0 ? "" : i + 1 == formats.size() ? ", or " : ", ") + formats[i].Named;
+    return named;
+}
 
 // AFrames / AFps seconds, rounded down to a thousandth, without trailing zeros: the longest
 // --seconds that keeps within AFrames.
@@ -112,11 +140,7 @@ TOutputKind OutputKindOf(const std::string& APath)
     const std::filesystem::path path(APath);
     if (folder && (APath.back() == '/' || std::filesystem::is_directory(path, error) || !path.has_extension()))
         return folder->Kind;
-    std::string named;
-    const std::span<const output::TOutputFormat> formats = output::OutputFormats();
-    for (std::size_t i = 0; i < formats.size(); ++i)
-        named += std::string(i == 0 ? "" : i + 1 == formats.size() ? ", or " : ", ") + formats[i].Named;
-    throw common::EToolError("cannot tell the format of --output " + common::Quoted(APath) + ": use " + named);
+    throw common::EToolError("cannot tell the format of --output " + common::Quoted(APath) + ": use " + OutputNames());
 }
 
 std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const common::TProgramFiles& ADefaults,
@@ -133,7 +157,7 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
 
     CLI::App app("Plays a sound to the Selvanore visualization, as the player would, and writes the frames.",
                  "selvanore-preview");
-    app.footer(std::string(HelpFooter) + "\n" + sound::RateLimitsHelp() + "\n" + MemoryHelpText());
+    app.footer(HelpFooterText() + "\n" + sound::RateLimitsHelp() + "\n" + MemoryHelpText());
     app.get_formatter()->column_width(30);
     auto* inputOption =
         app.add_option("--input", options.Input,
@@ -151,9 +175,7 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     auto* secondsOption = app.add_option("--seconds", seconds, "Seconds of input to draw (default: the whole input)");
     framesOption->excludes(secondsOption);
     auto* frameOption = app.add_option("--frame", frame, "With a .png output: the frame to write, from 0");
-    app.add_option("--output", options.Output,
-                   "NAME.gif, NAME.mp4, NAME.webm, NAME.mkv, a folder, NAME.png with --frame, or -")
-        ->capture_default_str();
+    app.add_option("--output", options.Output, OutputNames())->capture_default_str();
     app.add_option("--trace", options.Trace, "Write every drawing call the module makes to this file");
     app.add_flag("--wine", options.Wine, "Draw with the real Selvanore.dll on Wine's GDI");
     app.add_option("--wine-helper", options.WineHelper, "The cross-built helper that runs under Wine")

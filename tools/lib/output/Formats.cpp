@@ -45,16 +45,27 @@ std::unique_ptr<TFrameWriter> MakeStream(const TWriterSetup& ASetup)
 // In the order that messages list them. PNG frames are written a row at a time: nothing per
 // pixel beyond the surface.
 constexpr std::array Formats = {
-    // clang-format off
-    //             kind                   ending   named                    target           bytes/pixel         libraries          sound  even   one    max fps  maker
-    TOutputFormat{TOutputKind::Gif,       ".gif",  "NAME.gif",              TTarget::File,   1 + 4,              0,                 false, false, false, 50,      &MakeGif},
-    TOutputFormat{TOutputKind::Mp4,       ".mp4",  "NAME.mp4",              TTarget::File,   VideoBytesPerPixel, VideoLibraryBytes, true,  true,  false, 0,       &MakeVideoWriter},
-    TOutputFormat{TOutputKind::WebM,      ".webm", "NAME.webm",             TTarget::File,   VideoBytesPerPixel, VideoLibraryBytes, true,  true,  false, 0,       &MakeVideoWriter},
-    TOutputFormat{TOutputKind::Mkv,       ".mkv",  "NAME.mkv",              TTarget::File,   VideoBytesPerPixel, VideoLibraryBytes, true,  false, false, 0,       &MakeVideoWriter},
-    TOutputFormat{TOutputKind::PngFrame,  ".png",  "NAME.png with --frame", TTarget::File,   0,                  0,                 false, false, true,  0,       &MakePngFrame},
-    TOutputFormat{TOutputKind::PngFolder, nullptr, "a folder",              TTarget::Folder, 0,                  0,                 false, false, false, 0,       &MakePngFolder},
-    TOutputFormat{TOutputKind::Stream,    "-",     "- for standard output", TTarget::Stream, 3,                  0,                 false, false, false, 0,       &MakeStream},
-    // clang-format on
+    TOutputFormat{TOutputKind::Gif, ".gif", "NAME.gif", "NAME.gif",
+                  "an animated GIF, looping; its palette is exact whenever a\n"
+                  "frame has at most 256 colours (the rings use 63)",
+                  TTarget::File, 1 + 4, 0, false, false, false, 50, &MakeGif},
+    TOutputFormat{TOutputKind::Mp4, ".mp4", "NAME.mp4", "NAME.mp4", "H.264 video and AAC sound (an even --size)",
+                  TTarget::File, VideoBytesPerPixel, VideoLibraryBytes, true, true, false, 0, &MakeVideoWriter},
+    TOutputFormat{TOutputKind::WebM, ".webm", "NAME.webm", "NAME.webm", "VP9 video and Opus sound (an even --size)",
+                  TTarget::File, VideoBytesPerPixel, VideoLibraryBytes, true, true, false, 0, &MakeVideoWriter},
+    TOutputFormat{TOutputKind::Mkv, ".mkv", "NAME.mkv", "NAME.mkv",
+                  "lossless H.264 (RGB) video and FLAC sound: every frame decodes\n"
+                  "to exactly the pixels of the PNG frames",
+                  TTarget::File, VideoBytesPerPixel, VideoLibraryBytes, true, false, false, 0, &MakeVideoWriter},
+    TOutputFormat{TOutputKind::PngFrame, ".png", "NAME.png with --frame", "NAME.png --frame N",
+                  "the one frame N, counted from 0", TTarget::File, 0, 0, false, false, true, 0, &MakePngFrame},
+    TOutputFormat{TOutputKind::PngFolder, nullptr, "a folder", "FOLDER",
+                  "numbered PNG frames, frame-000000.png, ... (a folder that\n"
+                  "exists, a path ending in '/', or a name without extension)",
+                  TTarget::Folder, 0, 0, false, false, false, 0, &MakePngFolder},
+    TOutputFormat{TOutputKind::Stream, "-", "- for standard output", "-",
+                  "PPM frames on standard output, for an encoder of your own", TTarget::Stream, 3, 0, false, false,
+                  false, 0, &MakeStream},
 };
 
 } // namespace

@@ -56,6 +56,9 @@ struct TOutputFormat {
     // null for the folder, which a path without a known ending names.
     const char* Ending;
     const char* Named; // how a message names it to a user: "NAME.gif", "a folder"
+    const char* Usage; // how --help shows it: "NAME.gif", "FOLDER", "NAME.png --frame N"
+    // What --help says of it, in lines of at most 57 characters separated by '\n'.
+    const char* Help;
     TTarget Target;
     // The writer's own buffers per pixel of the drawing area, beside the surface and the frames
     // that wait for the writer thread.

@@ -52,12 +52,10 @@ SelvanoreVideo* Open(const SelvanoreVideoSetup* ASetup, SelvanoreVideoStatus* AS
     return video;
 }
 
-std::int32_t Write(SelvanoreVideo* AVideo, std::int64_t AFrame, const std::uint32_t* APixels,
-                   std::int64_t ASoundStart, std::int32_t ASoundCount, const float* ALeft, const float* ARight,
-                   SelvanoreVideoStatus* AStatus)
+std::int32_t Write(SelvanoreVideo* AVideo, std::int64_t AFrame, const std::uint32_t* APixels, std::int64_t ASoundStart,
+                   std::int32_t ASoundCount, const float* ALeft, const float* ARight, SelvanoreVideoStatus* AStatus)
 {
-    return Contain(AStatus,
-                   [&] { AVideo->Encoder.Write(AFrame, APixels, ASoundStart, ASoundCount, ALeft, ARight); });
+    return Contain(AStatus, [&] { AVideo->Encoder.Write(AFrame, APixels, ASoundStart, ASoundCount, ALeft, ARight); });
 }
 
 std::int32_t Finish(SelvanoreVideo* AVideo, SelvanoreVideoStatus* AStatus)
