@@ -15,12 +15,6 @@ namespace preview {
 // Where the frames go, chosen by the ending of --output (the table of output/Formats.h).
 using output::TOutputKind;
 
-// Whether AKind is a video with the input's sound.
-inline bool IsVideo(TOutputKind AKind) noexcept
-{
-    return output::FormatOf(AKind).HasSound;
-}
-
 // Bounds past which a request is taken for a mistake rather than a wish. (A format's fastest
 // rate, such as a GIF's 50, is in its row of the table.)
 inline constexpr std::int64_t MaxFrames = 10000000; // about 92 hours at 30 frames per second
