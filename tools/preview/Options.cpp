@@ -221,17 +221,17 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
                                  " frames per second (its delays are in hundredths of a second): use --fps " +
                                  std::to_string(format.MaxFps) + " or less, or write PNG frames or the stream");
     // 4:2:0 video stores the colours at half the width and height.
-    if (format.EvenSize && (options.Width % 2 != 0 || options.Height % 2 != 0))
+    if (format.Size == output::TSizeRule::Even && (options.Width % 2 != 0 || options.Height % 2 != 0))
         throw common::EToolError("--size " + size +
                                  " has an odd side, and an .mp4 or .webm video needs an even width "
                                  "and height (it stores colours at half size): choose an even --size, or write .mkv");
     if (frameOption->count() > 0) {
-        if (!format.OneFrame)
+        if (format.Frames != output::TFrames::One)
             throw common::EToolError("--frame needs an --output ending in .png");
         // Frame N needs the N frames before it drawn, and a run draws at most MaxFrames.
         options.Frame =
             common::ParseWhole("--frame", frame, 0, MaxFrames - 1, "from 0 to " + std::to_string(MaxFrames - 1));
-    } else if (format.OneFrame) {
+    } else if (format.Frames == output::TFrames::One) {
         throw common::EToolError("an --output ending in .png holds one frame: say which with --frame N");
     }
     if (moduleOption->count() == 0)

@@ -25,7 +25,7 @@ output::TWriterSetup WriterSetupOf(const TOptions& AOptions, std::int32_t ASound
     setup.Height = AOptions.Height;
     setup.Fps = AOptions.Fps;
     setup.Frame = AOptions.Frame.value_or(0);
-    if (output::FormatOf(AOptions.OutputKind).HasSound)
+    if (output::FormatOf(AOptions.OutputKind).Sound == output::THasSound::Yes)
         setup.Sound.Rate = ASoundRate;
     return setup;
 }

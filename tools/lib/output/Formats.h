@@ -50,27 +50,31 @@ enum class TTarget {
     Stream, // standard output, written as it goes
 };
 
+enum class THasSound { No, Yes };   // the writer takes the sound (a TSoundFormat with a rate)
+enum class TSizeRule { Any, Even }; // Even: stores colours at half the width and height (4:2:0)
+enum class TFrames { All, One };    // One: holds one chosen frame (TWriterSetup::Frame)
+
 struct TOutputFormat {
-    TOutputKind Kind;
+    TOutputKind Kind = TOutputKind::Gif;
     // The ending that names it, matched without regard to case ("-": the whole path is "-");
     // null for the folder, which a path without a known ending names.
-    const char* Ending;
-    const char* Named; // how a message names it to a user: "NAME.gif", "a folder"
-    const char* Usage; // how --help shows it: "NAME.gif", "FOLDER", "NAME.png --frame N"
+    const char* Ending = nullptr;
+    const char* Named = ""; // how a message names it to a user: "NAME.gif", "a folder"
+    const char* Usage = ""; // how --help shows it: "NAME.gif", "FOLDER", "NAME.png --frame N"
     // What --help says of it, in lines of at most 57 characters separated by '\n'.
-    const char* Help;
-    TTarget Target;
+    const char* Help = "";
+    TTarget Target = TTarget::File;
     // The writer's own buffers per pixel of the drawing area, beside the surface and the frames
     // that wait for the writer thread.
-    std::uint64_t BytesPerPixel;
+    std::uint64_t BytesPerPixel = 0;
     // Libraries loaded only for this format, in bytes of address space.
-    std::uint64_t LibraryBytes;
-    bool HasSound;       // the writer takes the sound (a TSoundFormat with a rate)
-    bool EvenSize;       // stores colours at half the width and height (4:2:0)
-    bool OneFrame;       // holds one chosen frame (TWriterSetup::Frame)
-    std::int32_t MaxFps; // the fastest rate it can hold; 0 for any
+    std::uint64_t LibraryBytes = 0;
+    THasSound Sound = THasSound::No;
+    TSizeRule Size = TSizeRule::Any;
+    TFrames Frames = TFrames::All;
+    std::int32_t MaxFps = 0; // the fastest rate it can hold; 0 for any
     // Opens the writer, its target created (common::EToolError when it cannot be written).
-    std::unique_ptr<TFrameWriter> (*Make)(const TWriterSetup& ASetup);
+    std::unique_ptr<TFrameWriter> (*Make)(const TWriterSetup& ASetup) = nullptr;
 };
 
 // Every format, in the order that messages list them.
