@@ -3,7 +3,7 @@
 // drawn one, and the LZW coder's output decodes through giflib's own decoder.
 #include "tests/support/PreviewTestSupport.h"
 
-#include "tools/lib/output/FrameWriter.h"
+#include "tools/lib/output/gif/GifWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -126,7 +126,7 @@ TEST_P(PreviewGif, EveryComposedFrameIsTheDrawnOne)
     {
         const auto writer = output::MakeGifWriter(scratch / "out.gif", c.Width, c.Height, 30);
         for (std::size_t i = 0; i < frames.size(); ++i)
-            writer->Write(static_cast<std::int64_t>(i), frames[i].data());
+            writer->Write(static_cast<std::int64_t>(i), frames[i].data(), {});
         writer->Commit();
     }
     const testing_support::TGif gif = testing_support::ReadGif(scratch / "out.gif");

@@ -8,16 +8,19 @@
 #include "tools/lib/common/Interrupt.h"
 #include "tools/lib/common/ProgramMain.h"
 #include "tools/lib/common/ToolError.h"
+#include "tools/lib/output/Formats.h"
+#include "tools/lib/sound/FrameSound.h"
 #include "tools/lib/sound/SignalSource.h"
 #include "tools/lib/drive/Trace.h"
 #include "tools/lib/drive/VisualData.h"
-#include "tools/lib/output/FrameWriter.h"
+#include "tools/lib/output/gif/GifWriter.h"
 #include "tools/lib/drive/ModuleHost.h"
 #include "tools/lib/drive/WineRenderer.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <vector>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -106,6 +109,68 @@ TEST(SoundFile, BlocksFollowTheFileWhateverTheHopBetweenThem)
             ASSERT_EQ(right[i], wantRight) << "block " << start << " sample " << i;
         }
     }
+}
+
+// A source whose sample n is n on the left and -n on the right, which records where each read
+// starts.
+class TCountingSource final : public sound::TSignalSource {
+public:
+    explicit TCountingSource(std::int32_t ARate) : FRate(ARate) {}
+    std::int32_t Rate() const override { return FRate; }
+    std::int64_t Length() const override { return std::int64_t{1} << 40; }
+    void ReadBlock(std::int64_t AStart, float* ALeft, float* ARight) override
+    {
+        Starts.push_back(AStart);
+        for (int i = 0; i < sound::BlockSize; ++i) {
+            ALeft[i] = static_cast<float>(AStart + i);
+            ARight[i] = -static_cast<float>(AStart + i);
+        }
+    }
+    std::vector<std::int64_t> Starts;
+
+private:
+    std::int32_t FRate;
+};
+
+// The frames' blocks are the source's blocks at FrameStart(f), and the spans join up into the
+// samples 0 to FrameStart(n), whether the frames overlap (hops below a block) or leave gaps
+// (hops of several blocks); the source sees its reads in increasing order, so that a file is
+// decoded once, from the start.
+TEST(FrameSound, SpansJoinUpIntoTheFramesSpanAndReadsOnlyIncrease)
+{
+    const struct {
+        std::int32_t Rate, Fps;
+    } cases[] = {{44100, 30}, {48000, 120}, {8000, 1000}, {384000, 1}, {44100, 7}, {1000, 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Rate) + " Hz at " + std::to_string(c.Fps) + " fps");
+        TCountingSource source(c.Rate);
+        sound::TFrameSound frames(source, c.Fps, sound::TSpans::Kept);
+        std::int64_t next = 0; // the sample the next span must start at
+        const std::int64_t count = 9;
+        for (std::int64_t frame = 0; frame < count; ++frame) {
+            frames.Read(frame);
+            const std::int64_t start = sound::FrameStart(frame, c.Rate, c.Fps);
+            ASSERT_EQ(frames.Left()[0], static_cast<float>(start));
+            ASSERT_EQ(frames.Right()[sound::BlockSize - 1], -static_cast<float>(start + sound::BlockSize - 1));
+            ASSERT_EQ(frames.SpanStart(), next);
+            ASSERT_EQ(frames.SpanCount(), sound::FrameStart(frame + 1, c.Rate, c.Fps) - start);
+            ASSERT_LE(frames.SpanCount(), output::LongestSoundSpan(c.Rate, c.Fps));
+            for (std::int32_t i = 0; i < frames.SpanCount(); ++i) {
+                ASSERT_EQ(frames.SpanLeft()[i], static_cast<float>(next + i)) << "frame " << frame;
+                ASSERT_EQ(frames.SpanRight()[i], -static_cast<float>(next + i)) << "frame " << frame;
+            }
+            next += frames.SpanCount();
+        }
+        EXPECT_EQ(next, sound::FrameStart(count, c.Rate, c.Fps));
+        EXPECT_TRUE(std::is_sorted(source.Starts.begin(), source.Starts.end()));
+    }
+    // Without spans the reads are exactly the frames' blocks, as before there were spans.
+    TCountingSource source(44100);
+    sound::TFrameSound frames(source, 30, sound::TSpans::None);
+    for (std::int64_t frame = 0; frame < 4; ++frame)
+        frames.Read(frame);
+    EXPECT_EQ(source.Starts, (std::vector<std::int64_t>{0, 1470, 2940, 4410}));
+    EXPECT_EQ(frames.SpanCount(), 0);
 }
 
 TEST(SoundFile, MonoGoesToBothChannelsScaledBy32768)

@@ -39,7 +39,7 @@ public:
     {}
     ~TFakeWriter() override { FLog.Destroyed = true; }
 
-    void Write(std::int64_t AFrame, const std::uint32_t* APixels) override
+    void Write(std::int64_t AFrame, const std::uint32_t* APixels, const output::TSoundSpan&) override
     {
         std::this_thread::sleep_for(FDelay);
         if (FFailAt && AFrame == *FFailAt)
@@ -83,7 +83,7 @@ std::string SendFrames(TLog& ALog, int ABuffers, std::int64_t AFrames, std::opti
         for (std::int64_t frame = 0; frame < AFrames; ++frame) {
             for (std::size_t i = 0; i < Pixels; ++i)
                 drawn[i] = PixelOf(frame, i);
-            writer.Write(frame, drawn.data());
+            writer.Write(frame, drawn.data(), {});
             std::fill(drawn.begin(), drawn.end(), 0xDEADu);
         }
         writer.Finish();
@@ -162,7 +162,7 @@ TEST(PreviewWriterThread, DestroyedWithoutFinishDropsTheQueueAndJoins)
         for (std::int64_t frame = 0; frame < 3; ++frame) {
             for (std::size_t i = 0; i < Pixels; ++i)
                 drawn[i] = PixelOf(frame, i);
-            writer.Write(frame, drawn.data());
+            writer.Write(frame, drawn.data(), {});
         }
     }
     EXPECT_TRUE(log.Destroyed);

@@ -16,20 +16,6 @@ namespace {
 
 constexpr std::uint64_t MiB = std::uint64_t{1} << 20;
 
-std::uint64_t WriterBytesPerPixel(TOutputKind AKind) noexcept
-{
-    switch (AKind) {
-    case TOutputKind::Gif: return GifBytesPerPixel;
-    case TOutputKind::Stream: return StreamBytesPerPixel;
-    case TOutputKind::Mp4:
-    case TOutputKind::WebM:
-    case TOutputKind::Mkv: return VideoBytesPerPixel;
-    case TOutputKind::PngFolder:
-    case TOutputKind::PngFrame: break;
-    }
-    return 0;
-}
-
 std::uint64_t CeilMiB(std::uint64_t ABytes) noexcept
 {
     return (ABytes + MiB - 1) / MiB;
@@ -140,22 +126,28 @@ std::string SizeText(std::int32_t AWidth, std::int32_t AHeight)
     return std::to_string(AWidth) + "x" + std::to_string(AHeight);
 }
 
-} // namespace
-
-std::uint64_t MemoryNeededFor(std::int32_t AWidth, std::int32_t AHeight, TOutputKind AKind) noexcept
+// The writer's own bytes per pixel, beyond the surface, for the help's figures.
+std::uint64_t WriterBytesPerPixel(output::TOutputKind AKind) noexcept
 {
-    const std::uint64_t pixels = static_cast<std::uint64_t>(AWidth) * static_cast<std::uint64_t>(AHeight);
-    return FixedBytes + (IsVideo(AKind) ? VideoLibraryBytes : 0) +
-           pixels * (SurfaceBytesPerPixel + WriterBytesPerPixel(AKind));
+    return output::FormatOf(AKind).BytesPerPixel;
 }
 
-TMemoryNeed MemoryNeededFor(const TOptions& AOptions) noexcept
+} // namespace
+
+std::uint64_t MemoryNeededFor(std::int32_t AWidth, std::int32_t AHeight, output::TOutputKind AKind) noexcept
+{
+    const output::TOutputFormat& format = output::FormatOf(AKind);
+    const std::uint64_t pixels = static_cast<std::uint64_t>(AWidth) * static_cast<std::uint64_t>(AHeight);
+    return FixedBytes + format.LibraryBytes + pixels * (SurfaceBytesPerPixel + format.BytesPerPixel);
+}
+
+TMemoryNeed MemoryNeededFor(const TMemoryRequest& ARequest) noexcept
 {
     TMemoryNeed need;
-    need.Process = MemoryNeededFor(AOptions.Width, AOptions.Height, AOptions.OutputKind);
+    need.Process = MemoryNeededFor(ARequest.Width, ARequest.Height, ARequest.Kind);
     need.Machine = need.Process;
-    if (AOptions.Wine)
-        need.Machine += static_cast<std::uint64_t>(AOptions.Width) * static_cast<std::uint64_t>(AOptions.Height) *
+    if (ARequest.Wine)
+        need.Machine += static_cast<std::uint64_t>(ARequest.Width) * static_cast<std::uint64_t>(ARequest.Height) *
                         WineHelperBytesPerPixel;
     return need;
 }
@@ -193,14 +185,19 @@ void CheckMemory(const TMemoryNeed& ANeed, const TMemoryHeadroom& AHeadroom, con
     }
 }
 
-void CheckMemoryFor(const TOptions& AOptions)
+void CheckMemoryFor(const TMemoryRequest& ARequest, const std::string& ASize)
 {
-    CheckMemory(MemoryNeededFor(AOptions), CurrentMemoryHeadroom(),
-                AOptions.SizeText.empty() ? SizeText(AOptions.Width, AOptions.Height) : AOptions.SizeText);
+    CheckMemory(MemoryNeededFor(ARequest), CurrentMemoryHeadroom(),
+                ASize.empty() ? SizeText(ARequest.Width, ARequest.Height) : ASize);
 }
 
 std::string MemoryHelpText()
 {
+    using output::TOutputKind;
+    const std::uint64_t gif = WriterBytesPerPixel(TOutputKind::Gif);
+    const std::uint64_t stream = WriterBytesPerPixel(TOutputKind::Stream);
+    const std::uint64_t video = WriterBytesPerPixel(TOutputKind::Mp4);
+    const std::uint64_t videoLibraries = output::FormatOf(TOutputKind::Mp4).LibraryBytes;
     const auto example = [](std::int32_t AWidth, std::int32_t AHeight) {
         const auto mib = [&](TOutputKind AKind) {
             return std::to_string(CeilMiB(MemoryNeededFor(AWidth, AHeight, AKind))) + " MiB";
@@ -212,15 +209,14 @@ std::string MemoryHelpText()
     return "Memory:\n"
            "  A run needs about " +
            std::to_string(FixedBytes / MiB) +
-           " MiB, and for each pixel of --size: " + std::to_string(SurfaceBytesPerPixel + GifBytesPerPixel) +
+           " MiB, and for each pixel of --size: " + std::to_string(SurfaceBytesPerPixel + gif) +
            " bytes with a GIF\n"
            "  output, " +
-           std::to_string(SurfaceBytesPerPixel) + " with PNG frames, " +
-           std::to_string(SurfaceBytesPerPixel + StreamBytesPerPixel) + " with the stream on standard output, " +
-           std::to_string(SurfaceBytesPerPixel + VideoBytesPerPixel) +
+           std::to_string(SurfaceBytesPerPixel) + " with PNG frames, " + std::to_string(SurfaceBytesPerPixel + stream) +
+           " with the stream on standard output, " + std::to_string(SurfaceBytesPerPixel + video) +
            " with a\n"
            "  video, which also loads about " +
-           std::to_string(VideoLibraryBytes / MiB) +
+           std::to_string(videoLibraries / MiB) +
            " MiB of FFmpeg's libraries (with --wine, the\n"
            "  helper under Wine takes " +
            std::to_string(WineHelperBytesPerPixel) +

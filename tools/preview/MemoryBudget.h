@@ -3,8 +3,7 @@
 // (an allocation error) or being killed by the system.
 #pragma once
 
-#include "tools/preview/Options.h"
-#include "tools/lib/output/WriterThread.h"
+#include "tools/lib/output/Formats.h"
 
 #include <cstdint>
 #include <optional>
@@ -14,19 +13,9 @@ namespace preview {
 
 // Bytes a run holds for every pixel of the drawing area: the drawing surface's 32-bit pixels
 // (with --wine, the copy the helper sends back) and the copies of the frames that wait for the
-// writer thread (WriterThread.h), and the output's own frame buffer.
+// writer thread; the output's own buffers and the libraries it loads are in its row of the
+// table of formats (output/Formats.h).
 inline constexpr std::uint64_t SurfaceBytesPerPixel = 4 * (1 + output::QueuedFrames);
-inline constexpr std::uint64_t GifBytesPerPixel = 1 + 4; // the palette indexes, the previous frame
-inline constexpr std::uint64_t StreamBytesPerPixel = 3;  // the frame's PPM image
-// A video: the converted frame and the encoder's own frames (reference, look-ahead, threads), as
-// measured in the peak resident memory of 240-frame runs at 1920x1080 less a GIF's: about 105
-// bytes a pixel for H.264, 80 for lossless H.264, 140 for VP9. The largest, with room, serves all.
-inline constexpr std::uint64_t VideoBytesPerPixel = 160;
-// A video also loads FFmpeg's libraries and theirs, after the check: the least address-space limit
-// under which an 8x8 video succeeds lies 187 MiB above a GIF's. Counted in full against every
-// limit, which overstates the memory they take by their pages that are never touched.
-inline constexpr std::uint64_t VideoLibraryBytes = std::uint64_t{192} << 20;
-// PNG frames are written a row at a time: nothing per pixel beyond the surface.
 // Under Wine the helper holds its own surface, in its own process.
 inline constexpr std::uint64_t WineHelperBytesPerPixel = 4;
 // All that a run adds beyond the size's buffers and what the process holds when it starts: the
@@ -34,8 +23,9 @@ inline constexpr std::uint64_t WineHelperBytesPerPixel = 4;
 // pools. The least address-space limit under which an 8x8 run of each output succeeds lies
 // 3.1 MiB above the address space in use at the start of the run with the built-in signal,
 // 0.7 MiB with an Ogg file; this leaves room for larger inputs' blocks and the libraries'
-// growth. The writer thread's stack comes on top: glibc reserves the stack limit (ulimit -s,
-// usually 8 MiB) for it.
+// growth, and for the sound that waits with the frames for a video (at most a second's worth
+// each, 3 MB at 384 kHz and 1 frame per second). The writer thread's stack comes on top: glibc
+// reserves the stack limit (ulimit -s, usually 8 MiB) for it.
 inline constexpr std::uint64_t FixedBytes = std::uint64_t{16} << 20;
 
 struct TMemoryNeed {
@@ -43,10 +33,18 @@ struct TMemoryNeed {
     std::uint64_t Machine = 0; // in all, counting the helper under Wine
 };
 
-// The estimate for a run of AOptions' size, output and renderer.
-TMemoryNeed MemoryNeededFor(const TOptions& AOptions) noexcept;
+// What the estimate depends on.
+struct TMemoryRequest {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    output::TOutputKind Kind = output::TOutputKind::Gif;
+    bool Wine = false; // the frames are drawn by the helper under Wine
+};
+
+// The estimate for a run of ARequest's size, output and renderer.
+TMemoryNeed MemoryNeededFor(const TMemoryRequest& ARequest) noexcept;
 // The same for AWidth x AHeight pixels of the given output, natively; for --help.
-std::uint64_t MemoryNeededFor(std::int32_t AWidth, std::int32_t AHeight, TOutputKind AKind) noexcept;
+std::uint64_t MemoryNeededFor(std::int32_t AWidth, std::int32_t AHeight, output::TOutputKind AKind) noexcept;
 
 // How much more each limit lets this process take, in bytes; empty where there is no such limit
 // or it cannot be read.
@@ -70,8 +68,8 @@ std::optional<std::uint64_t> GroupHeadroomOf(const std::string& AMembership, con
 // common::EToolError with a one-line message when ANeed does not fit AHeadroom; ASize is the --size
 // text the message quotes.
 void CheckMemory(const TMemoryNeed& ANeed, const TMemoryHeadroom& AHeadroom, const std::string& ASize);
-// The same for AOptions' run and the limits as they stand now.
-void CheckMemoryFor(const TOptions& AOptions);
+// The same for ARequest's run and the limits as they stand now; ASize as in CheckMemory.
+void CheckMemoryFor(const TMemoryRequest& ARequest, const std::string& ASize);
 
 // The text of --help about memory: what a size needs, with examples.
 std::string MemoryHelpText();

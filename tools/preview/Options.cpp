@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <filesystem>
 #include <ostream>
+#include <span>
+#include <string_view>
 
 namespace preview {
 
@@ -29,17 +32,8 @@ const char* const HelpFooter = R"(Timing:
   magnitude of the block); the spectra are left at zero.
 
 Outputs (chosen by the ending of --output):
-  NAME.gif            an animated GIF, looping; its palette is exact whenever a
-                      frame has at most 256 colours (the rings use 63)
-  FOLDER              numbered PNG frames, frame-000000.png, ... (a folder that
-                      exists, a path ending in '/', or a name without extension)
-  NAME.png --frame N  the one frame N, counted from 0
-  NAME.mp4            H.264 video and AAC sound (an even --size)
-  NAME.webm           VP9 video and Opus sound (an even --size)
-  NAME.mkv            lossless H.264 (RGB) video and FLAC sound: every frame decodes
-                      to exactly the pixels of the PNG frames
-  -                   PPM frames on standard output, for an encoder of your own.
-                      For example, an MP4 with the sound:
+%OUTPUTS%
+  For example, ffmpeg makes an MP4 with the sound of the stream:
     selvanore-preview --input song.wav --output - |
       ffmpeg -f image2pipe -framerate 30 -c:v ppm -i - -i song.wav \
              -map 0:v -map 1:a -c:v libx264 -pix_fmt yuv420p -c:a aac \
@@ -50,7 +44,9 @@ A video holds the sound its frames cover (of --input or the built-in signal),
 at exactly --fps frames per second, and the same run gives the same bytes. It
 is made in one step by FFmpeg's libraries (libavformat, libavcodec with
 libx264, libvpx and libopus, libswscale, libswresample), which Debian builds
-under the GNU GPL; the input is read twice, so it must be a regular file.
+under the GNU GPL. The input is read once, for the frames and the sound alike,
+so it may be a pipe or a FIFO as well as a file, for example
+    cat song.wav | selvanore-preview --input /dev/stdin --output song.mp4
 
 With --wine the frames are drawn by the real DLL on Wine's GDI, through a small
 helper of the Windows cross build that runs under Wine; decoding and encoding
@@ -63,6 +59,42 @@ beats, a sweep and a moment of silence.
 
 Exit status: 0 on success, 2 on bad input (nothing is left half-written).
 )";
+
+// The outputs' lines of --help, from the table of formats: each format's usage, and what it is
+// beside it.
+std::string OutputsHelp()
+{
+    std::string text;
+    for (const output::TOutputFormat& format : output::OutputFormats()) {
+        std::string usage = format.Usage;
+        usage.resize(std::max<std::size_t>(usage.size() + 2, 20), ' ');
+        std::string_view help = format.Help;
+        for (bool first = true; !help.empty(); first = false) {
+            const std::size_t end = std::min(help.find('\n'), help.size());
+            text += "  " + (first ? usage : std::string(20, ' ')) + std::string(help.substr(0, end)) + "\n";
+            help.remove_prefix(std::min(end + 1, help.size()));
+        }
+    }
+    text.pop_back();
+    return text;
+}
+
+std::string HelpFooterText()
+{
+    std::string footer = HelpFooter;
+    const std::string mark = "%OUTPUTS%";
+    return footer.replace(footer.find(mark), mark.size(), OutputsHelp());
+}
+
+// The outputs as the option's line names them.
+std::string OutputNames()
+{
+    std::string named;
+    const std::span<const output::TOutputFormat> formats = output::OutputFormats();
+    for (std::size_t i = 0; i < formats.size(); ++i)
+        named += std::string(i == 0 ? "" : i + 1 == formats.size() ? ", or " : ", ") + formats[i].Named;
+    return named;
+}
 
 // AFrames / AFps seconds, rounded down to a thousandth, without trailing zeros: the longest
 // --seconds that keeps within AFrames.
@@ -97,25 +129,18 @@ TOutputKind OutputKindOf(const std::string& APath)
 {
     if (APath.empty())
         throw common::EToolError("--output must not be empty");
-    if (APath == "-")
-        return TOutputKind::Stream;
-    if (EndsWithNoCase(APath, ".gif"))
-        return TOutputKind::Gif;
-    if (EndsWithNoCase(APath, ".png"))
-        return TOutputKind::PngFrame;
-    if (EndsWithNoCase(APath, ".mp4"))
-        return TOutputKind::Mp4;
-    if (EndsWithNoCase(APath, ".webm"))
-        return TOutputKind::WebM;
-    if (EndsWithNoCase(APath, ".mkv"))
-        return TOutputKind::Mkv;
+    const output::TOutputFormat* folder = nullptr;
+    for (const output::TOutputFormat& format : output::OutputFormats()) {
+        if (!format.Ending)
+            folder = &format;
+        else if (format.Ending == std::string_view("-") ? APath == "-" : EndsWithNoCase(APath, format.Ending))
+            return format.Kind;
+    }
     std::error_code error;
     const std::filesystem::path path(APath);
-    if (APath.back() == '/' || std::filesystem::is_directory(path, error) || !path.has_extension())
-        return TOutputKind::PngFolder;
-    throw common::EToolError("cannot tell the format of --output " + common::Quoted(APath) +
-                             ": use NAME.gif, NAME.mp4, NAME.webm, NAME.mkv, NAME.png with --frame, a folder, "
-                             "or - for standard output");
+    if (folder && (APath.back() == '/' || std::filesystem::is_directory(path, error) || !path.has_extension()))
+        return folder->Kind;
+    throw common::EToolError("cannot tell the format of --output " + common::Quoted(APath) + ": use " + OutputNames());
 }
 
 std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const common::TProgramFiles& ADefaults,
@@ -132,24 +157,25 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
 
     CLI::App app("Plays a sound to the Selvanore visualization, as the player would, and writes the frames.",
                  "selvanore-preview");
-    app.footer(std::string(HelpFooter) + "\n" + sound::RateLimitsHelp() + "\n" + MemoryHelpText());
+    app.footer(HelpFooterText() + "\n" + sound::RateLimitsHelp() + "\n" + MemoryHelpText());
     app.get_formatter()->column_width(30);
-    auto* inputOption = app.add_option("--input", options.Input,
-                                       "Audio file to play, any format libsndfile reads (default: built-in signal)");
+    auto* inputOption =
+        app.add_option("--input", options.Input,
+                       "Audio file, pipe or FIFO to play, any format libsndfile reads (default: built-in signal)");
     auto* moduleOption = app.add_option("--module", options.Module,
                                         "The plug-in library to load (default: " + ADefaults.Module +
                                             ", or with --wine " + ADefaults.WineModule + ")");
     auto* sizeOption = app.add_option("--size", size, "Drawing area, WIDTHxHEIGHT in pixels (memory: see below)")
                            ->capture_default_str();
-    app.add_option("--fps", fps, "Frames per second (at most " + std::to_string(MaxGifFps) + " for a GIF)")
+    app.add_option("--fps", fps,
+                   "Frames per second (at most " + std::to_string(output::FormatOf(TOutputKind::Gif).MaxFps) +
+                       " for a GIF)")
         ->capture_default_str();
     auto* framesOption = app.add_option("--frames", frames, "Number of frames to draw (default: the whole input)");
     auto* secondsOption = app.add_option("--seconds", seconds, "Seconds of input to draw (default: the whole input)");
     framesOption->excludes(secondsOption);
     auto* frameOption = app.add_option("--frame", frame, "With a .png output: the frame to write, from 0");
-    app.add_option("--output", options.Output,
-                   "NAME.gif, NAME.mp4, NAME.webm, NAME.mkv, a folder, NAME.png with --frame, or -")
-        ->capture_default_str();
+    app.add_option("--output", options.Output, OutputNames())->capture_default_str();
     app.add_option("--trace", options.Trace, "Write every drawing call the module makes to this file");
     app.add_flag("--wine", options.Wine, "Draw with the real Selvanore.dll on Wine's GDI");
     app.add_option("--wine-helper", options.WineHelper, "The cross-built helper that runs under Wine")
@@ -188,31 +214,24 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     }
 
     options.OutputKind = OutputKindOf(options.Output);
-    if (options.OutputKind == TOutputKind::Gif && options.Fps > MaxGifFps)
+    const output::TOutputFormat& format = output::FormatOf(options.OutputKind);
+    if (format.MaxFps != 0 && options.Fps > format.MaxFps)
         throw common::EToolError("--fps " + common::Quoted(fps) + " is too fast for a GIF, which shows at most " +
-                                 std::to_string(MaxGifFps) +
+                                 std::to_string(format.MaxFps) +
                                  " frames per second (its delays are in hundredths of a second): use --fps " +
-                                 std::to_string(MaxGifFps) + " or less, or write PNG frames or the stream");
+                                 std::to_string(format.MaxFps) + " or less, or write PNG frames or the stream");
     // 4:2:0 video stores the colours at half the width and height.
-    if ((options.OutputKind == TOutputKind::Mp4 || options.OutputKind == TOutputKind::WebM) &&
-        (options.Width % 2 != 0 || options.Height % 2 != 0))
+    if (format.Size == output::TSizeRule::Even && (options.Width % 2 != 0 || options.Height % 2 != 0))
         throw common::EToolError("--size " + size +
                                  " has an odd side, and an .mp4 or .webm video needs an even width "
                                  "and height (it stores colours at half size): choose an even --size, or write .mkv");
-    // A video reads the input twice, for the frames and for the sound; a pipe gives its data
-    // once, and the second opening would wait for a writer that never comes.
-    std::error_code error;
-    if (IsVideo(options.OutputKind) && !options.Input.empty() && std::filesystem::exists(options.Input, error) &&
-        !std::filesystem::is_regular_file(options.Input, error))
-        throw common::EToolError("a video output reads --input " + common::Quoted(options.Input) +
-                                 " twice, for the frames and for the sound: give a regular file");
     if (frameOption->count() > 0) {
-        if (options.OutputKind != TOutputKind::PngFrame)
+        if (format.Frames != output::TFrames::One)
             throw common::EToolError("--frame needs an --output ending in .png");
         // Frame N needs the N frames before it drawn, and a run draws at most MaxFrames.
         options.Frame =
             common::ParseWhole("--frame", frame, 0, MaxFrames - 1, "from 0 to " + std::to_string(MaxFrames - 1));
-    } else if (options.OutputKind == TOutputKind::PngFrame) {
+    } else if (format.Frames == output::TFrames::One) {
         throw common::EToolError("an --output ending in .png holds one frame: say which with --frame N");
     }
     if (moduleOption->count() == 0)

@@ -3,6 +3,7 @@
 
 #include "tools/lib/common/Parse.h"
 #include "tools/lib/common/ProgramPaths.h"
+#include "tools/lib/output/Formats.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -11,27 +12,11 @@
 
 namespace preview {
 
-// Where the frames go, chosen by the ending of --output.
-enum class TOutputKind {
-    Gif,       // "*.gif": one animated GIF
-    PngFolder, // a folder (existing, ending in '/', or a name without an extension): numbered PNGs
-    PngFrame,  // "*.png" with --frame N: that one frame
-    Stream,    // "-": PPM frames on standard output, for ffmpeg's image2pipe
-    Mp4,       // "*.mp4": H.264 video with AAC sound
-    WebM,      // "*.webm": VP9 video with Opus sound
-    Mkv,       // "*.mkv": lossless H.264 video of the RGB pixels with FLAC sound
-};
+// Where the frames go, chosen by the ending of --output (the table of output/Formats.h).
+using output::TOutputKind;
 
-// Whether AKind is a video with the input's sound.
-constexpr bool IsVideo(TOutputKind AKind) noexcept
-{
-    return AKind == TOutputKind::Mp4 || AKind == TOutputKind::WebM || AKind == TOutputKind::Mkv;
-}
-
-// Bounds past which a request is taken for a mistake rather than a wish.
-// A GIF's frame delays are whole hundredths of a second, and players stretch delays below two
-// hundredths, so no faster rate plays true.
-inline constexpr std::int32_t MaxGifFps = 50;
+// Bounds past which a request is taken for a mistake rather than a wish. (A format's fastest
+// rate, such as a GIF's 50, is in its row of the table.)
 inline constexpr std::int64_t MaxFrames = 10000000; // about 92 hours at 30 frames per second
 
 struct TOptions {

@@ -1,45 +1,43 @@
 #include "tools/preview/Outputs.h"
 
-#include "tools/lib/common/ToolError.h"
-#include "tools/preview/VideoWriter.h"
-
-#include <vector>
-
 namespace preview {
 
-void RequireSeparateOutputs(const TOptions& AOptions)
+TRunFiles RunFilesOf(const TOptions& AOptions)
 {
-    std::vector<output::TNamedPath> inputs;
+    TRunFiles files;
     if (!AOptions.Input.empty())
-        inputs.push_back({"--input", AOptions.Input});
+        files.Inputs.push_back({"--input", AOptions.Input});
     if (!AOptions.Module.empty())
-        inputs.push_back({"--module", AOptions.Module});
+        files.Inputs.push_back({"--module", AOptions.Module});
     if (AOptions.Wine && !AOptions.WineHelper.empty())
-        inputs.push_back({"--wine-helper", AOptions.WineHelper});
-    std::vector<output::TNamedPath> outputs;
+        files.Inputs.push_back({"--wine-helper", AOptions.WineHelper});
     if (!AOptions.Trace.empty())
-        outputs.push_back({"--trace", AOptions.Trace});
-    const output::TNamedPath output{"--output", AOptions.Output};
-    if (AOptions.OutputKind == TOutputKind::Gif || AOptions.OutputKind == TOutputKind::PngFrame ||
-        IsVideo(AOptions.OutputKind))
-        outputs.push_back(output);
-    output::RequireSeparateFiles(inputs, outputs, AOptions.OutputKind == TOutputKind::PngFolder ? &output : nullptr,
-                                 AOptions.OutputKind == TOutputKind::Stream);
+        files.Outputs.push_back({"--trace", AOptions.Trace});
+    return files;
 }
 
-std::unique_ptr<output::TFrameWriter> MakeFrameWriter(const TOptions& AOptions)
+output::TWriterSetup WriterSetupOf(const TOptions& AOptions, std::int32_t ASoundRate)
 {
-    switch (AOptions.OutputKind) {
-    case TOutputKind::Gif: return output::MakeGifWriter(AOptions.Output, AOptions.Width, AOptions.Height, AOptions.Fps);
-    case TOutputKind::PngFolder: return output::MakePngFolderWriter(AOptions.Output, AOptions.Width, AOptions.Height);
-    case TOutputKind::PngFrame:
-        return output::MakePngFrameWriter(AOptions.Output, AOptions.Width, AOptions.Height, AOptions.Frame.value_or(0));
-    case TOutputKind::Stream: return output::MakePpmStreamWriter(AOptions.Width, AOptions.Height);
-    case TOutputKind::Mp4:
-    case TOutputKind::WebM:
-    case TOutputKind::Mkv: return MakeVideoWriter(AOptions);
-    }
-    throw common::EToolError("unknown output kind");
+    output::TWriterSetup setup;
+    setup.Path = AOptions.Output;
+    setup.Kind = AOptions.OutputKind;
+    setup.Width = AOptions.Width;
+    setup.Height = AOptions.Height;
+    setup.Fps = AOptions.Fps;
+    setup.Frame = AOptions.Frame.value_or(0);
+    if (output::FormatOf(AOptions.OutputKind).Sound == output::THasSound::Yes)
+        setup.Sound.Rate = ASoundRate;
+    return setup;
+}
+
+void RequireSeparateOutputs(const TRunFiles& AFiles, const output::TNamedPath& AOutput, output::TOutputKind AKind)
+{
+    const output::TTarget target = output::FormatOf(AKind).Target;
+    std::vector<output::TNamedPath> outputs = AFiles.Outputs;
+    if (target == output::TTarget::File)
+        outputs.push_back(AOutput);
+    output::RequireSeparateFiles(AFiles.Inputs, outputs, target == output::TTarget::Folder ? &AOutput : nullptr,
+                                 target == output::TTarget::Stream);
 }
 
 } // namespace preview

@@ -1,4 +1,5 @@
-// Where finished frames go: an animated GIF, numbered PNGs, one PNG, or a stream of PPM frames.
+// Where finished frames go, with the sound they cover: an animated GIF, numbered PNGs, one PNG,
+// a stream of PPM frames, or a video with its sound track. Formats.h lists them.
 #pragma once
 
 #include "tools/lib/output/AtomicOutput.h"
@@ -8,14 +9,27 @@
 
 namespace output {
 
+// The sound that one frame adds to the track: Count samples of each channel from sample Start,
+// two channels of floats within full scale at the writer's sound rate (TSoundFormat). For frames
+// 0 to n - 1 the spans join up, in order, into the samples 0 to FrameStart(n): the span of frame
+// f runs from FrameStart(f) to FrameStart(f + 1). Borrowed for the call. Empty (Count 0) for a
+// writer without sound.
+struct TSoundSpan {
+    std::int64_t Start = 0;
+    std::int32_t Count = 0;
+    const float* Left = nullptr;
+    const float* Right = nullptr;
+};
+
 class TFrameWriter {
 public:
     virtual ~TFrameWriter() = default;
 
     // Takes frame AFrame: Height rows of Width pixels, top row first, each 0x00RRGGBB (the top
-    // byte is ignored). Frames come in order, from 0. In a run, Write is called on the writer
-    // thread (TWriterThread) and everything else on the main thread, never at the same time.
-    virtual void Write(std::int64_t AFrame, const std::uint32_t* APixels) = 0;
+    // byte is ignored), and the sound it adds, which a writer without sound ignores. Frames come
+    // in order, from 0. In a run, Write is called on the writer thread (TWriterThread) and
+    // everything else on the main thread, never at the same time.
+    virtual void Write(std::int64_t AFrame, const std::uint32_t* APixels, const TSoundSpan& ASound) = 0;
     // Completes the output under its temporary name, synced to disk; common::EToolError when it
     // cannot. Destroyed without a commit, a writer leaves nothing behind.
     virtual void Finish() = 0;
@@ -30,16 +44,5 @@ public:
         CommitTogether({Staged()});
     }
 };
-
-std::unique_ptr<TFrameWriter> MakeGifWriter(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight,
-                                            std::int32_t AFps);
-std::unique_ptr<TFrameWriter> MakePngFolderWriter(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight);
-std::unique_ptr<TFrameWriter> MakePngFrameWriter(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight,
-                                                 std::int64_t AFrame);
-std::unique_ptr<TFrameWriter> MakePpmStreamWriter(std::int32_t AWidth, std::int32_t AHeight);
-
-// The GIF delay of frame AFrame in hundredths of a second: the rounded times of consecutive
-// frames differ by it, so the animation keeps to AFps over its whole length.
-std::int32_t GifDelayOf(std::int64_t AFrame, std::int32_t AFps) noexcept;
 
 } // namespace output

@@ -9,12 +9,16 @@
 namespace output {
 
 TWriterThread::TWriterThread(std::unique_ptr<TFrameWriter> AWriter, std::int32_t AWidth, std::int32_t AHeight,
-                             int ABuffers)
+                             int ABuffers, std::int32_t ALongestSpan)
     : FWriter(std::move(AWriter)), FBuffers(static_cast<std::size_t>(std::max(ABuffers, 1)))
 {
     const std::size_t pixels = static_cast<std::size_t>(AWidth) * static_cast<std::size_t>(AHeight);
-    for (TBuffer& buffer : FBuffers)
+    const std::size_t samples = static_cast<std::size_t>(std::max(ALongestSpan, 0));
+    for (TBuffer& buffer : FBuffers) {
         buffer.Pixels.resize(pixels);
+        buffer.Left.resize(samples);
+        buffer.Right.resize(samples);
+    }
     try {
         FThread = std::thread(&TWriterThread::Run, this);
     } catch (const std::system_error& error) {
@@ -27,8 +31,10 @@ TWriterThread::~TWriterThread()
     Stop(false);
 }
 
-void TWriterThread::Write(std::int64_t AFrame, const std::uint32_t* APixels)
+void TWriterThread::Write(std::int64_t AFrame, const std::uint32_t* APixels, const TSoundSpan& ASound)
 {
+    if (ASound.Count < 0 || static_cast<std::size_t>(ASound.Count) > FBuffers.front().Left.size())
+        throw common::EToolError("a frame's sound is longer than the writer thread holds");
     std::size_t slot = 0;
     {
         std::unique_lock lock(FLock);
@@ -43,6 +49,12 @@ void TWriterThread::Write(std::int64_t AFrame, const std::uint32_t* APixels)
     TBuffer& buffer = FBuffers[slot];
     buffer.Frame = AFrame;
     std::copy_n(APixels, buffer.Pixels.size(), buffer.Pixels.data());
+    buffer.SoundStart = ASound.Start;
+    buffer.SoundCount = ASound.Count;
+    if (ASound.Count > 0) {
+        std::copy_n(ASound.Left, ASound.Count, buffer.Left.data());
+        std::copy_n(ASound.Right, ASound.Count, buffer.Right.data());
+    }
     {
         const std::lock_guard lock(FLock);
         ++FCount;
@@ -96,7 +108,9 @@ void TWriterThread::Run() noexcept
         }
         bool failed = false;
         try {
-            FWriter->Write(FBuffers[slot].Frame, FBuffers[slot].Pixels.data());
+            const TBuffer& buffer = FBuffers[slot];
+            FWriter->Write(buffer.Frame, buffer.Pixels.data(),
+                           {buffer.SoundStart, buffer.SoundCount, buffer.Left.data(), buffer.Right.data()});
         } catch (...) {
             const std::lock_guard lock(FLock);
             FFailure = std::current_exception();

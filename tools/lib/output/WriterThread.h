@@ -1,8 +1,8 @@
 // Encoding on a thread of its own, so that decoding and drawing frame n + 1 overlap the
 // encoding of frame n.
 //
-// TWriterThread wraps any TFrameWriter. Write copies the frame into one of a few buffers made
-// at the start and hands it to the thread, which passes the frames to the wrapped writer in
+// TWriterThread wraps any TFrameWriter. Write copies the frame and the sound it adds into one of
+// a few buffers made at the start and hands it to the thread, which passes the frames to the wrapped writer in
 // order; Write waits only when every buffer still waits to be encoded. An error of the wrapped
 // writer ends the thread and is thrown again by the next Write or by Finish, on the caller's
 // thread, so a failing output still ends the run at once with its own message. Finish waits
@@ -12,6 +12,7 @@
 // it always does.
 #pragma once
 
+#include "tools/lib/output/Formats.h"
 #include "tools/lib/output/FrameWriter.h"
 
 #include <condition_variable>
@@ -24,20 +25,19 @@
 
 namespace output {
 
-// Frames that may wait between drawing and encoding: enough to even out frames that take
-// longer than others on either side, few enough to keep the memory small.
-inline constexpr int QueuedFrames = 2;
-
 class TWriterThread final : public TFrameWriter {
 public:
-    // AWriter takes frames of AWidth x AHeight pixels; ABuffers (at least 1) frames may wait.
+    // AWriter takes frames of AWidth x AHeight pixels, each with at most ALongestSpan samples of
+    // sound (0 for a writer without sound, see LongestSoundSpan); ABuffers (at least 1) frames
+    // may wait.
     TWriterThread(std::unique_ptr<TFrameWriter> AWriter, std::int32_t AWidth, std::int32_t AHeight,
-                  int ABuffers = QueuedFrames);
+                  int ABuffers = QueuedFrames, std::int32_t ALongestSpan = 0);
     ~TWriterThread() override;
     TWriterThread(const TWriterThread&) = delete;
     TWriterThread& operator=(const TWriterThread&) = delete;
 
-    void Write(std::int64_t AFrame, const std::uint32_t* APixels) override;
+    // common::EToolError when ASound is longer than the longest span the thread was made for.
+    void Write(std::int64_t AFrame, const std::uint32_t* APixels, const TSoundSpan& ASound) override;
     void Finish() override;
     TStagedOutput* Staged() noexcept override { return FWriter->Staged(); }
 
@@ -45,6 +45,9 @@ private:
     struct TBuffer {
         std::int64_t Frame = 0;
         std::vector<std::uint32_t> Pixels;
+        std::int64_t SoundStart = 0;
+        std::int32_t SoundCount = 0;
+        std::vector<float> Left, Right; // the longest span's room, filled to SoundCount
     };
 
     void Run() noexcept;

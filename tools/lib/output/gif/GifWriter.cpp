@@ -1,5 +1,5 @@
 #include "tools/lib/output/AtomicOutput.h"
-#include "tools/lib/output/FrameWriter.h"
+#include "tools/lib/output/gif/GifWriter.h"
 #include "tools/lib/output/gif/GifLzw.h"
 #include "tools/lib/common/ToolError.h"
 
@@ -106,7 +106,7 @@ public:
     // change is transparent (index 0) or its own colour, whichever keeps the run of equal
     // indexes that the LZW coder compresses. Composed as a viewer composes them, the frames are
     // exactly the drawn ones, but for a frame of more than 256 colours (see MapToCube).
-    void Write(std::int64_t AFrame, const std::uint32_t* APixels) override
+    void Write(std::int64_t AFrame, const std::uint32_t* APixels, const TSoundSpan&) override
     {
         TRectangle area{0, 0, FWidth, FHeight};
         bool transparent = false;

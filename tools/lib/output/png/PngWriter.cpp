@@ -1,6 +1,6 @@
 // PNG frames: numbered files in a folder, or one chosen frame.
 #include "tools/lib/output/AtomicOutput.h"
-#include "tools/lib/output/FrameWriter.h"
+#include "tools/lib/output/png/PngWriter.h"
 #include "tools/lib/common/ToolError.h"
 
 #include <png.h>
@@ -146,7 +146,7 @@ public:
         : FFolder(APath, &IsFrameName), FWidth(AWidth), FHeight(AHeight), FRow(static_cast<std::size_t>(AWidth) * 3)
     {}
 
-    void Write(std::int64_t AFrame, const std::uint32_t* APixels) override
+    void Write(std::int64_t AFrame, const std::uint32_t* APixels, const TSoundSpan&) override
     {
         WritePngFile(FFolder.FramePath(AFrame), FFolder.Target(), FWidth, FHeight, APixels, FRow);
     }
@@ -167,7 +167,7 @@ public:
         : FFile(APath), FWidth(AWidth), FHeight(AHeight), FFrame(AFrame), FRow(static_cast<std::size_t>(AWidth) * 3)
     {}
 
-    void Write(std::int64_t AFrame, const std::uint32_t* APixels) override
+    void Write(std::int64_t AFrame, const std::uint32_t* APixels, const TSoundSpan&) override
     {
         if (AFrame != FFrame)
             return;

@@ -1,6 +1,6 @@
 // Frames as binary PPM images one after another on standard output: ffmpeg reads them with
 // "-f image2pipe -c:v ppm".
-#include "tools/lib/output/FrameWriter.h"
+#include "tools/lib/output/ppm/PpmStreamWriter.h"
 #include "tools/lib/common/ToolError.h"
 
 #include <cerrno>
@@ -21,7 +21,7 @@ public:
           FImage(static_cast<std::size_t>(AWidth) * static_cast<std::size_t>(AHeight) * 3)
     {}
 
-    void Write(std::int64_t, const std::uint32_t* APixels) override
+    void Write(std::int64_t, const std::uint32_t* APixels, const TSoundSpan&) override
     {
         unsigned char* out = FImage.data();
         const std::size_t count = static_cast<std::size_t>(FWidth) * static_cast<std::size_t>(FHeight);
