@@ -319,7 +319,8 @@ TEST(EndingSignalsHeld, TheHandlerWaitsForAScopeHeldOnAnotherThread)
     if (child == 0) {
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDERR_FILENO);
-        common::InstallEndingHandlers("selvanore-preview");
+        common::SetProgramName("selvanore-preview");
+        common::InstallEndingHandlers();
         std::thread holder([&] {
             const common::TEndingSignalsHeld held;
             const char byte = 1;

@@ -27,13 +27,6 @@ void OccupyStandardDescriptors() noexcept;
 // run with its one-line error instead of killing it on the spot. The handler's line begins with
 // the program's name (ToolError.h): "NAME: interrupted". RunProgram (ProgramMain.h) calls it.
 void InstallEndingHandlers() noexcept;
-// For a process that runs no RunProgram (a test's child): names the program, then installs the
-// handlers.
-inline void InstallEndingHandlers(const char* AProgram) noexcept
-{
-    SetProgramName(AProgram);
-    InstallEndingHandlers();
-}
 
 // For its lifetime, the first SIGINT or SIGTERM asks for an orderly end instead of ending the
 // process: OrderlyEndRequested() turns true, and the caller, which polls it, ends its run as on
