@@ -2,7 +2,7 @@
 // frames, the slots that count dropped ones, the idleness of a silent capture, what each event
 // asks for, and the report.
 #include "tools/lib/common/ToolError.h"
-#include "tools/lib/output/AtomicOutput.h"
+#include "tools/lib/output/AtomicFile.h"
 #include "tools/play/PlayerSteps.h"
 
 #include <gtest/gtest.h>

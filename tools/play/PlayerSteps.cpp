@@ -1,6 +1,6 @@
 #include "tools/play/PlayerSteps.h"
 
-#include "tools/lib/output/AtomicOutput.h"
+#include "tools/lib/output/AtomicFile.h"
 
 #include <algorithm>
 #include <cmath>

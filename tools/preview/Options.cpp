@@ -156,7 +156,7 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     std::string frame;
 
     CLI::App app("Plays a sound to the Selvanore visualization, as the player would, and writes the frames.",
-                 "selvanore-preview");
+                 common::ProgramName());
     app.footer(HelpFooterText() + "\n" + sound::RateLimitsHelp() + "\n" + MemoryHelpText());
     app.get_formatter()->column_width(30);
     auto* inputOption =
