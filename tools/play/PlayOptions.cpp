@@ -102,7 +102,8 @@ std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv
                  common::ProgramName());
     app.footer(std::string(HelpFooter) + "\n" + sound::RateLimitsHelp() + ExitFooter);
     app.get_formatter()->column_width(30);
-    app.add_option("FILE", options.Input, "Audio file to play, any format libsndfile reads (default: built-in signal)");
+    app.add_option("FILE", options.Input,
+                   "Audio file to play (- for standard input), any format libsndfile reads (default: built-in signal)");
     auto* captureOption = app.add_option("--capture", options.CaptureSource,
                                          "Draw what the desktop plays: the default output's monitor, or SOURCE")
                               ->expected(0, 1)

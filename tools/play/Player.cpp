@@ -140,7 +140,7 @@ std::unique_ptr<output::TAtomicFile> OpenReport(const TPlayOptions& AOptions)
         return nullptr;
     std::vector<output::TNamedPath> inputs;
     if (!AOptions.Input.empty())
-        inputs.push_back({"FILE", AOptions.Input});
+        inputs.push_back({"FILE", sound::InputFileOf(AOptions.Input)});
     inputs.push_back({"--module", AOptions.Module});
     output::RequireSeparateFiles(inputs, {{"--report", AOptions.Report}}, nullptr, false);
     return std::make_unique<output::TAtomicFile>(AOptions.Report);

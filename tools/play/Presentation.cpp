@@ -136,7 +136,7 @@ private:
         return FSurface && FSurface->w > 0 && FSurface->h > 0;
     }
 
-    SDL_Window* FWindow;              // borrowed
+    SDL_Window* FWindow;             // borrowed
     SDL_Surface* FSurface = nullptr; // the window's
 };
 
