@@ -180,20 +180,26 @@ std::unique_ptr<TPresentation> OpenPresentation(SDL_Window* AWindow, TPresentati
             SDL_ShowWindow(AWindow);
             return std::make_unique<TTexturePresentation>(AWindow, std::move(renderer), NameOf(info), AVsync);
         }
-        if (AChoice == TPresentationChoice::Texture) {
-            renderer.reset(SDL_CreateRenderer(AWindow, -1, SDL_RENDERER_SOFTWARE | vsync));
-            if (!renderer)
-                throw common::EToolError("no display: cannot draw in the window: " + SdlError());
-            SDL_GetRendererInfo(renderer.get(), &info);
-            SDL_ShowWindow(AWindow);
-            return std::make_unique<TTexturePresentation>(AWindow, std::move(renderer), NameOf(info), AVsync);
-        }
     }
-    // Without the hint SDL would draw the window's surface through a renderer of its own,
-    // which is the composition this path exists to avoid.
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    if (AChoice != TPresentationChoice::Texture) {
+        // Without the hint SDL would draw the window's surface through a renderer of its own,
+        // which is the composition this path exists to avoid.
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+        SDL_ShowWindow(AWindow);
+        if (SDL_GetWindowSurface(AWindow))
+            return std::make_unique<TSurfacePresentation>(AWindow);
+        if (AChoice == TPresentationChoice::Surface)
+            throw common::EToolError("no display: the window has no surface of its own to draw in: " + SdlError());
+        // A video driver without surfaces of its own (SDL's Wayland driver): SDL's renderer.
+        SDL_ResetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
+    }
+    TSdlRenderer renderer(SDL_CreateRenderer(AWindow, -1, SDL_RENDERER_SOFTWARE | vsync));
+    if (!renderer)
+        throw common::EToolError("no display: cannot draw in the window: " + SdlError());
+    SDL_RendererInfo info{};
+    SDL_GetRendererInfo(renderer.get(), &info);
     SDL_ShowWindow(AWindow);
-    return std::make_unique<TSurfacePresentation>(AWindow);
+    return std::make_unique<TTexturePresentation>(AWindow, std::move(renderer), NameOf(info), AVsync);
 }
 
 } // namespace play

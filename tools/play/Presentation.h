@@ -6,7 +6,8 @@
 // The choice, when the user leaves it to the player: a renderer that SDL reports as software, or
 // a GL renderer whose driver is a software rasterizer (Mesa's llvmpipe, softpipe, swrast), or no
 // accelerated renderer at all, means the window's surface, with SDL's framebuffer acceleration
-// off so that SDL does not put a renderer of its own behind it.
+// off so that SDL does not put a renderer of its own behind it. A video driver that gives windows
+// no surface of their own (SDL's Wayland driver) gets SDL's software renderer instead.
 #pragma once
 
 #include "tools/play/Sdl.h"
@@ -63,8 +64,8 @@ protected:
 };
 
 // The presentation AChoice asks for on AWindow (hidden until then; shown once chosen).
-// AVsync: the accelerated path waits for the refresh. common::EToolError "no display: ..." when
-// the window cannot be drawn in at all.
+// AVsync: the texture waits for the refresh. common::EToolError "no display: ..." when the window
+// cannot be drawn in at all, or has no surface of its own when AChoice asks for one.
 std::unique_ptr<TPresentation> OpenPresentation(SDL_Window* AWindow, TPresentationChoice AChoice, bool AVsync);
 
 } // namespace play
