@@ -176,6 +176,52 @@ export function statedRate(ABytes) {
   return 0;
 }
 
+// The samples of a WAV file (PCM of 8, 16, 24 or 32 bits, or float of 32 or 64) as the preview's
+// decoder gives them: integers over 2^(bits - 1), floats clipped to full scale and NaN as 0.
+// Returns { rate, channels: [Float32Array...] } or null when ABytes is no WAV file of these.
+export function decodeWav(ABytes) {
+  const b = new Uint8Array(ABytes);
+  const v = new DataView(b.buffer, b.byteOffset, b.byteLength);
+  const text = (at, n) => String.fromCharCode(...b.subarray(at, at + n));
+  if (b.length < 12 || text(0, 4) !== 'RIFF' || text(8, 4) !== 'WAVE') return null;
+  let format = null;
+  for (let at = 12; at + 8 <= b.length;) {
+    const id = text(at, 4);
+    const size = v.getUint32(at + 4, true);
+    const body = at + 8;
+    if (id === 'fmt ' && size >= 16 && body + 16 <= b.length) {
+      let tag = v.getUint16(body, true);
+      if (tag === 0xfffe && size >= 26) tag = v.getUint16(body + 24, true); // the sub-format's tag
+      format = { tag, channels: v.getUint16(body + 2, true), rate: v.getUint32(body + 4, true), bits: v.getUint16(body + 14, true) };
+    } else if (id === 'data' && format) {
+      const { tag, channels, bits } = format;
+      const width = bits / 8;
+      const pcm = tag === 1 && [8, 16, 24, 32].includes(bits);
+      const float = tag === 3 && (bits === 32 || bits === 64);
+      if (!channels || (!pcm && !float)) return null;
+      const length = Math.floor(Math.min(size, b.length - body) / (width * channels));
+      const out = Array.from({ length: channels }, () => new Float32Array(length));
+      for (let i = 0; i < length; ++i) {
+        for (let c = 0; c < channels; ++c) {
+          const p = body + (i * channels + c) * width;
+          let x;
+          if (float) {
+            x = bits === 32 ? v.getFloat32(p, true) : v.getFloat64(p, true);
+            x = Number.isNaN(x) ? 0 : Math.max(-1, Math.min(1, x));
+          } else if (bits === 8) x = (b[p] - 128) / 128;
+          else if (bits === 16) x = v.getInt16(p, true) / 32768;
+          else if (bits === 24) x = (((b[p + 2] << 24) | (b[p + 1] << 16) | (b[p] << 8)) >> 8) / 8388608;
+          else x = v.getInt32(p, true) / 2147483648;
+          out[c][i] = x;
+        }
+      }
+      return { rate: format.rate, channels: out };
+    }
+    at = body + size + (size & 1);
+  }
+  return null;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The page.
 
@@ -261,7 +307,7 @@ function main() {
   let drawnFrom = null; // the audio clock's time of the last frame drawn, for its lag
   let clickedAt = 0;
 
-  const context2d = canvas.getContext('2d', { alpha: false });
+  const context2d = canvas.getContext('2d', { alpha: false, willReadFrequently: query.has('check') });
 
   // The canvas's extents in device pixels, as the player's area.
   const areaSize = () => {
@@ -290,20 +336,24 @@ function main() {
     say(`Checking ${frames} frames of ${input} at ${w}x${h}, ${fps} fps…`);
     const bytes = await (await fetch(input)).arrayBuffer().catch(() => null);
     if (!bytes) throw new Error(`cannot read ${input}`);
-    const rate = statedRate(bytes);
-    const decoder = new OfflineAudioContext(2, 1, rate || 44100);
-    const sound = await decoder.decodeAudioData(bytes);
-    const left = sound.getChannelData(0);
-    const right = sound.numberOfChannels > 1 ? sound.getChannelData(1) : left;
+    // A WAV file is decoded here, exactly as the preview does and with no audio thread to wait
+    // for (under a virtual time budget too); any other file by the browser, at its own rate.
+    let sound = decodeWav(bytes);
+    if (!sound) {
+      const rate = statedRate(bytes);
+      const decoded = await new OfflineAudioContext(2, 1, rate || 44100).decodeAudioData(bytes);
+      sound = { rate: decoded.sampleRate, channels: Array.from({ length: decoded.numberOfChannels }, (_, c) => decoded.getChannelData(c)) };
+    }
+    const left = sound.channels[0];
+    const right = sound.channels.length > 1 ? sound.channels[1] : left;
     canvas.style.width = `${w}px`;
     canvas.style.height = `${h}px`;
     player.start(w, h);
-    const reader = canvas.getContext('2d', { willReadFrequently: true });
     const lines = [];
     for (let n = 0; n < frames; ++n) {
-      fillBlock(player.block(), left, right, frameStart(n, sound.sampleRate, fps));
+      fillBlock(player.block(), left, right, frameStart(n, sound.rate, fps));
       present(player.draw());
-      const rgba = reader.getImageData(0, 0, w, h).data;
+      const rgba = context2d.getImageData(0, 0, w, h).data;
       lines.push(await sha256Hex(rgbOf(rgba)));
     }
     hashes.textContent = lines.join('\n') + '\n';
