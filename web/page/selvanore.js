@@ -93,6 +93,14 @@ export class TPlayer {
     return this.wasm._SelvanoreHeight();
   }
 
+  // Milliseconds of AFrames frames drawn in a row inside the program (with the conversion for the
+  // canvas when AConverted), for the figures.
+  timeFrames(AFrames, AConverted) {
+    const ms = this.wasm._SelvanoreTimeFrames(AFrames, AConverted ? 1 : 0);
+    if (ms < 0) throw new Error(this.error());
+    return ms;
+  }
+
   // Finalizes the visualization and the plug-in in the player's order.
   stop() {
     if (this.started) this.wasm._SelvanoreStop();
@@ -239,6 +247,13 @@ registerProcessor('selvanore-capture', class extends AudioWorkletProcessor {
   }
 });`;
 
+// The largest magnitude of a block's samples, both channels.
+function peakOf(ABlock) {
+  let peak = 0;
+  for (let i = 0; i < ABlock.length; ++i) peak = Math.max(peak, Math.abs(ABlock[i]));
+  return peak;
+}
+
 class TLiveRing {
   constructor() {
     this.size = 1 << 16;
@@ -279,7 +294,7 @@ function main() {
   // What the tests read: the state, the figures of live play and the calls made.
   const stats = (window.selvanore = {
     ready: false, state: 'loading', message: '', error: false, framesDrawn: 0, animationFrames: 0,
-    lags: [], firstFrameMs: null, player: null, source: null,
+    lags: [], firstFrameMs: null, lastPeak: 0, player: null, source: null,
   });
 
   const say = (AText, AError = false) => {
@@ -392,7 +407,9 @@ function main() {
     try {
       if (w !== player.width() || h !== player.height()) player.resize(w, h);
       const position = source.position(now);
-      source.fill(player.block(), position);
+      const block = player.block();
+      source.fill(block, position);
+      stats.lastPeak = peakOf(block);
       present(player.draw());
       drawnFrom = position / source.rate + source.origin;
       stats.framesDrawn++;
@@ -530,12 +547,13 @@ function main() {
     stats.source = { kind: 'file', rate: sound.sampleRate, contextRate: ctx.sampleRate, channels: sound.numberOfChannels };
     ensureStarted();
     begin(0);
-    const resampled = ctx.sampleRate !== sound.sampleRate || (rate && rate !== ctx.sampleRate);
-    say(`${AName}: ${sound.numberOfChannels > 1 ? 'stereo' : 'mono'}, ${sound.sampleRate} Hz${resampled ? ' (resampled by the browser)' : ''}, ${sound.duration.toFixed(1)} s.`);
-    if (!activated) {
+    const resampled = !rate || rate !== ctx.sampleRate;
+    await resume();
+    if (playing || activated) {
+      say(`${AName}: ${sound.numberOfChannels > 1 ? 'stereo' : 'mono'}, ${sound.sampleRate} Hz${resampled ? ' (as the browser resampled it: its own rate is not known here)' : ''}, ${sound.duration.toFixed(1)} s.`);
+    } else {
       say(`${AName} is ready. Click the page to play it.`);
     }
-    await resume();
   };
 
   // A live stream (the microphone or a captured tab): its samples come from the capture worklet;
@@ -684,7 +702,7 @@ function main() {
       pendingFile = null;
       playFile(file, name);
     } else if (source && !playing) {
-      resume();
+      resume().then(() => playing && say(`Playing ${source.name}.`));
     }
   };
   document.addEventListener('pointerdown', activate, true);

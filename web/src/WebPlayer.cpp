@@ -135,6 +135,35 @@ EMSCRIPTEN_KEEPALIVE const std::uint32_t* SelvanoreDraw() noexcept
     }
 }
 
+// For the figures: draws AFrames frames from the block in a row, each converted for the canvas
+// when AConverted is 1, and returns the milliseconds they took, measured here so that no call
+// from JavaScript is counted; -1 with the reason when drawing fails.
+EMSCRIPTEN_KEEPALIVE double SelvanoreTimeFrames(std::int32_t AFrames, std::int32_t AConverted) noexcept
+{
+    TPlayer& player = Player();
+    if (!player.Area) {
+        player.Error = "the visualization is not started";
+        return -1;
+    }
+    try {
+        const double start = emscripten_get_now();
+        for (std::int32_t n = 0; n < AFrames; ++n) {
+            if (AConverted) {
+                if (!SelvanoreDraw())
+                    return -1;
+            } else {
+                drive::FillVisualData(player.Data, player.Block, player.Block + AIMP_VISUAL_WAVEFORM_SIZE);
+                ++player.Calls.Draws;
+                (void)player.Area->Draw(player.Data);
+            }
+        }
+        return emscripten_get_now() - start;
+    } catch (...) {
+        KeepError();
+        return -1;
+    }
+}
+
 // The drawing area changed: the surface takes the new extents, then the module hears of them.
 // Returns 1, or 0 with the reason (the old extents stay).
 EMSCRIPTEN_KEEPALIVE int SelvanoreResize(std::int32_t AWidth, std::int32_t AHeight) noexcept

@@ -8,25 +8,16 @@ import { createHash } from 'node:crypto';
 import { mkdir, writeFile } from 'node:fs/promises';
 import path from 'node:path';
 import { test } from 'node:test';
-import { loadNodePlayer, makeWav, parseArgs, previewHashes } from './support.mjs';
+import { FrameCases as Cases, FramesPerCase, loadNodePlayer, makeWav, parseArgs, previewHashes } from './support.mjs';
 
 const args = parseArgs(process.argv.slice(2), ['site', 'preview', 'work']);
 const { fillBlock, frameStart, rgbOf } = await import(path.resolve(args.site, 'selvanore.js'));
-
-// Every ring slot is rewritten within 155 frames; 160 also runs past the sound's end, where the
-// blocks are zeros. The sizes: the default, an odd one, full HD; the rates make frame starts
-// that are not whole multiples.
-const Cases = [
-  { width: 640, height: 480, fps: 30, rate: 44100, channels: 2, seconds: 5 },
-  { width: 333, height: 201, fps: 60, rate: 48000, channels: 1, seconds: 2.5 },
-  { width: 1920, height: 1080, fps: 25, rate: 22050, channels: 2, seconds: 6 },
-];
 
 await mkdir(args.work, { recursive: true });
 const player = await loadNodePlayer(args.site);
 
 for (const c of Cases) {
-  const frames = 160;
+  const frames = FramesPerCase;
   test(`${c.width}x${c.height} at ${c.fps} fps from ${c.channels} channel(s) at ${c.rate} Hz`, async () => {
     const { bytes, decoded } = makeWav(c);
     const wav = path.join(args.work, `frames-${c.width}x${c.height}.wav`);

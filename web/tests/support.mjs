@@ -5,6 +5,16 @@ import { createHash } from 'node:crypto';
 import { readFile } from 'node:fs/promises';
 import path from 'node:path';
 
+// The frame identity's cases, for the node test and the browser's. Every ring slot is rewritten
+// within 155 frames; 160 also run past the sound's end, where the blocks are zeros. The sizes:
+// the default, an odd one, full HD; the rates make frame starts that are not whole multiples.
+export const FrameCases = [
+  { width: 640, height: 480, fps: 30, rate: 44100, channels: 2, seconds: 5 },
+  { width: 333, height: 201, fps: 60, rate: 48000, channels: 1, seconds: 2.5 },
+  { width: 1920, height: 1080, fps: 25, rate: 22050, channels: 2, seconds: 6 },
+];
+export const FramesPerCase = 160;
+
 // --name value pairs of the command line, as an object.
 export function parseArgs(AArgs, ANames) {
   const out = {};
