@@ -445,7 +445,8 @@ function main() {
   const resume = async () => {
     if (!source) return;
     if (source.restart && source.finished) source.restart();
-    await context.resume();
+    // A context the browser holds until a click never settles its resume: waited for a moment.
+    await Promise.race([context.resume(), new Promise((resolve) => setTimeout(resolve, 250))]);
     if (context.state !== 'running') {
       say('Click the page to start the sound: the browser holds it until then.');
       return;
@@ -509,16 +510,25 @@ function main() {
       say(`Cannot read ${AName}: ${error.message}`, true);
       return;
     }
+    // Decoded apart from the context that plays it, which a browser holds until the first
+    // click: a WAV file here, as the preview decodes it, anything else by the browser at the rate
+    // the file states, so that nothing is resampled.
     const rate = statedRate(bytes);
-    const ctx = makeContext(rate);
     let sound;
     try {
-      sound = await ctx.decodeAudioData(bytes);
+      const wav = decodeWav(bytes);
+      if (wav && wav.channels[0].length) {
+        sound = new AudioBuffer({ length: wav.channels[0].length, numberOfChannels: wav.channels.length, sampleRate: wav.rate });
+        wav.channels.forEach((samples, c) => sound.copyToChannel(samples, c));
+      } else {
+        const decodeRate = rate >= 3000 && rate <= 768000 ? rate : 48000;
+        sound = await new OfflineAudioContext(1, 1, decodeRate).decodeAudioData(bytes);
+      }
     } catch (error) {
-      await ctx.close().catch(() => {});
       say(`The browser cannot decode ${AName} (${error.message || error.name || 'not a sound it knows'}). Try another file: WAV, FLAC, MP3, Ogg or, in most browsers, AAC.`, true);
       return;
     }
+    const ctx = makeContext(sound.sampleRate);
     context = ctx;
     const left = sound.getChannelData(0);
     const right = sound.numberOfChannels > 1 ? sound.getChannelData(1) : left;
@@ -547,10 +557,11 @@ function main() {
     stats.source = { kind: 'file', rate: sound.sampleRate, contextRate: ctx.sampleRate, channels: sound.numberOfChannels };
     ensureStarted();
     begin(0);
-    const resampled = !rate || rate !== ctx.sampleRate;
-    await resume();
-    if (playing || activated) {
-      say(`${AName}: ${sound.numberOfChannels > 1 ? 'stereo' : 'mono'}, ${sound.sampleRate} Hz${resampled ? ' (as the browser resampled it: its own rate is not known here)' : ''}, ${sound.duration.toFixed(1)} s.`);
+    const resampled = !rate || rate !== sound.sampleRate || ctx.sampleRate !== sound.sampleRate;
+    // Nothing starts before the first click, whatever the browser would allow.
+    if (activated) await resume();
+    if (activated) {
+      say(`${AName}: ${sound.numberOfChannels > 1 ? 'stereo' : 'mono'}, ${sound.sampleRate} Hz${resampled ? ' (resampled by the browser)' : ''}, ${sound.duration.toFixed(1)} s.`);
     } else {
       say(`${AName} is ready. Click the page to play it.`);
     }

@@ -39,7 +39,15 @@ const state = (APage) => APage.evaluate(() => {
     lastPeak: s.lastPeak, calls: s.player && s.player.started ? s.player.calls() : null };
 });
 
-const until = (APage, AFunction, AArg, ATimeout = 20000) => APage.waitForFunction(AFunction, AArg, { timeout: ATimeout });
+// Waits for AFunction(AArg) to hold in the page; a timeout reports the page's state.
+const until = async (APage, AFunction, AArg, ATimeout = 20000) => {
+  try {
+    await APage.waitForFunction(AFunction, AArg, { timeout: ATimeout });
+  } catch (error) {
+    const now = await state(APage).catch(() => ({}));
+    throw new Error(`${error.message.split('\n')[0]} waiting for ${AFunction}; the page: ${JSON.stringify(now)}; its errors: ${APage.errors.join('; ')}`);
+  }
+};
 
 before(async () => {
   await mkdir(work, { recursive: true });
@@ -93,6 +101,8 @@ test('live play: frames at the display rate on the audio clock, pause stops Draw
   const browser = await launch(['--autoplay-policy=no-user-gesture-required']);
   try {
     const page = await open(browser, '?play=test/live.wav');
+    await until(page, () => /Click the page/.test(window.selvanore.message));
+    await page.keyboard.press('Shift');
     await until(page, () => window.selvanore.framesDrawn > 30);
     // Animation frames over two seconds, counted by the page itself, against frames drawn.
     const [first, rate] = await page.evaluate(async () => {
@@ -210,6 +220,7 @@ test('every failure gives its message and leaves the page working', async () => 
     // A file the browser cannot decode, then a good one.
     let page = await open(browser, '');
     await until(page, () => window.selvanore.state === 'idle');
+    await page.keyboard.press('Shift'); // the first click or key: sound may start
     await page.setInputFiles('#file', { name: 'noise.mp3', mimeType: 'audio/mpeg', buffer: Buffer.from('not a sound at all '.repeat(50)) });
     await until(page, () => window.selvanore.error);
     assert.match((await state(page)).message, /cannot decode noise\.mp3/);
