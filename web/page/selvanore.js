@@ -309,6 +309,14 @@ function main() {
     stats.state = 'unsupported';
     return;
   }
+  // The program uses WebAssembly's SIMD (Chromium 91, Firefox 89, Safari 16.4 and later): a
+  // module of one v128 constant tells.
+  const simd = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 10, 1, 8, 0, 65, 0, 253, 15, 253, 98, 11]);
+  if (!WebAssembly.validate(simd)) {
+    say('This browser\'s WebAssembly is too old for the rings (it lacks SIMD): Chromium 91, Firefox 89, Safari 16.4 or later have it.', true);
+    stats.state = 'unsupported';
+    return;
+  }
 
   let player = null;
   let context = null; // the AudioContext of the source playing
