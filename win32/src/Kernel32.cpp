@@ -30,7 +30,10 @@ using TOwnerRef = std::atomic_ref<HANDLE>;
 struct TOwnerRef {
     HANDLE& Field;
     HANDLE load(std::memory_order AOrder) const { return __atomic_load_n(&Field, static_cast<int>(AOrder)); }
-    void store(HANDLE AValue, std::memory_order AOrder) const { __atomic_store_n(&Field, AValue, static_cast<int>(AOrder)); }
+    void store(HANDLE AValue, std::memory_order AOrder) const
+    {
+        __atomic_store_n(&Field, AValue, static_cast<int>(AOrder));
+    }
 };
 #endif
 
