@@ -805,6 +805,10 @@ function main() {
     if (player) player.stop();
   });
 
+  // A page brought back from the browser's back-forward cache was finalized on leaving: it
+  // starts again from the beginning.
+  window.addEventListener('pageshow', (AEvent) => AEvent.persisted && location.reload());
+
   // ---- Start. -----------------------------------------------------------------------------------
   loadPlayer()
     .then(async (AWasmPlayer) => {
