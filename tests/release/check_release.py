@@ -118,11 +118,11 @@ def check_archive(path, expected_members, epoch, faults):
         faults.check(bad is None, f"{name}: {bad} is damaged")
 
 
-def unpack(path, target, faults):
+def unpack(path, target, faults, folder=FOLDER):
     with zipfile.ZipFile(path) as archive:
         for info in archive.infolist():
-            if not faults.check(info.filename.startswith(FOLDER) and ".." not in info.filename.split("/"),
-                                f"{os.path.basename(path)}: {info.filename} lies outside {FOLDER}"):
+            if not faults.check(info.filename.startswith(folder) and ".." not in info.filename.split("/"),
+                                f"{os.path.basename(path)}: {info.filename} lies outside {folder}"):
                 return
         archive.extractall(target)
 
@@ -252,7 +252,7 @@ def check_release(dist, target, epoch):
         web = os.path.join(dist, webs[0])
         check_archive(web, [WEB_FOLDER, *(WEB_FOLDER + n for n in WEB_FILES), *(WEB_FOLDER + "LICENCE.txt" for _ in licence)],
                       epoch, faults)
-        unpack(web, target, faults)
+        unpack(web, target, faults, WEB_FOLDER)
     unpack(main, target, faults)
     unpack(symbols, target, faults)
     if faults:

@@ -571,6 +571,8 @@ function main() {
     if (activated) {
       say(`${AName}: ${sound.numberOfChannels > 1 ? 'stereo' : 'mono'}, ${sound.sampleRate} Hz${resampled ? ' (resampled by the browser)' : ''}, ${sound.duration.toFixed(1)} s.`);
     } else {
+      setPlaying(false);
+      stats.state = 'ready';
       say(`${AName} is ready. Click the page to play it.`);
     }
   };
