@@ -6,7 +6,7 @@
 //   node web/tests/browser.test.mjs --site BUILD/web/site --preview PATH/selvanore-preview --work DIR
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
-import { mkdir, writeFile } from 'node:fs/promises';
+import { mkdir, readFile, writeFile } from 'node:fs/promises';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
@@ -51,6 +51,8 @@ const until = async (APage, AFunction, AArg, ATimeout = 20000) => {
 
 before(async () => {
   await mkdir(work, { recursive: true });
+  // The sound of the live cases: 30 seconds, longer than any of them plays.
+  await writeFile(path.join(work, 'live.wav'), makeWav({ rate: 48000, channels: 2, seconds: 30 }).bytes);
   server = await startServer({ mounts: { '/': args.site, '/test/': work }, port: 0 });
 });
 after(async () => {
@@ -97,7 +99,6 @@ test('check mode works under a virtual time budget, with no click', async () => 
 });
 
 test('live play: frames at the display rate on the audio clock, pause stops Draw, resize and click reach the module', async () => {
-  await writeFile(path.join(work, 'live.wav'), makeWav({ rate: 48000, channels: 2, seconds: 30 }).bytes);
   const browser = await launch(['--autoplay-policy=no-user-gesture-required']);
   try {
     const page = await open(browser, '?play=test/live.wav');
@@ -178,6 +179,36 @@ test('first frame after the click, measured (the page waits for a click first)',
     const ms = await page.evaluate(() => window.selvanore.firstFrameMs);
     console.log(`# first frame ${ms.toFixed(1)} ms after the click`);
     assert.ok(ms >= 0);
+  } finally {
+    await browser.close();
+  }
+});
+
+test('recording: what is on screen, with its sound, as a WebM download', async () => {
+  await writeFile(path.join(work, 'record.wav'), makeWav({ rate: 48000, channels: 2, seconds: 10 }).bytes);
+  const browser = await launch(['--autoplay-policy=no-user-gesture-required']);
+  try {
+    const context = await browser.newContext({ acceptDownloads: true, viewport: { width: 640, height: 480 } });
+    const page = await context.newPage();
+    page.errors = [];
+    page.on('pageerror', (error) => page.errors.push(error.message));
+    await page.goto(server.url + 'index.html?play=test/record.wav');
+    await until(page, () => /Click the page/.test(window.selvanore.message));
+    await page.keyboard.press('Shift');
+    await until(page, () => window.selvanore.framesDrawn > 10);
+    await page.click('#record');
+    await page.waitForTimeout(1500);
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click('#record')]);
+    assert.match(download.suggestedFilename(), /^selvanore-\d{8}-\d{6}\.webm$/);
+    const file = path.join(work, 'recording.webm');
+    await download.saveAs(file);
+    const bytes = await readFile(file);
+    assert.ok(bytes.length > 1000, `${bytes.length} bytes`);
+    assert.deepEqual([...bytes.subarray(0, 4)], [0x1a, 0x45, 0xdf, 0xa3], 'an EBML (WebM) header');
+    // Both tracks: the canvas's video and the sound's Opus.
+    assert.ok(bytes.includes(Buffer.from('V_VP')), 'a VP8 or VP9 video track');
+    assert.ok(bytes.includes(Buffer.from('A_OPUS')), 'an Opus sound track');
+    assert.equal((await state(page)).state, 'playing');
   } finally {
     await browser.close();
   }
