@@ -55,3 +55,20 @@ test('a failure is reported and the program stays usable', () => {
   assert.equal(player.draw().length, 64 * 48 * 4);
   player.stop();
 });
+
+test('starting, resizing and stopping again and again leave the heap as it was', () => {
+  const cycle = () => {
+    player.start(320, 200);
+    fillBlock(player.block(), new Float32Array(0), new Float32Array(0), 0);
+    for (let n = 0; n < 10; ++n) player.draw();
+    player.resize(1000, 700);
+    player.draw();
+    player.resize(320, 200);
+    player.draw();
+    player.stop();
+  };
+  cycle(); // the first makes what lasts as long as the program (the graphics pools' entries)
+  const before = player.heapInUse();
+  for (let i = 0; i < 50; ++i) cycle();
+  assert.equal(player.heapInUse(), before);
+});
