@@ -101,6 +101,37 @@ TEST(PlayRun, StopsAfterTheSecondsAsked)
     EXPECT_LT(played, static_cast<std::size_t>(3 * Rate));
 }
 
+// The dummy driver has no accelerated renderer, so the player's own choice is the window's
+// surface; --present wins over SELVANORE_PRESENT, which wins over the player's choice.
+TEST(PlayRun, ThePresentationIsTheOneAskedForOrTheLightestAndTheReportSaysWhich)
+{
+    TScratch scratch;
+    WriteSong(scratch / "song.wav", 1);
+    struct TCase {
+        std::vector<std::string> Args;
+        const char* Variable; // SELVANORE_PRESENT; null: unset
+        std::string Reported;
+    } const cases[] = {
+        {{}, nullptr, "window surface"},
+        {{}, "texture", "texture (software)"},
+        {{"--present", "surface"}, "texture", "window surface"},
+        {{"--present", "texture"}, nullptr, "texture (software)"},
+        {{"--present", "auto"}, "", "window surface"},
+    };
+    for (const TCase& c : cases) {
+        std::vector<std::string> args{"song.wav", "--fps", "20", "--size", "64x48", "--report", "run.json"};
+        args.insert(args.end(), c.Args.begin(), c.Args.end());
+        std::vector<std::string> environment = HeadlessEnvironment(scratch);
+        if (c.Variable)
+            environment.push_back(std::string("SELVANORE_PRESENT=") + c.Variable);
+        const TEnded ended = RunToEnd(ChildSetup(args, scratch.Path(), environment));
+        ASSERT_EQ(ended.Status, 0) << c.Reported << ": " << ended.Err;
+        const std::string report = ReadBytes(scratch / "run.json");
+        EXPECT_NE(report.find("\"presentation\": \"" + c.Reported + "\""), std::string::npos) << report;
+        EXPECT_GT(ReportNumber(report, "frames_drawn"), 0) << report;
+    }
+}
+
 TEST(PlayRun, BadInputEndsWithOneLineAndStatusTwo)
 {
     TScratch scratch;
@@ -132,6 +163,10 @@ TEST(PlayRun, BadInputEndsWithOneLineAndStatusTwo)
         {{"song.wav", "--report", "song.wav"}, headless, "song.wav"},
         {{"song.wav", "--module", "missing.so"}, headless, "missing.so"},
         {{"song.wav", "--no-such-option"}, headless, "no-such-option"},
+        {{"song.wav", "--present", "gpu"}, headless, "--present"},
+        {{"song.wav"},
+         {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "SELVANORE_PRESENT=gpu"},
+         "SELVANORE_PRESENT"},
     };
     for (const TCase& each : cases) {
         std::string shown;

@@ -86,7 +86,17 @@ std::string FaultsOf(const TImage& AScreen, const TModuleLook& ALook)
     return faults.str();
 }
 
-TEST(PlayScreenshot, TheWindowShowsTheRingsInTheModulesColoursAroundTheCentre)
+// How the frames reach the window, and what the report must then say. Xvfb has no GPU: its GL
+// is a software rasterizer, so the player's own choice is the window's surface.
+struct TPresentationCase {
+    const char* Name;
+    const char* Present;  // --present
+    const char* Reported; // the start of the report's "presentation"
+};
+
+class PlayScreenshot : public testing::TestWithParam<TPresentationCase> {};
+
+TEST_P(PlayScreenshot, TheWindowShowsTheRingsInTheModulesColoursAroundTheCentre)
 {
     constexpr int Width = 320, Height = 240;
     TScratch scratch;
@@ -97,12 +107,14 @@ TEST(PlayScreenshot, TheWindowShowsTheRingsInTheModulesColoursAroundTheCentre)
     // The screen is the window's size, so that the window covers it wherever it is placed.
     const TXvfb server(Width, Height);
     ASSERT_TRUE(server.Ok()) << server.Reason();
-    TRunningPreview play(ChildSetup({"song.wav", "--size", "320x240", "--fps", "25"}, scratch.Path(),
-                                    {"DISPLAY=" + server.Display(), "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
-                                     // SDL's X11 driver starts the system's D-Bus library, whose own
-                                     // allocations LeakSanitizer reports; the runs on the dummy driver
-                                     // check the rest of the program for leaks.
-                                     "LSAN_OPTIONS=detect_leaks=0"}));
+    TRunningPreview play(ChildSetup(
+        {"song.wav", "--size", "320x240", "--fps", "25", "--present", GetParam().Present, "--report", "run.json"},
+        scratch.Path(),
+        {"DISPLAY=" + server.Display(), "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
+         // SDL's X11 driver starts the system's D-Bus library, whose own
+         // allocations LeakSanitizer reports; the runs on the dummy driver
+         // check the rest of the program for leaks.
+         "LSAN_OPTIONS=detect_leaks=0"}));
     std::string faults = "never looked";
     // Once the rings have built up; then a few looks, since a look may catch a frame half-copied.
     ASSERT_FALSE(WaitUntil([] { return false; }, 2.0));
@@ -116,7 +128,15 @@ TEST(PlayScreenshot, TheWindowShowsTheRingsInTheModulesColoursAroundTheCentre)
     play.Signal(SIGTERM); // SDL's handler: the window's close, the run's ordinary end
     const TEnded ended = play.Wait(20);
     EXPECT_EQ(ended.Status, 0) << ended.Err;
+    const std::string report = ReadBytes(scratch / "run.json");
+    EXPECT_NE(report.find(std::string("\"presentation\": \"") + GetParam().Reported), std::string::npos) << report;
 }
+
+INSTANTIATE_TEST_SUITE_P(Play, PlayScreenshot,
+                         testing::Values(TPresentationCase{"ChosenByThePlayer", "auto", "window surface"},
+                                         TPresentationCase{"Texture", "texture", "texture (opengl"},
+                                         TPresentationCase{"WindowSurface", "surface", "window surface"}),
+                         [](const testing::TestParamInfo<TPresentationCase>& AInfo) { return AInfo.param.Name; });
 #endif
 
 } // namespace

@@ -2,7 +2,7 @@
 // can resize the window and push input events between frames: what reaches the module, and on
 // what surface it draws.
 #include "PlayTestSupport.h"
-#include "PulseServer.h"
+#include "tests/support/PulseServer.h"
 
 #include "tools/play/Player.h"
 #include "tools/lib/sound/SignalSource.h"

@@ -2,14 +2,16 @@
 // frames, the slots that count dropped ones, the idleness of a silent capture, what each event
 // asks for, and the report.
 #include "tools/lib/common/ToolError.h"
-#include "tools/lib/output/AtomicOutput.h"
+#include "tools/lib/output/AtomicFile.h"
 #include "tools/play/PlayerSteps.h"
+#include "tools/play/Presentation.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <iterator>
 #include <vector>
 
@@ -339,7 +341,7 @@ TEST(PlayReport, FiguresAreMeansPerFrameDrawn)
     EXPECT_EQ(play::ReportJson(none),
               "{\"frames_drawn\": 0, \"frames_dropped\": 0, \"seconds\": 0.500, \"max_av_offset_ms\": 0.000, "
               "\"mean_av_offset_ms\": 0.000, \"cpu_seconds\": 0.100, \"draw_cpu_ms\": 0.0000, \"upload_cpu_ms\": "
-              "0.0000, \"present_cpu_ms\": 0.0000}\n");
+              "0.0000, \"present_cpu_ms\": 0.0000, \"presentation\": \"\"}\n");
 }
 
 // A folder of the test's own, removed with what is in it.
@@ -379,10 +381,12 @@ TEST(PlayReport, IsOneJsonLineCommittedWholeOrAnError)
     figures.UploadCpuMs = 0.5;
     figures.PresentCpuMs = 1.0;
     figures.CleanedSamples = 99; // not part of the report
+    // A renderer's name is SDL's: what a JSON string would need escaped is left out.
+    figures.Presentation = "texture (open\"gl\\\x01\n)";
     const std::string line =
         "{\"frames_drawn\": 1234, \"frames_dropped\": 5, \"seconds\": 41.234, \"max_av_offset_ms\": 61.250, "
         "\"mean_av_offset_ms\": 40.062, \"cpu_seconds\": 3.500, \"draw_cpu_ms\": 0.1235, \"upload_cpu_ms\": 0.5000, "
-        "\"present_cpu_ms\": 1.0000}\n";
+        "\"present_cpu_ms\": 1.0000, \"presentation\": \"texture (opengl)\"}\n";
     EXPECT_EQ(play::ReportJson(figures), line);
 
     TFolder folder;
@@ -399,6 +403,35 @@ TEST(PlayReport, IsOneJsonLineCommittedWholeOrAnError)
     // A device that takes nothing: the failed write is an error, not a report.
     output::TAtomicFile full("/dev/full");
     EXPECT_THROW(play::WriteReport(full, figures), common::EToolError);
+}
+
+// The player chooses the window's surface when the renderer it is given is a software one: the
+// GL driver's name says so, and only the names of software rasterizers count (a GPU driver that
+// is built with LLVM is no software renderer).
+TEST(PlayPresentation, SoftwareRasterizersAndTheChoicesAreKnownByName)
+{
+    struct TCase {
+        const char* Renderer;
+        bool Software;
+    } const cases[] = {
+        {"llvmpipe (LLVM 15.0.6, 256 bits)", true},
+        {"softpipe", true},
+        {"Software Rasterizer", true},
+        {"Mesa X11 swrast", true},
+        {"Google SwiftShader", true},
+        {"AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49, 6.1.0-13-amd64)", false},
+        {"Mesa Intel(R) UHD Graphics 620 (KBL GT2)", false},
+        {"NVIDIA GeForce GTX 1060/PCIe/SSE2", false},
+        {"", false},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(play::IsSoftwareGlRenderer(c.Renderer), c.Software) << c.Renderer;
+
+    EXPECT_EQ(play::PresentationChoiceOf("auto"), play::TPresentationChoice::Automatic);
+    EXPECT_EQ(play::PresentationChoiceOf("texture"), play::TPresentationChoice::Texture);
+    EXPECT_EQ(play::PresentationChoiceOf("surface"), play::TPresentationChoice::Surface);
+    for (const char* other : {"", "Surface", "gpu", "surface "})
+        EXPECT_EQ(play::PresentationChoiceOf(other), std::nullopt) << other;
 }
 
 } // namespace

@@ -370,11 +370,24 @@ double Now()
     _exit(127);
 }
 
+// The program a run starts: the one its setup names, or else the one this test program is built
+// to run.
+std::string ProgramOf(const TChildSetup& ASetup)
+{
+    if (!ASetup.Program.empty())
+        return ASetup.Program;
+#ifdef PREVIEW_PROGRAM
+    return PREVIEW_PROGRAM;
+#else
+    throw std::logic_error("this test program runs no program of its own; name one in the run's setup");
+#endif
+}
+
 } // namespace
 
 TRunningPreview::TRunningPreview(const TChildSetup& ASetup)
 {
-    std::vector<std::string> args{ASetup.Program.empty() ? std::string(PREVIEW_PROGRAM) : ASetup.Program};
+    std::vector<std::string> args{ProgramOf(ASetup)};
     args.insert(args.end(), ASetup.Args.begin(), ASetup.Args.end());
     std::vector<char*> argv;
     for (std::string& arg : args)

@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
 #include <ostream>
 #include <string>
 
@@ -29,6 +30,13 @@ Frames:
   (one refresh, or 1/N second) passes without a frame shown; while paused, or
   while a silent capture leaves the picture unchanged, no frames are due and
   none count as dropped.
+  How frames reach the window (--present, or SELVANORE_PRESENT): "texture"
+  uploads each into a texture that SDL's renderer draws, with vsync;
+  "surface" copies each into the window's own surface, once, and the player
+  paces itself at the refresh rate. "auto", the default, takes the texture
+  when the renderer is accelerated and the surface when it is a software one
+  (Mesa's llvmpipe, SDL's software renderer, no GPU), where a texture would be
+  composited once more on the CPU. The report says which was used.
 
 Keys and mouse:
   space        pause or resume the sound. While paused the picture stands
@@ -64,7 +72,8 @@ Status and report:
   frames_dropped, seconds (of the run), max_av_offset_ms, mean_av_offset_ms,
   cpu_seconds (of the whole process), and the CPU milliseconds per frame of
   this thread in the module's Draw, the upload and the presentation
-  (draw_cpu_ms, upload_cpu_ms, present_cpu_ms).
+  (draw_cpu_ms, upload_cpu_ms, present_cpu_ms), and presentation: how the
+  frames reached the window, "window surface" or "texture" and the renderer.
 )";
 
 const char* const ExitFooter = R"(
@@ -85,13 +94,16 @@ std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv
     std::string size = "640x480";
     std::string fps;
     std::string seconds;
+    const char* const presentVariable = std::getenv("SELVANORE_PRESENT");
+    std::string present = presentVariable && *presentVariable ? presentVariable : "auto";
 
     CLI::App app("Plays a sound, or captures what the desktop plays, and shows the Selvanore visualization "
                  "live in a window, as the player drives it.",
                  common::ProgramName());
     app.footer(std::string(HelpFooter) + "\n" + sound::RateLimitsHelp() + ExitFooter);
     app.get_formatter()->column_width(30);
-    app.add_option("FILE", options.Input, "Audio file to play, any format libsndfile reads (default: built-in signal)");
+    app.add_option("FILE", options.Input,
+                   "Audio file to play (- for standard input), any format libsndfile reads (default: built-in signal)");
     auto* captureOption = app.add_option("--capture", options.CaptureSource,
                                          "Draw what the desktop plays: the default output's monitor, or SOURCE")
                               ->expected(0, 1)
@@ -103,6 +115,9 @@ std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv
     app.add_option("--fps", fps, "Frames per second (default: the display's refresh rate, with vsync)");
     app.add_option("--seconds", seconds, "Stop after this many seconds of sound (default: the end of FILE)");
     app.add_option("--report", options.Report, "Write the run's figures to this file as JSON at the end");
+    app.add_option("--present", present,
+                   "How frames reach the window: auto, texture or surface (default: SELVANORE_PRESENT, else auto)")
+        ->type_name("HOW");
     app.add_flag("--wine", options.Wine, "Draw with the real Selvanore.dll on Wine's GDI");
     app.add_option("--wine-helper", options.WineHelper, "The cross-built helper that runs under Wine")
         ->capture_default_str();
@@ -134,6 +149,11 @@ std::optional<TPlayOptions> ParsePlayOptions(int AArgc, const char* const* AArgv
             throw common::EToolError("--seconds " + rule + ", not " + common::Quoted(seconds));
         options.Seconds = value;
     }
+    const std::optional<TPresentationChoice> choice = PresentationChoiceOf(present);
+    if (!choice)
+        throw common::EToolError(std::string(app.count("--present") > 0 ? "--present" : "SELVANORE_PRESENT") +
+                                 " must be auto, texture or surface, not " + common::Quoted(present));
+    options.Present = *choice;
     if (app.count("--report") > 0 && options.Report.empty())
         throw common::EToolError("--report must name a file");
     if (moduleOption->count() == 0)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "tools/lib/common/ProgramPaths.h"
+#include "tools/play/Presentation.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -22,6 +23,8 @@ struct TPlayOptions {
     std::string Report;              // empty: no report
     bool Wine = false;               // draw with the real DLL under Wine
     std::string WineHelper;
+    // How frames reach the window: --present, else SELVANORE_PRESENT, else the player's choice.
+    TPresentationChoice Present = TPresentationChoice::Automatic;
 };
 
 // Parses and checks the command line. Returns nothing when the run ends at once (--help, written

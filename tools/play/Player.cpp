@@ -5,10 +5,12 @@
 #include "tools/lib/drive/NativeRenderer.h"
 #include "tools/lib/drive/VisualData.h"
 #include "tools/lib/drive/WineRenderer.h"
-#include "tools/lib/output/AtomicOutput.h"
+#include "tools/lib/output/AtomicFile.h"
+#include "tools/lib/output/SeparateFiles.h"
 #include "tools/lib/sound/Capture.h"
 #include "tools/lib/sound/SignalSource.h"
 #include "tools/play/PlayerSteps.h"
+#include "tools/play/Presentation.h"
 #include "tools/play/Sdl.h"
 #include "tools/play/SoundFeed.h"
 
@@ -93,45 +95,21 @@ private:
     double FLastCpu = 0;
 };
 
-// The window, its renderer and the texture the frames are uploaded to.
+// The window and how the frames reach it.
 struct TView {
     TSdlWindow Window;
-    TSdlRenderer Renderer;
-    TSdlTexture Texture;
-    std::int32_t Width = 0; // the drawing area in pixels, which the texture and the module share
-    std::int32_t Height = 0;
+    std::unique_ptr<TPresentation> Presentation;
 };
-
-TSdlTexture MakeTexture(SDL_Renderer* ARenderer, std::int32_t AWidth, std::int32_t AHeight)
-{
-    // The module's pixels are 0x00RRGGBB words, which SDL calls RGB888.
-    TSdlTexture texture(
-        SDL_CreateTexture(ARenderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, AWidth, AHeight));
-    if (!texture)
-        throw common::EToolError("cannot make a " + std::to_string(AWidth) + "x" + std::to_string(AHeight) +
-                                 " picture in the window: " + SdlError());
-    return texture;
-}
 
 TView OpenView(const TPlayOptions& AOptions)
 {
     TView view;
+    // Hidden until the presentation is chosen, which may take a renderer on it and give it up.
     view.Window.reset(SDL_CreateWindow("Selvanore", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, AOptions.Width,
-                                       AOptions.Height, SDL_WINDOW_RESIZABLE));
+                                       AOptions.Height, SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN));
     if (!view.Window)
         throw common::EToolError("no display: cannot open a window: " + SdlError());
-    const Uint32 vsync = AOptions.Fps ? 0 : SDL_RENDERER_PRESENTVSYNC;
-    view.Renderer.reset(SDL_CreateRenderer(view.Window.get(), -1, SDL_RENDERER_ACCELERATED | vsync));
-    if (!view.Renderer)
-        view.Renderer.reset(SDL_CreateRenderer(view.Window.get(), -1, SDL_RENDERER_SOFTWARE | vsync));
-    if (!view.Renderer)
-        throw common::EToolError("no display: cannot draw in the window: " + SdlError());
-    if (SDL_GetRendererOutputSize(view.Renderer.get(), &view.Width, &view.Height) != 0 || view.Width < 1 ||
-        view.Height < 1) {
-        view.Width = AOptions.Width;
-        view.Height = AOptions.Height;
-    }
-    view.Texture = MakeTexture(view.Renderer.get(), view.Width, view.Height);
+    view.Presentation = OpenPresentation(view.Window.get(), AOptions.Present, !AOptions.Fps);
     return view;
 }
 
@@ -162,7 +140,7 @@ std::unique_ptr<output::TAtomicFile> OpenReport(const TPlayOptions& AOptions)
         return nullptr;
     std::vector<output::TNamedPath> inputs;
     if (!AOptions.Input.empty())
-        inputs.push_back({"FILE", AOptions.Input});
+        inputs.push_back({"FILE", sound::InputFileOf(AOptions.Input)});
     inputs.push_back({"--module", AOptions.Module});
     output::RequireSeparateFiles(inputs, {{"--report", AOptions.Report}}, nullptr, false);
     return std::make_unique<output::TAtomicFile>(AOptions.Report);
@@ -178,12 +156,12 @@ std::unique_ptr<TSoundFeed> MakeFeed(const TPlayOptions& AOptions, const TPlayHo
                                                              : sound::OpenCapture(AOptions.CaptureSource));
 }
 
-std::unique_ptr<drive::TFrameRenderer> MakeRenderer(const TPlayOptions& AOptions, const TView& AView)
+std::unique_ptr<drive::TFrameRenderer> MakeRenderer(const TPlayOptions& AOptions, const TPresentation& AShown)
 {
     if (AOptions.Wine)
         return std::make_unique<drive::TWineRenderer>(
-            drive::TWineRendererSetup{AOptions.WineHelper, AOptions.Module, AView.Width, AView.Height});
-    return drive::MakeNativeRenderer({AOptions.Module, AView.Width, AView.Height, {}});
+            drive::TWineRendererSetup{AOptions.WineHelper, AOptions.Module, AShown.Width(), AShown.Height()});
+    return drive::MakeNativeRenderer({AOptions.Module, AShown.Width(), AShown.Height(), {}});
 }
 
 // Whether a frame drawn now may be the one that finds a silent capture at rest.
@@ -199,9 +177,9 @@ public:
     TPlayer(const TPlayOptions& AOptions, const TPlayHooks& AHooks)
         : FOptions(AOptions), FHooks(AHooks), FSource(OpenSource(AOptions)), FReport(OpenReport(AOptions)),
           FVideo(SDL_INIT_VIDEO | SDL_INIT_EVENTS, "no display"), FFeed(MakeFeed(AOptions, AHooks, std::move(FSource))),
-          FView(OpenView(AOptions)), FFrames(MakeRenderer(AOptions, FView)),
-          FPacing(FrameRateOf(AOptions, FView.Window.get()), AOptions.Fps ? TPacedBy::Player : TPacedBy::Presentation,
-                  TClock::now()),
+          FView(OpenView(AOptions)), FShown(*FView.Presentation), FFrames(MakeRenderer(AOptions, FShown)),
+          FPacing(FrameRateOf(AOptions, FView.Window.get()),
+                  FShown.WaitsForRefresh() ? TPacedBy::Presentation : TPacedBy::Player, TClock::now()),
           FSlots(FPacing.Rate()),
           FSecondsLimit(AOptions.Seconds ? static_cast<std::int64_t>(std::ceil(*AOptions.Seconds * FFeed->Rate())) : -1)
     {}
@@ -217,7 +195,6 @@ private:
     void Click(const TPlayEvent& AClick);
     void Resize();
     bool DrawFrame(TRest ARest);
-    void Show();
     void CountShown();
     bool SoundOver();
     void Resync();
@@ -230,6 +207,7 @@ private:
     const TLostDisplayHandler FLostDisplay;
     std::unique_ptr<TSoundFeed> FFeed;
     TView FView;
+    TPresentation& FShown; // FView's
     // After the sound and the window, so that the module is finalized and unloaded before
     // either goes.
     std::unique_ptr<drive::TFrameRenderer> FFrames;
@@ -285,7 +263,8 @@ TPlayFigures TPlayer::Run()
     FFeed->SetPaused(true);
 
     const std::int64_t cleaned = FFeed->CleanedSamples();
-    const TPlayFigures figures = FTally.Finish(SecondsBetween(start, TClock::now()), ProcessCpuSeconds(), cleaned);
+    TPlayFigures figures = FTally.Finish(SecondsBetween(start, TClock::now()), ProcessCpuSeconds(), cleaned);
+    figures.Presentation = FShown.Name();
     if (FReport)
         WriteReport(*FReport, figures);
     return figures;
@@ -322,7 +301,7 @@ void TPlayer::Handle(const SDL_Event& AEvent)
     case TPlayAction::Resized: FResized = true; break;
     case TPlayAction::Exposed:
         if (FPaused || FIdleness.Idle())
-            Show();
+            FShown.Show();
         break;
     case TPlayAction::Click: Click(what); break;
     }
@@ -345,24 +324,18 @@ void TPlayer::Click(const TPlayEvent& AClick)
 {
     int windowWidth = 0, windowHeight = 0;
     SDL_GetWindowSize(FView.Window.get(), &windowWidth, &windowHeight);
-    FFrames->Click(ScaledToArea(AClick.X, windowWidth, FView.Width), ScaledToArea(AClick.Y, windowHeight, FView.Height),
-                   AClick.Button);
+    FFrames->Click(ScaledToArea(AClick.X, windowWidth, FShown.Width()),
+                   ScaledToArea(AClick.Y, windowHeight, FShown.Height()), AClick.Button);
 }
 
 // Takes the drawing area to the window's new size, when it has one.
 void TPlayer::Resize()
 {
     FResized = false;
-    std::int32_t width = 0, height = 0;
-    if (SDL_GetRendererOutputSize(FView.Renderer.get(), &width, &height) != 0 || width < 1 || height < 1 ||
-        (width == FView.Width && height == FView.Height))
+    // The picture first: when it cannot be made, the module has not heard of the new extents.
+    if (!FShown.TakeNewSize())
         return;
-    // The texture first: when it cannot be made, the module has not heard of the new extents.
-    TSdlTexture texture = MakeTexture(FView.Renderer.get(), width, height);
-    FFrames->Resize(width, height);
-    FView.Texture = std::move(texture);
-    FView.Width = width;
-    FView.Height = height;
+    FFrames->Resize(FShown.Width(), FShown.Height());
     FIdleness.Wake();
     // A paused picture is drawn once at the new size, from the paused moment.
     if (FPaused)
@@ -383,23 +356,17 @@ bool TPlayer::DrawFrame(TRest ARest)
     const double c0 = ThreadCpuSeconds();
     const std::uint32_t* pixels = FFrames->Render(FFrameIndex++, FData);
     const double c1 = ThreadCpuSeconds();
-    if (!FIdleness.Shows(pixels, static_cast<std::size_t>(FView.Width) * static_cast<std::size_t>(FView.Height), block))
+    if (!FIdleness.Shows(pixels, static_cast<std::size_t>(FShown.Width()) * static_cast<std::size_t>(FShown.Height()),
+                         block))
         return false;
-    SDL_UpdateTexture(FView.Texture.get(), nullptr, pixels, FView.Width * 4);
+    FShown.Upload(pixels);
     const double c2 = ThreadCpuSeconds();
-    Show();
+    FShown.Show();
     const double c3 = ThreadCpuSeconds();
     // The lag of the picture behind the sound: what is heard as the frame is shown, less what
     // it was drawn from.
     FTally.Drawn({c1 - c0, c2 - c1, c3 - c2}, static_cast<double>(FFeed->Now() - position) * 1000.0 / FFeed->Rate());
     return true;
-}
-
-void TPlayer::Show()
-{
-    SDL_RenderClear(FView.Renderer.get());
-    SDL_RenderCopy(FView.Renderer.get(), FView.Texture.get(), nullptr, nullptr);
-    SDL_RenderPresent(FView.Renderer.get());
 }
 
 // A frame was shown: its slot, and when the next one is due.

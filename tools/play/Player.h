@@ -21,10 +21,11 @@ struct TPlayFigures {
     double Seconds = 0;     // wall-clock seconds from the first frame to the end
     double MaxOffsetMs = 0; // the lag of the picture behind the sound, largest and mean
     double MeanOffsetMs = 0;
-    double CpuSeconds = 0;   // user and system time of the whole process
-    double DrawCpuMs = 0;    // per frame drawn, this thread's CPU time in the module's Draw,
-    double UploadCpuMs = 0;  // the copy into the texture,
-    double PresentCpuMs = 0; // and the presentation
+    double CpuSeconds = 0;    // user and system time of the whole process
+    double DrawCpuMs = 0;     // per frame drawn, this thread's CPU time in the module's Draw,
+    double UploadCpuMs = 0;   // the copy into the texture,
+    double PresentCpuMs = 0;  // and the presentation
+    std::string Presentation; // how the frames reached the window (TPresentation::Name)
     // Samples of the sound that were beyond full scale or not numbers (TSoundFeed's count);
     // not part of the report.
     std::int64_t CleanedSamples = 0;

@@ -1,6 +1,6 @@
 #include "tools/play/PlayerSteps.h"
 
-#include "tools/lib/output/AtomicOutput.h"
+#include "tools/lib/output/AtomicFile.h"
 
 #include <algorithm>
 #include <cmath>
@@ -183,11 +183,19 @@ std::string ReportJson(const TPlayFigures& AFigures)
     std::snprintf(text, sizeof text,
                   "{\"frames_drawn\": %lld, \"frames_dropped\": %lld, \"seconds\": %.3f, \"max_av_offset_ms\": %.3f, "
                   "\"mean_av_offset_ms\": %.3f, \"cpu_seconds\": %.3f, \"draw_cpu_ms\": %.4f, \"upload_cpu_ms\": %.4f, "
-                  "\"present_cpu_ms\": %.4f}\n",
+                  "\"present_cpu_ms\": %.4f",
                   static_cast<long long>(AFigures.FramesDrawn), static_cast<long long>(AFigures.FramesDropped),
                   AFigures.Seconds, AFigures.MaxOffsetMs, AFigures.MeanOffsetMs, AFigures.CpuSeconds,
                   AFigures.DrawCpuMs, AFigures.UploadCpuMs, AFigures.PresentCpuMs);
-    return text;
+    std::string json = text;
+    // The presentation's name is ours ("texture (opengl)"), but a renderer's name is SDL's: only
+    // what needs no escape in a JSON string is kept.
+    json += ", \"presentation\": \"";
+    for (const char c : AFigures.Presentation)
+        if (c >= ' ' && c <= '~' && c != '"' && c != '\\')
+            json += c;
+    json += "\"}\n";
+    return json;
 }
 
 void WriteReport(output::TAtomicFile& AReport, const TPlayFigures& AFigures)

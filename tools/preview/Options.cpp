@@ -46,7 +46,7 @@ is made in one step by FFmpeg's libraries (libavformat, libavcodec with
 libx264, libvpx and libopus, libswscale, libswresample), which Debian builds
 under the GNU GPL. The input is read once, for the frames and the sound alike,
 so it may be a pipe or a FIFO as well as a file, for example
-    cat song.wav | selvanore-preview --input /dev/stdin --output song.mp4
+    cat song.wav | selvanore-preview --input - --output song.mp4
 
 With --wine the frames are drawn by the real DLL on Wine's GDI, through a small
 helper of the Windows cross build that runs under Wine; decoding and encoding
@@ -156,12 +156,12 @@ std::optional<TOptions> ParseOptions(int AArgc, const char* const* AArgv, const 
     std::string frame;
 
     CLI::App app("Plays a sound to the Selvanore visualization, as the player would, and writes the frames.",
-                 "selvanore-preview");
+                 common::ProgramName());
     app.footer(HelpFooterText() + "\n" + sound::RateLimitsHelp() + "\n" + MemoryHelpText());
     app.get_formatter()->column_width(30);
-    auto* inputOption =
-        app.add_option("--input", options.Input,
-                       "Audio file, pipe or FIFO to play, any format libsndfile reads (default: built-in signal)");
+    auto* inputOption = app.add_option("--input", options.Input,
+                                       "Audio file, pipe or FIFO to play (- for standard input), any format libsndfile "
+                                       "reads (default: built-in signal)");
     auto* moduleOption = app.add_option("--module", options.Module,
                                         "The plug-in library to load (default: " + ADefaults.Module +
                                             ", or with --wine " + ADefaults.WineModule + ")");

@@ -1,12 +1,14 @@
 #include "tools/preview/Outputs.h"
 
+#include "tools/lib/sound/SignalSource.h"
+
 namespace preview {
 
 TRunFiles RunFilesOf(const TOptions& AOptions)
 {
     TRunFiles files;
     if (!AOptions.Input.empty())
-        files.Inputs.push_back({"--input", AOptions.Input});
+        files.Inputs.push_back({"--input", sound::InputFileOf(AOptions.Input)});
     if (!AOptions.Module.empty())
         files.Inputs.push_back({"--module", AOptions.Module});
     if (AOptions.Wine && !AOptions.WineHelper.empty())

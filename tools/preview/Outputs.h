@@ -2,7 +2,7 @@
 // takes.
 #pragma once
 
-#include "tools/lib/output/AtomicOutput.h"
+#include "tools/lib/output/SeparateFiles.h"
 #include "tools/lib/output/Formats.h"
 #include "tools/preview/Options.h"
 

@@ -9,7 +9,7 @@
 // those selected in the context at the call.
 #pragma once
 
-#include "tools/lib/output/AtomicOutput.h"
+#include "tools/lib/output/AtomicFile.h"
 
 #include <windows.h>
 #include <win32_standin.h>

@@ -2,7 +2,7 @@
 // a stream of PPM frames, or a video with its sound track. Formats.h lists them.
 #pragma once
 
-#include "tools/lib/output/AtomicOutput.h"
+#include "tools/lib/output/Commit.h"
 
 #include <cstdint>
 #include <memory>

@@ -197,24 +197,30 @@ private:
 
 } // namespace
 
+std::string InputFileOf(const std::string& APath)
+{
+    return APath == "-" ? std::string("/dev/stdin") : APath;
+}
+
 std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
 {
+    const std::string path = InputFileOf(APath);
     // Why a path cannot be read, which libsndfile does not tell: a name too long, a loop of
     // links or no permission are not a missing file. Only a plain file is opened to find out:
     // opening a pipe or a FIFO and closing it again would take its data from the decoder.
     const auto openError = [&](int AError) {
-        return common::EToolError("cannot open input " + common::Quoted(APath) + ": " +
+        return common::EToolError("cannot open input " + common::Quoted(path) + ": " +
                                   (AError == ENOENT ? "no such file" : std::strerror(AError)));
     };
     struct stat status {};
-    if (stat(APath.c_str(), &status) != 0)
+    if (stat(path.c_str(), &status) != 0)
         throw openError(errno);
     if (S_ISDIR(status.st_mode))
-        throw common::EToolError("cannot open input " + common::Quoted(APath) + ": it is a folder");
+        throw common::EToolError("cannot open input " + common::Quoted(path) + ": it is a folder");
     if (S_ISREG(status.st_mode)) {
         if (status.st_size == 0)
-            throw common::EToolError("input " + common::Quoted(APath) + " is empty");
-        const int probe = open(APath.c_str(), O_RDONLY | O_CLOEXEC);
+            throw common::EToolError("input " + common::Quoted(path) + " is empty");
+        const int probe = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (probe < 0)
             throw openError(errno);
         close(probe);
@@ -223,10 +229,10 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
     auto quiet = std::make_unique<TQuietDecoders>();
     const auto openFile = [&](SF_INFO& AInfo) {
         const TQuietDecoders::TScope scope(quiet.get());
-        return TSndFile(sf_open(APath.c_str(), SFM_READ, &AInfo));
+        return TSndFile(sf_open(path.c_str(), SFM_READ, &AInfo));
     };
     const auto decodeError = [&](const char* AText) {
-        return common::EToolError("cannot decode input " + common::Quoted(APath) + ": " + AText);
+        return common::EToolError("cannot decode input " + common::Quoted(path) + ": " + AText);
     };
     SF_INFO info{};
     TSndFile file = openFile(info);
@@ -237,9 +243,9 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
     // Before any counting pass: a rate the sound card or an encoder cannot take is refused at
     // once, however long the file.
     if (info.samplerate < MinRate || info.samplerate > MaxRate)
-        throw common::EToolError("input " + common::Quoted(APath) + " is sampled at " +
-                                 std::to_string(info.samplerate) + " Hz: the rate must be from " +
-                                 std::to_string(MinRate) + " to " + std::to_string(MaxRate) + " Hz");
+        throw common::EToolError("input " + common::Quoted(path) + " is sampled at " + std::to_string(info.samplerate) +
+                                 " Hz: the rate must be from " + std::to_string(MinRate) + " to " +
+                                 std::to_string(MaxRate) + " Hz");
     // Only the MP3 decoder speaks; the others decode without the guard.
     if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG)
         quiet.reset();
@@ -256,7 +262,7 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
                 got = sf_readf_float(file.get(), chunk.data(), BlockSize);
             }
             if (sf_error(file.get()) != SF_ERR_NO_ERROR)
-                throw DecodeFailure(APath, file.get(), length, info.samplerate);
+                throw DecodeFailure(path, file.get(), length, info.samplerate);
             if (got <= 0)
                 break;
             length += got;
@@ -272,11 +278,11 @@ std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath)
         info.frames = length;
     }
     if (info.frames <= 0)
-        throw common::EToolError("input " + common::Quoted(APath) + " holds no samples");
+        throw common::EToolError("input " + common::Quoted(path) + " holds no samples");
     // Integer samples become floats in -1..1 (16-bit PCM scaled by 1/32768), as the player's
     // decoders give them.
     sf_command(file.get(), SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
-    return std::make_unique<TSoundFileSignal>(std::move(quiet), std::move(file), info, APath);
+    return std::make_unique<TSoundFileSignal>(std::move(quiet), std::move(file), info, path);
 }
 
 std::string RateLimitsHelp()

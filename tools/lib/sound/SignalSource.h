@@ -61,7 +61,11 @@ bool CleanSample(float& ASample) noexcept;
 // beyond full scale or not numbers: clipped to full scale, NaN to 0".
 std::string CleanedSamplesWarning(std::int64_t ACount, const std::string& ANamed);
 
-// Opens APath for decoding; common::EToolError when it is missing, empty, not decodable or at a rate
+// The file an input's path names: standard input ("/dev/stdin") for "-", as for every program
+// that reads a file or a pipe; APath itself otherwise.
+std::string InputFileOf(const std::string& APath);
+
+// Opens APath (InputFileOf) for decoding; common::EToolError when it is missing, empty, not decodable or at a rate
 // outside MinRate .. MaxRate. ReadBlock throws common::EToolError when the file turns out damaged or
 // cut short on the way, saying after how many samples.
 std::unique_ptr<TSignalSource> OpenSoundFile(const std::string& APath);

@@ -1,4 +1,4 @@
-#include "tools/lib/output/AtomicOutput.h"
+#include "tools/lib/output/AtomicFile.h"
 #include "tools/lib/output/gif/GifWriter.h"
 #include "tools/lib/output/gif/GifLzw.h"
 #include "tools/lib/common/ToolError.h"

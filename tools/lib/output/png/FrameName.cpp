@@ -1,5 +1,6 @@
 #include "tools/lib/output/png/FrameName.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 namespace output {
@@ -24,6 +25,16 @@ int FormatFrameName(std::int64_t AFrame, char* AOut) noexcept
         AOut[length++] = c;
     AOut[length] = 0;
     return length;
+}
+
+bool IsFrameName(std::string_view AName) noexcept
+{
+    constexpr std::string_view Prefix = "frame-", Suffix = ".png";
+    if (AName.size() < Prefix.size() + 6 + Suffix.size() || AName.substr(0, Prefix.size()) != Prefix ||
+        AName.substr(AName.size() - Suffix.size()) != Suffix)
+        return false;
+    const std::string_view digits = AName.substr(Prefix.size(), AName.size() - Prefix.size() - Suffix.size());
+    return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 } // namespace output

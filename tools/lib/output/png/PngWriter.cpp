@@ -1,7 +1,11 @@
 // PNG frames: numbered files in a folder, or one chosen frame.
-#include "tools/lib/output/AtomicOutput.h"
 #include "tools/lib/output/png/PngWriter.h"
+
+#include "tools/lib/common/Interrupt.h"
 #include "tools/lib/common/ToolError.h"
+#include "tools/lib/output/AtomicFile.h"
+#include "tools/lib/output/AtomicFolder.h"
+#include "tools/lib/output/png/FrameName.h"
 
 #include <png.h>
 
@@ -36,18 +40,6 @@ void WriteToSink(png_structp APng, png_bytep ABytes, std::size_t ACount)
 }
 
 void FlushNothing(png_structp) {}
-
-// The names the folder writer gives its frames: "frame-" and six or more digits and ".png". A
-// folder that holds anything else is no folder of ours.
-bool IsFrameName(std::string_view AName)
-{
-    constexpr std::string_view Prefix = "frame-", Suffix = ".png";
-    if (AName.size() < Prefix.size() + 6 + Suffix.size() || AName.substr(0, Prefix.size()) != Prefix ||
-        AName.substr(AName.size() - Suffix.size()) != Suffix)
-        return false;
-    const std::string_view digits = AName.substr(Prefix.size(), AName.size() - Prefix.size() - Suffix.size());
-    return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 // libpng's default handlers print ("libpng error: Write Error") before the preview's own
 // one-line message; these print nothing. An error must not return: it jumps back to setjmp.

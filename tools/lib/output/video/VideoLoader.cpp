@@ -4,6 +4,7 @@
 
 #include "tools/lib/common/ProgramPaths.h"
 #include "tools/lib/common/ToolError.h"
+#include "tools/lib/output/AtomicFile.h"
 #include "tools/lib/output/video/VideoLibrary.h"
 
 #include <dlfcn.h>

@@ -1,7 +1,7 @@
 // The capture against a PulseAudio daemon that each test starts with a null output: what is
 // played into the output comes back, in order and at its level, silence stays silence, and every
 // way the server can fail ends in a one-line error rather than a hang.
-#include "tests/play/PulseServer.h"
+#include "tests/support/PulseServer.h"
 #include "tools/lib/sound/Capture.h"
 #include "tools/lib/sound/CaptureRing.h"
 #include "tools/lib/common/ToolError.h"

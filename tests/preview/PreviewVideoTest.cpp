@@ -565,42 +565,52 @@ INSTANTIATE_TEST_SUITE_P(Preview, BadVideo, ::testing::ValuesIn(BadVideos),
 // The input is read once, for the frames and the sound alike: a video from a FIFO, which gives
 // its data only once, holds the same bytes as the video of the file, at a rate whose frames
 // overlap (120 fps) and at one whose frames leave gaps (30 fps).
+// The input read from a FIFO, named as --input or given as standard input ("-").
 TEST_F(PreviewVideo, FromAFifoWritesTheBytesOfTheFile)
 {
     const std::string song = testing_support::ReadBytes(FScratch / "song.wav");
     ASSERT_EQ(mkfifo((FScratch / "pipe.wav").c_str(), 0600), 0);
-    for (const char* fps : {"30", "120"}) {
-        for (const char* output : {"a.mp4", "a.webm", "a.mkv"}) {
-            SCOPED_TRACE(std::string(output) + " at " + fps);
-            const std::vector<std::string> common = {"--size", "32x24", "--fps", fps, "--output", output};
-            std::vector<std::string> args = {"--input", "song.wav"};
-            args.insert(args.end(), common.begin(), common.end());
-            const TRun file = Run(args);
-            ASSERT_EQ(file.Status, 0) << file.Err;
-            const std::string bytes = testing_support::ReadBytes(FScratch / output);
-            fs::remove(FScratch / output);
+    for (const bool standardInput : {false, true}) {
+        for (const char* fps : {"30", "120"}) {
+            for (const char* output : {"a.mp4", "a.webm", "a.mkv"}) {
+                SCOPED_TRACE(std::string(output) + " at " + fps + (standardInput ? " from standard input" : ""));
+                const std::vector<std::string> common = {"--size", "32x24", "--fps", fps, "--output", output};
+                std::vector<std::string> args = {"--input", "song.wav"};
+                args.insert(args.end(), common.begin(), common.end());
+                const TRun file = Run(args);
+                ASSERT_EQ(file.Status, 0) << file.Err;
+                const std::string bytes = testing_support::ReadBytes(FScratch / output);
+                fs::remove(FScratch / output);
 
-            testing_support::TChildSetup setup;
-            setup.Args = {"--module", testing_support::ModuleUnderTest, "--input", "pipe.wav"};
-            setup.Args.insert(setup.Args.end(), common.begin(), common.end());
-            setup.WorkingDir = FScratch.Path();
-            testing_support::TEnded ended;
-            {
-                testing_support::TRunningPreview run(setup);
-                // The FIFO opens for writing once the preview has opened it for reading.
-                int fifo = -1;
-                EXPECT_TRUE(testing_support::WaitUntil(
-                    [&] { return (fifo = open((FScratch / "pipe.wav").c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }, 20));
-                if (fifo >= 0) {
-                    fcntl(fifo, F_SETFL, 0);
-                    EXPECT_EQ(write(fifo, song.data(), song.size()), static_cast<ssize_t>(song.size()));
-                    close(fifo);
+                testing_support::TChildSetup setup;
+                setup.Args = {"--module", testing_support::ModuleUnderTest, "--input",
+                              standardInput ? "-" : "pipe.wav"};
+                setup.Args.insert(setup.Args.end(), common.begin(), common.end());
+                if (standardInput) {
+                    // The shell opens the FIFO as the preview's standard input.
+                    setup.Program = "/bin/sh";
+                    setup.Args.insert(setup.Args.begin(), {"-c", "exec \"$0\" \"$@\" < pipe.wav", PREVIEW_PROGRAM});
                 }
-                ended = run.Wait(60);
+                setup.WorkingDir = FScratch.Path();
+                testing_support::TEnded ended;
+                {
+                    testing_support::TRunningPreview run(setup);
+                    // The FIFO opens for writing once the preview has opened it for reading.
+                    int fifo = -1;
+                    EXPECT_TRUE(testing_support::WaitUntil(
+                        [&] { return (fifo = open((FScratch / "pipe.wav").c_str(), O_WRONLY | O_NONBLOCK)) >= 0; },
+                        20));
+                    if (fifo >= 0) {
+                        fcntl(fifo, F_SETFL, 0);
+                        EXPECT_EQ(write(fifo, song.data(), song.size()), static_cast<ssize_t>(song.size()));
+                        close(fifo);
+                    }
+                    ended = run.Wait(60);
+                }
+                ASSERT_EQ(ended.Status, 0) << ended.Err;
+                EXPECT_TRUE(bytes == testing_support::ReadBytes(FScratch / output)) << "the FIFO gave other bytes";
+                fs::remove(FScratch / output);
             }
-            ASSERT_EQ(ended.Status, 0) << ended.Err;
-            EXPECT_TRUE(bytes == testing_support::ReadBytes(FScratch / output)) << "the FIFO gave other bytes";
-            fs::remove(FScratch / output);
         }
     }
 }

@@ -4,7 +4,9 @@
 // every file as it was, byte for byte.
 #include "tests/support/PreviewTestSupport.h"
 
-#include "tools/lib/output/AtomicOutput.h"
+#include "tools/lib/output/AtomicFile.h"
+#include "tools/lib/output/AtomicFolder.h"
+#include "tools/lib/output/TemporaryNames.h"
 #include "tools/lib/common/Interrupt.h"
 #include "tools/lib/output/Temporaries.h"
 #include "tools/lib/output/png/FrameName.h"

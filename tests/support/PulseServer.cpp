@@ -1,4 +1,4 @@
-#include "tests/play/PulseServer.h"
+#include "tests/support/PulseServer.h"
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
