@@ -22,6 +22,8 @@ import zipfile
 import zlib
 
 FOLDER = "Selvanore/"
+WEB_FOLDER = "Selvanore-web/"
+WEB_FILES = ["index.html", "selvanore.js", "selvanore-wasm.js", "selvanore-wasm.wasm"]
 EXPORT = "AIMPPluginGetHeader"
 ADDR2LINE = "x86_64-w64-mingw32-addr2line"
 COFF_SYMBOL_SIZE = 18
@@ -116,11 +118,11 @@ def check_archive(path, expected_members, epoch, faults):
         faults.check(bad is None, f"{name}: {bad} is damaged")
 
 
-def unpack(path, target, faults):
+def unpack(path, target, faults, folder=FOLDER):
     with zipfile.ZipFile(path) as archive:
         for info in archive.infolist():
-            if not faults.check(info.filename.startswith(FOLDER) and ".." not in info.filename.split("/"),
-                                f"{os.path.basename(path)}: {info.filename} lies outside {FOLDER}"):
+            if not faults.check(info.filename.startswith(folder) and ".." not in info.filename.split("/"),
+                                f"{os.path.basename(path)}: {info.filename} lies outside {folder}"):
                 return
         archive.extractall(target)
 
@@ -232,7 +234,8 @@ def check_release(dist, target, epoch):
     faults = Faults()
     names = check_sums(dist, faults)
     debs = [n for n in names if n.endswith(".deb")]
-    names = [n for n in names if n.endswith(".zip")]
+    webs = [n for n in names if n.endswith("-web.zip")]
+    names = [n for n in names if n.endswith(".zip") and n not in webs]
     match = [re.fullmatch(r"Selvanore-(\d+\.\d+\.\d+\.\d+)-win64(-symbols)?\.zip", n) for n in names]
     if not faults.check(len(names) == 2 and all(match) and match[0][1] == match[1][1],
                         f"archives {names}, expected Selvanore-<version>-win64.zip and -symbols.zip"):
@@ -245,6 +248,11 @@ def check_release(dist, target, epoch):
         licence = [name for name in archive.namelist() if name == f"{FOLDER}LICENCE.txt"]
     check_archive(main, [FOLDER, f"{FOLDER}Selvanore.dll", f"{FOLDER}README.txt", *licence], epoch, faults)
     check_archive(symbols, [FOLDER, f"{FOLDER}Selvanore.dll.debug"], epoch, faults)
+    if faults.check(webs == [f"Selvanore-{version}-web.zip"], f"web archives {webs}, expected Selvanore-{version}-web.zip"):
+        web = os.path.join(dist, webs[0])
+        check_archive(web, [WEB_FOLDER, *(WEB_FOLDER + n for n in WEB_FILES), *(WEB_FOLDER + "LICENCE.txt" for _ in licence)],
+                      epoch, faults)
+        unpack(web, target, faults, WEB_FOLDER)
     unpack(main, target, faults)
     unpack(symbols, target, faults)
     if faults:

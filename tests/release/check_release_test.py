@@ -99,6 +99,14 @@ def symbols_zip(dist):
     return next(os.path.join(dist, n) for n in os.listdir(dist) if n.endswith("-symbols.zip"))
 
 
+def web_zip(dist):
+    return next(os.path.join(dist, n) for n in os.listdir(dist) if n.endswith("-web.zip"))
+
+
+def without_wasm(members):
+    return [(info, data) for info, data in members if not info.filename.endswith(".wasm")]
+
+
 def renamed_version(dist):
     for name in os.listdir(dist):
         if name.endswith(".zip"):
@@ -196,6 +204,8 @@ def cases():
          r"named for version 1\.2\.0\.0, the DLL's file version is 1\.1\.0\.0"),
         ("README with Unix line ends", lambda d: rewrite_zip(main_zip(d), member_replaced("Selvanore/README.txt", readme_lf)), True,
          r"README\.txt: line ends other than CR LF"),
+        ("browser page without its program", lambda d: rewrite_zip(web_zip(d), without_wasm), True,
+         r"-web\.zip: members \[.*'Selvanore-web/selvanore-wasm\.js', 'Selvanore-web/LICENCE\.txt'\], expected"),
         ("package member dated at build time", rewrite_deb(tar_dated_now), True,
          r"_amd64\.deb: \./usr/bin/selvanore-preview: dated .* expected the source's time"),
         ("package files owned by the builder", rewrite_deb(tar_owned_by_builder), True,

@@ -1,14 +1,16 @@
 #!/usr/bin/python3
 """Packs a release build of Selvanore.dll into the archives a player's user downloads.
 
-Usage: package.py --dll FILE --objcopy PROGRAM --readme FILE [--licence FILE] [--also FILE]...
-                  --output DIR
+Usage: package.py --dll FILE --objcopy PROGRAM --readme FILE [--licence FILE] [--web DIR]
+                  [--also FILE]... --output DIR
 
 Writes into DIR, replacing earlier files of the same names:
   Selvanore-<file version>-win64.zip          Selvanore/Selvanore.dll (stripped), README.txt
                                               and LICENCE.txt when a licence is given
   Selvanore-<file version>-win64-symbols.zip  Selvanore/Selvanore.dll.debug, the debug
                                               information the DLL's debug link names
+  Selvanore-<file version>-web.zip            with --web: Selvanore-web/, the browser page's
+                                              files (WEB_FILES) from DIR, and LICENCE.txt
   SHA256SUMS                                  both archives and every --also file (the
                                               Debian package of the tools), in sha256sum's
                                               format; the --also files are copied into DIR
@@ -31,6 +33,9 @@ import zipfile
 import zlib
 
 FOLDER = "Selvanore"
+# The browser page, a folder any static file server can serve as it is.
+WEB_FOLDER = "Selvanore-web"
+WEB_FILES = ["index.html", "selvanore.js", "selvanore-wasm.js", "selvanore-wasm.wasm"]
 DLL_NAME = "Selvanore.dll"
 DEBUG_NAME = "Selvanore.dll.debug"
 COFF_SYMBOL_SIZE = 18
@@ -149,6 +154,12 @@ def package(arguments, epoch):
             members.append((f"{FOLDER}/LICENCE.txt", windows_text(arguments.licence, version)))
         archives = {f"{base}.zip": members,
                     f"{base}-symbols.zip": [(f"{FOLDER}/", b""), (f"{FOLDER}/{DEBUG_NAME}", read(debug))]}
+        if arguments.web:
+            web = [(f"{WEB_FOLDER}/", b"")] + [(f"{WEB_FOLDER}/{name}", read(os.path.join(arguments.web, name)))
+                                              for name in WEB_FILES]
+            if arguments.licence:
+                web.append((f"{WEB_FOLDER}/LICENCE.txt", read(arguments.licence)))
+            archives[f"Selvanore-{version}-web.zip"] = web
         for name, contents in archives.items():
             write_zip(os.path.join(work, name), contents, epoch)
         for path in arguments.also:
@@ -173,6 +184,7 @@ def main(argv):
     parser.add_argument("--objcopy", required=True)
     parser.add_argument("--readme", required=True)
     parser.add_argument("--licence")
+    parser.add_argument("--web")
     parser.add_argument("--also", action="append", default=[])
     parser.add_argument("--output", required=True)
     arguments = parser.parse_args(argv[1:])

@@ -22,9 +22,24 @@ standin::Lock* LockOf(LPCRITICAL_SECTION ASection)
 
 // The owner, which other threads read while the owner writes it: a thread finds its own id
 // there only while it owns the section, so owning again is a count, with no lock taken.
-std::atomic_ref<HANDLE> OwnerOf(LPCRITICAL_SECTION ASection)
+#ifdef __cpp_lib_atomic_ref
+using TOwnerRef = std::atomic_ref<HANDLE>;
+#else
+// The two operations of std::atomic_ref used here, for a library without it (emscripten's
+// libc++), on the compiler's built-ins, whose orders are std::memory_order's values.
+struct TOwnerRef {
+    HANDLE& Field;
+    HANDLE load(std::memory_order AOrder) const { return __atomic_load_n(&Field, static_cast<int>(AOrder)); }
+    void store(HANDLE AValue, std::memory_order AOrder) const
+    {
+        __atomic_store_n(&Field, AValue, static_cast<int>(AOrder));
+    }
+};
+#endif
+
+TOwnerRef OwnerOf(LPCRITICAL_SECTION ASection)
 {
-    return std::atomic_ref<HANDLE>(ASection->OwningThread);
+    return TOwnerRef{ASection->OwningThread};
 }
 
 HANDLE CurrentThreadHandle()
@@ -123,7 +138,11 @@ DWORD WINAPI GetCurrentThreadId(void)
     // 0. Asked for once a thread; a constant-initialized slot needs no guard on later calls.
     static thread_local DWORD id = 0;
     if (id == 0)
+#ifdef __EMSCRIPTEN__
+        id = static_cast<DWORD>(::gettid()); // emscripten has no syscall(), only its gettid()
+#else
         id = static_cast<DWORD>(::syscall(SYS_gettid));
+#endif
     return id;
 }
 

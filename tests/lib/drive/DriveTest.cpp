@@ -118,6 +118,39 @@ TEST(ModuleHost, LibrariesThatAreNoPluginsAreRefused)
         EXPECT_THROW(drive::TModuleHost(path, 64, 48), common::EToolError) << path;
 }
 
+HRESULT WINAPI FailingLinkedExport(IAIMPPlugin** AHeader) noexcept
+{
+    *AHeader = nullptr;
+    return E_UNEXPECTED;
+}
+
+HRESULT WINAPI EmptyLinkedExport(IAIMPPlugin** AHeader) noexcept
+{
+    *AHeader = nullptr;
+    return S_OK;
+}
+
+// A module linked into the program (the browser build) is reached through the export it is
+// given, named in the messages by the name it is given, with nothing loaded.
+TEST(ModuleHost, ALinkedModuleIsReachedThroughTheExportGiven)
+{
+    const struct {
+        TAIMPPluginGetHeaderProc Export;
+        const char* Message;
+    } cases[] = {
+        {FailingLinkedExport, "module 'linked' is not a plug-in: AIMPPluginGetHeader failed (0x8000FFFF)"},
+        {EmptyLinkedExport, "module 'linked' is not a plug-in: AIMPPluginGetHeader gave no plug-in"},
+    };
+    for (const auto& c : cases) {
+        try {
+            drive::TModuleHost host(c.Export, "linked", 64, 48);
+            ADD_FAILURE() << c.Message;
+        } catch (const common::EToolError& error) {
+            EXPECT_STREQ(error.what(), c.Message);
+        }
+    }
+}
+
 // A folder with an executable (or not) file of the given name in it.
 std::string FolderWith(const TScratch& AScratch, const std::string& AFolder, const std::string& AName,
                        bool AExecutable = true)

@@ -6,6 +6,11 @@ TDrawingArea::TDrawingArea(const std::string& AModule, std::int32_t AWidth, std:
     : FSurface(std::make_unique<TDibSurface>(AWidth, AHeight)), FHost(AModule, AWidth, AHeight)
 {}
 
+TDrawingArea::TDrawingArea(TAIMPPluginGetHeaderProc AGetHeader, const std::string& AName, std::int32_t AWidth,
+                           std::int32_t AHeight)
+    : FSurface(std::make_unique<TDibSurface>(AWidth, AHeight)), FHost(AGetHeader, AName, AWidth, AHeight)
+{}
+
 const std::uint32_t* TDrawingArea::Draw(TAIMPVisualData& AData)
 {
     FHost.Draw(FSurface->Dc(), AData);

@@ -18,6 +18,9 @@ public:
     // Makes the surface of AWidth x AHeight pixels, then loads AModule and takes it as far as an
     // initialized visualization of the same extents; common::EToolError when either fails.
     TDrawingArea(const std::string& AModule, std::int32_t AWidth, std::int32_t AHeight);
+    // The same with a module linked into the program, reached through its export (TModuleHost).
+    TDrawingArea(TAIMPPluginGetHeaderProc AGetHeader, const std::string& AName, std::int32_t AWidth,
+                 std::int32_t AHeight);
 
     // Draws one frame from AData and returns its pixels: Height rows of Width pixels, top row
     // first, 0x00RRGGBB, valid until the next Draw or Resize.

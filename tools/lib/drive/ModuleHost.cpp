@@ -129,6 +129,18 @@ TModuleHost::TModuleHost(const std::string& APath, std::int32_t AWidth, std::int
     }
 }
 
+TModuleHost::TModuleHost(TAIMPPluginGetHeaderProc AGetHeader, const std::string& AName, std::int32_t AWidth,
+                         std::int32_t AHeight)
+    : FPath(AName), FGetHeader(AGetHeader)
+{
+    try {
+        Start(AWidth, AHeight);
+    } catch (...) {
+        Stop();
+        throw;
+    }
+}
+
 TModuleHost::~TModuleHost()
 {
     Stop();
@@ -140,12 +152,14 @@ void TModuleHost::Start(std::int32_t AWidth, std::int32_t AHeight)
         throw common::EToolError("module " + common::Quoted(FPath) + " is not a plug-in: " + AReason);
     };
 
-    std::string reason;
-    FLibrary.reset(LoadModule(FPath, reason));
-    if (!FLibrary)
-        throw common::EToolError("cannot load module " + common::Quoted(FPath) + ": " + reason);
-    const auto getHeader =
-        reinterpret_cast<TAIMPPluginGetHeaderProc>(FindExport(FLibrary.get(), "AIMPPluginGetHeader"));
+    TAIMPPluginGetHeaderProc getHeader = FGetHeader;
+    if (!getHeader) {
+        std::string reason;
+        FLibrary.reset(LoadModule(FPath, reason));
+        if (!FLibrary)
+            throw common::EToolError("cannot load module " + common::Quoted(FPath) + ": " + reason);
+        getHeader = reinterpret_cast<TAIMPPluginGetHeaderProc>(FindExport(FLibrary.get(), "AIMPPluginGetHeader"));
+    }
     if (!getHeader)
         notPlugin("it has no AIMPPluginGetHeader export");
 

@@ -19,6 +19,10 @@ public:
     // AHeight pixels. common::EToolError when the library does not load, has no export, the export
     // fails, or the plug-in registers no visualization or fails a call.
     TModuleHost(const std::string& APath, std::int32_t AWidth, std::int32_t AHeight);
+    // The same for a module linked into the program (the browser build), reached through its
+    // export AGetHeader; AName names it in the messages. Nothing is loaded or unloaded.
+    TModuleHost(TAIMPPluginGetHeaderProc AGetHeader, const std::string& AName, std::int32_t AWidth,
+                std::int32_t AHeight);
     // Finalizes the visualization and the plug-in, drops every reference, then unloads.
     ~TModuleHost();
     TModuleHost(const TModuleHost&) = delete;
@@ -44,6 +48,7 @@ private:
     void Stop() noexcept;
 
     std::string FPath;
+    TAIMPPluginGetHeaderProc FGetHeader = nullptr; // a linked-in module's export, or null
     std::unique_ptr<void, TLibraryCloser> FLibrary;
     std::unique_ptr<fakeplayer::TFakeCore> FCore;
     rtl::TComPtr<IAIMPPlugin> FPlugin;
