@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cmath>
 #include <map>
+#include <ostream>
 #include <set>
 #include <sstream>
 
@@ -93,6 +94,12 @@ struct TPresentationCase {
     const char* Present;  // --present
     const char* Reported; // the start of the report's "presentation"
 };
+
+// What googletest prints of a case, in the test's listing: its name.
+void PrintTo(const TPresentationCase& ACase, std::ostream* AOut)
+{
+    *AOut << ACase.Name;
+}
 
 class PlayScreenshot : public testing::TestWithParam<TPresentationCase> {};
 
